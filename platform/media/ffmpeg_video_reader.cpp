@@ -1,0 +1,218 @@
+// The video reader on libavformat, libavcodec and libswscale.
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/media/ffmpeg_handles.h"
+#include "platform/media/ffmpeg_quiet.h"
+#include "platform/media/video_reader.h"
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace kestrel::media {
+namespace {
+
+int swsColorspace(const AVFrame& f) {
+  switch (f.colorspace) {
+    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC: return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
+    default:
+      // Untagged: high-definition pictures are BT.709 by convention.
+      return f.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+  }
+}
+
+class FfmpegVideoReader final : public VideoReader {
+ public:
+  FfmpegVideoReader(FormatHandle format, CodecHandle codec, int stream, Track track)
+      : format_(std::move(format)), codec_(std::move(codec)), stream_(stream), track_(track),
+        packet_(av_packet_alloc()), frame_(av_frame_alloc()) {
+    timeBase_ = format_->streams[stream_]->time_base;
+  }
+
+  const Track& track() const override { return track_; }
+
+  bool next() override {
+    if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
+    for (;;) {
+      int r = avcodec_receive_frame(codec_.get(), frame_.get());
+      if (r == 0) return true;
+      if (r == AVERROR_EOF) return false;
+      if (r != AVERROR(EAGAIN)) return fail(r);
+      if (draining_) return false;  // a draining decoder never asks for more
+      if (!feed()) return false;
+    }
+  }
+
+  MediaTime time() const override {
+    MediaTime t;
+    int64_t pts = frame_->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE || timeBase_.den <= 0) return t;
+    // value / timescale = pts x num / den, exactly.
+    __int128 value = static_cast<__int128>(pts) * timeBase_.num;
+    if (value > std::numeric_limits<int64_t>::max() ||
+        value < std::numeric_limits<int64_t>::min())
+      return t;
+    t.value = static_cast<int64_t>(value);
+    t.timescale = timeBase_.den;
+    t.valid = true;
+    return t;
+  }
+
+  Picture bgra() override {
+    const AVFrame& f = *frame_;
+    if (f.width <= 0 || f.height <= 0 || f.format < 0) return {};
+    scaler_.reset(sws_getCachedContext(scaler_.release(), f.width, f.height,
+                                       static_cast<AVPixelFormat>(f.format), f.width, f.height,
+                                       AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler_) return {};
+    const int full = f.color_range == AVCOL_RANGE_JPEG ||
+                     f.format == AV_PIX_FMT_YUVJ420P || f.format == AV_PIX_FMT_YUVJ422P ||
+                     f.format == AV_PIX_FMT_YUVJ444P;
+    sws_setColorspaceDetails(scaler_.get(), sws_getCoefficients(swsColorspace(f)), full,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    const int64_t stride = (static_cast<int64_t>(f.width) * 4 + 63) / 64 * 64;
+    const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(f.height);
+    if (pixels_.size() != bytes) pixels_.assign(bytes, 0);
+    uint8_t* dst[4] = {pixels_.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {static_cast<int>(stride), 0, 0, 0};
+    if (sws_scale(scaler_.get(), f.data, f.linesize, 0, f.height, dst, dstStride) != f.height)
+      return {};
+    return Picture{pixels_.data(), f.width, f.height, stride};
+  }
+
+  bool failed() const override { return failed_; }
+  std::string error() const override { return error_; }
+
+ private:
+  bool fail(int code) {
+    failed_ = true;
+    error_ = errorText(code);
+    return false;
+  }
+
+  // Sends the next packet of the stream, or the end-of-stream mark.
+  bool feed() {
+    for (;;) {
+      int r = av_read_frame(format_.get(), packet_.get());
+      if (r == AVERROR_EOF) {
+        draining_ = true;
+        r = avcodec_send_packet(codec_.get(), nullptr);
+        return r == 0 || r == AVERROR_EOF || fail(r);
+      }
+      if (r < 0) return fail(r);
+      if (packet_->stream_index != stream_) {
+        av_packet_unref(packet_.get());
+        continue;
+      }
+      r = avcodec_send_packet(codec_.get(), packet_.get());
+      av_packet_unref(packet_.get());
+      if (r < 0 && r != AVERROR(EAGAIN)) return fail(r);
+      return true;
+    }
+  }
+
+  FormatHandle format_;
+  CodecHandle codec_;
+  int stream_;
+  Track track_;
+  AVRational timeBase_{0, 1};
+  PacketHandle packet_;
+  FrameHandle frame_;
+  ScalerHandle scaler_;
+  std::vector<uint8_t> pixels_;
+  bool draining_ = false;
+  bool failed_ = false;
+  std::string error_;
+};
+
+Track readTrack(const AVStream& st) {
+  Track t;
+  t.width = st.codecpar->width;
+  t.height = st.codecpar->height;
+  size_t size = 0;
+  const uint8_t* side = av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (side && size >= 9 * sizeof(int32_t)) {
+    const auto* m = reinterpret_cast<const int32_t*>(side);
+    t.a = m[0] / 65536.0;
+    t.b = m[1] / 65536.0;
+  }
+  return t;
+}
+
+}  // namespace
+
+OpenResult openVideo(const std::string& path) {
+  silenceFfmpeg();
+  OpenResult result;
+  AVFormatContext* raw = nullptr;
+  int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (r < 0) {
+    result.status = OpenStatus::CantOpen;
+    result.error = errorText(r);
+    return result;
+  }
+  FormatHandle format(raw);
+  r = avformat_find_stream_info(format.get(), nullptr);
+  if (r < 0) {
+    result.status = OpenStatus::CantOpen;
+    result.error = errorText(r);
+    return result;
+  }
+  int stream = -1;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* st = format->streams[i];
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+      stream = static_cast<int>(i);
+      break;
+    }
+  }
+  if (stream < 0) {
+    result.status = OpenStatus::NoVideoTrack;
+    return result;
+  }
+  AVStream* st = format->streams[stream];
+  for (unsigned i = 0; i < format->nb_streams; ++i)
+    if (static_cast<int>(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
+
+  const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
+  if (!decoder) {
+    result.status = OpenStatus::CantDecode;
+    result.error = "no decoder for " + std::string(avcodec_get_name(st->codecpar->codec_id));
+    return result;
+  }
+  CodecHandle codec(avcodec_alloc_context3(decoder));
+  if (!codec) {
+    result.status = OpenStatus::CantDecode;
+    result.error = errorText(AVERROR(ENOMEM));
+    return result;
+  }
+  r = avcodec_parameters_to_context(codec.get(), st->codecpar);
+  if (r >= 0) {
+    codec->thread_count = 0;  // as many as the machine has
+    codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    codec->pkt_timebase = st->time_base;
+    r = avcodec_open2(codec.get(), decoder, nullptr);
+  }
+  if (r < 0) {
+    result.status = OpenStatus::CantDecode;
+    result.error = errorText(r);
+    return result;
+  }
+  Track track = readTrack(*st);
+  result.status = OpenStatus::Ok;
+  result.reader = std::make_unique<FfmpegVideoReader>(std::move(format), std::move(codec),
+                                                      stream, track);
+  return result;
+}
+
+}  // namespace kestrel::media

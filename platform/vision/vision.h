@@ -1,0 +1,69 @@
+#pragma once
+// The vision service: requests performed together on one picture, as a
+// handler made for that picture runs them.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/picture.h"
+#include "platform/vision/observations.h"
+
+namespace kestrel::vision {
+
+enum class PersonQuality { Accurate = 0, Balanced = 1, Fast = 2 };
+
+// Which requests to perform, with their settings.
+struct Requests {
+  bool faceRectangles = false;
+  bool faceLandmarks = false;
+  bool humanRectangles = false;
+  bool animals = false;
+  bool handPose = false;
+  bool classify = false;
+  bool foregroundInstances = false;
+  bool personSegmentation = false;
+  int maximumHandCount = 2;
+  PersonQuality personQuality = PersonQuality::Accurate;
+};
+
+// Each request's observations, in the service's order. A request that was not
+// performed, or found nothing, leaves its list empty.
+struct Results {
+  std::vector<FaceObservation> faces;
+  std::vector<LandmarksObservation> landmarks;
+  std::vector<HumanObservation> humans;
+  std::vector<AnimalObservation> animals;
+  std::vector<HandObservation> hands;
+  std::vector<Classification> classes;
+  std::vector<InstanceObservation> instances;
+  std::vector<Matte> persons;
+};
+
+// Made on one picture; every request it performs sees that picture, turned
+// upright by the EXIF-style orientation it was made with.
+class Handler {
+ public:
+  virtual ~Handler() = default;
+  // Runs the requests synchronously. On failure returns false and sets error.
+  virtual bool perform(const Requests& requests, Results& results, std::string& error) = 0;
+  // The soft mask of the given instances of an instance observation this
+  // handler produced, covering the handler's whole picture (0..255, top row
+  // first). An empty or unknown set gives an all-zero mask.
+  virtual bool scaledInstanceMask(const InstanceObservation& observation,
+                                  const std::vector<uint8_t>& instances, Matte& mask,
+                                  std::string& error) = 0;
+};
+
+class Service {
+ public:
+  virtual ~Service() = default;
+  // The engine word and the analyses, for the "vision" text of the info line.
+  virtual std::string description() const = 0;
+  // The picture must stay alive and unchanged while the handler is used.
+  virtual std::unique_ptr<Handler> handler(const Picture& picture, uint32_t orientation) = 0;
+};
+
+// The service of this build.
+Service& service();
+
+}  // namespace kestrel::vision

@@ -1,0 +1,17 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "platform/picture.h"
+
+namespace kestrel {
+
+inline constexpr int THUMB_COLUMNS = 32;
+inline constexpr int THUMB_ROWS = 18;
+
+// A 32 x 18 grey picture of a BGRA frame, top row first: each byte the mean of
+// 4 x 4 single-pixel samples taken at the middles of a 128 x 72 grid. Empty
+// when the picture has no pixels.
+std::vector<uint8_t> thumbnail(const Picture& picture);
+
+}  // namespace kestrel

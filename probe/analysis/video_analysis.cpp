@@ -1,0 +1,85 @@
+#include "probe/analysis/video_analysis.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <limits>
+
+#include "platform/media/video_reader.h"
+#include "platform/vision/vision.h"
+#include "probe/analysis/frame_record.h"
+#include "probe/analysis/orientation.h"
+#include "probe/analysis/sampling.h"
+#include "probe/analysis/thumbnail.h"
+#include "probe/front/emit.h"
+#include "probe/front/fail.h"
+
+namespace kestrel {
+namespace {
+
+std::string absolutePath(const std::string& path) {
+  std::error_code ec;
+  auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+bool readableFile(const std::string& path) {
+  std::error_code ec;
+  return ::access(path.c_str(), R_OK) == 0 && !std::filesystem::is_directory(path, ec);
+}
+
+// Analyses one picked frame and writes its line.
+void analyseFrame(const Picture& picture, const media::MediaTime& time, uint32_t orientation) {
+  auto handler = vision::service().handler(picture, orientation);
+  vision::Results results;
+  std::string error;
+  if (!handler->perform(frameRequests(), results, error)) fail("Vision failed: " + error);
+  emit(frameRecord(results, time, thumbnail(picture)));
+}
+
+}  // namespace
+
+void runVideoAnalysis(const std::string& path, int64_t hz) {
+  const std::string absolute = absolutePath(path);
+  if (!readableFile(absolute)) fail("can't read " + absolute);
+  if (hz > std::numeric_limits<int32_t>::max())
+    fail("rate " + std::to_string(hz) + " is above the largest timescale, 2147483647");
+
+  media::OpenResult opened = media::openVideo(absolute);
+  switch (opened.status) {
+    case media::OpenStatus::NoVideoTrack: fail("no video track");
+    case media::OpenStatus::CantOpen: fail("can't open the video: " + opened.error);
+    case media::OpenStatus::CantDecode: fail("can't decode the video: " + opened.error);
+    case media::OpenStatus::Ok: break;
+  }
+  media::VideoReader& reader = *opened.reader;
+  const media::Track& track = reader.track();
+  const uint32_t orientation = orientationOf(track.a, track.b);
+
+  Info info;
+  info.width = track.width;
+  info.height = track.height;
+  info.orientation = orientation;
+  info.hz = hz;
+  info.vision = vision::service().description();
+  emit(info);
+
+  Sampler sampler(hz);
+  int64_t n = 0;
+  while (reader.next()) {
+    const media::MediaTime p = reader.time();
+    if (!sampler.due(p)) continue;
+    const Picture picture = reader.bgra();
+    if (!picture.data) continue;  // no image: neither counted nor moves the sampler
+    sampler.picked(p);
+    analyseFrame(picture, p, orientation);
+    ++n;
+  }
+  if (reader.failed()) {
+    const std::string error = reader.error();
+    fail("decoding stopped: " + (error.empty() ? std::string("unknown") : error));
+  }
+  emit(Done{"done", n});
+}
+
+}  // namespace kestrel

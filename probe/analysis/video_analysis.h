@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// Analyses the first video track of a file at most hz frames per second and
+// writes the info line, one frame line per picked frame and the done line.
+// Returns when the track has been read; every failure ends through fail.
+void runVideoAnalysis(const std::string& path, int64_t hz);
+
+}  // namespace kestrel

@@ -1,0 +1,36 @@
+#pragma once
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+struct ProcessResult {
+  int status = -1;        // exit status, or 128 + signal number
+  bool timedOut = false;  // killed after the time limit
+  std::string out;        // standard output bytes
+  std::string err;        // standard error bytes
+};
+
+struct ProcessOptions {
+  std::string input;                          // bytes for standard input, then end of input
+  std::map<std::string, std::string> env;     // set in addition to the current environment
+  std::vector<std::string> unsetEnv;          // removed from the environment
+  std::optional<std::string> cwd;             // working directory
+  double timeoutSeconds = 120;
+  // When set, standard input is written in pieces of these sizes (cycled).
+  std::vector<size_t> inputPieces;
+};
+
+// Runs a program with arguments (args[0] is the program path) and collects its outputs.
+ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// kestrel-probe with the given arguments.
+ProcessResult runProbe(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// Runs a shell command; true when it exits 0. Its output goes to a log that
+// is shown in the failure message.
+bool shell(const std::string& command, std::string* log = nullptr);
+
+}  // namespace kestrel::test
