@@ -1,0 +1,107 @@
+// The vision service on OpenCV's DNN module: one handler per picture turns it
+// upright once and runs the requested models on it.
+#include <exception>
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/dnn/modules.h"
+#include "platform/vision/vision.h"
+
+namespace kestrel::vision {
+namespace {
+
+// The picture as upright BGR: EXIF orientations 1, 3, 6 and 8 are turns.
+cv::Mat uprightBgr(const Picture& p, uint32_t orientation) {
+  cv::Mat bgra(static_cast<int>(p.height), static_cast<int>(p.width), CV_8UC4,
+               const_cast<uint8_t*>(p.data), static_cast<size_t>(p.stride));
+  cv::Mat bgr;
+  cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
+  switch (orientation) {
+    case 3: cv::rotate(bgr, bgr, cv::ROTATE_180); break;
+    case 6: cv::rotate(bgr, bgr, cv::ROTATE_90_CLOCKWISE); break;
+    case 8: cv::rotate(bgr, bgr, cv::ROTATE_90_COUNTERCLOCKWISE); break;
+    default: break;
+  }
+  return bgr;
+}
+
+class DnnHandler final : public Handler {
+ public:
+  DnnHandler(const Picture& picture, uint32_t orientation)
+      : picture_(picture), orientation_(orientation) {}
+
+  bool perform(const Requests& r, Results& out, std::string& error) override {
+    out = Results{};
+    try {
+      if (!picture_.data || picture_.width <= 0 || picture_.height <= 0) {
+        error = "the picture has no pixels";
+        return false;
+      }
+      const cv::Mat& bgr = upright();
+      if (r.faceRectangles) out.faces = dnn::detectFaces(bgr);
+      if (r.faceLandmarks) out.landmarks = dnn::faceLandmarks(bgr);
+      if (r.humanRectangles || r.animals || r.classify) {
+        dnn::Objects objects = dnn::detectObjects(bgr);
+        if (r.humanRectangles) out.humans = std::move(objects.humans);
+        if (r.animals) out.animals = std::move(objects.animals);
+        if (r.classify) out.classes = std::move(objects.classes);
+      }
+      if (r.handPose) out.hands = dnn::detectHands(bgr, r.maximumHandCount);
+      if (r.foregroundInstances) {
+        instances_ = dnn::segmentInstances(bgr);
+        out.instances.push_back(instances_.observation);
+      }
+      if (r.personSegmentation) {
+        Matte matte = dnn::segmentPerson(bgr, r.personQuality);
+        if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
+      }
+      return true;
+    } catch (const std::exception& e) {
+      error = e.what();
+      return false;
+    }
+  }
+
+  bool scaledInstanceMask(const InstanceObservation&, const std::vector<uint8_t>& instances,
+                          Matte& mask, std::string& error) override {
+    try {
+      const cv::Mat& bgr = upright();
+      mask = dnn::scaledInstanceMask(instances_, instances, bgr.cols, bgr.rows);
+      return true;
+    } catch (const std::exception& e) {
+      error = e.what();
+      return false;
+    }
+  }
+
+ private:
+  const cv::Mat& upright() {
+    if (bgr_.empty()) bgr_ = uprightBgr(picture_, orientation_);
+    return bgr_;
+  }
+
+  Picture picture_;
+  uint32_t orientation_;
+  cv::Mat bgr_;
+  dnn::Instances instances_;
+};
+
+class DnnService final : public Service {
+ public:
+  DnnService() { cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT); }
+  std::string description() const override { return "opencv-dnn faces humans animals hands"; }
+  std::unique_ptr<Handler> handler(const Picture& picture, uint32_t orientation) override {
+    return std::make_unique<DnnHandler>(picture, orientation);
+  }
+};
+
+}  // namespace
+
+Service& service() {
+  static DnnService instance;
+  return instance;
+}
+
+}  // namespace kestrel::vision
