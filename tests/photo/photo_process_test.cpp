@@ -213,7 +213,9 @@ TEST_F(Photo, UnreadableInputsAreRefused) {
   std::string noise(5000, '\0');
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) % 251);
   writeFile(s.path("noise.jpg"), noise);
-  for (const char* name : {"missing.jpg", "empty.jpg", "noise.jpg"}) {
+  // libvips reads this text as a 2x2 matrix image; it is no picture.
+  writeFile(s.path("numbers.mat"), "2 2\n1 2\n3 4\n");
+  for (const char* name : {"missing.jpg", "empty.jpg", "noise.jpg", "numbers.mat"}) {
     auto r = photo(s.path(name), s.path("out.png"), "100");
     expectFailure(r, "can't read the picture " + s.path(name));
   }
