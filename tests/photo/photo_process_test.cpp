@@ -199,15 +199,6 @@ TEST_F(Photo, MultiPageTiffWritesItsFirstPage) {
   expectNear(pixel(s.path("out.png"), 15, 15), {0, 255, 0}, 0);
 }
 
-TEST_F(Photo, SuccessReplacesTheOutputAndLeavesNoTemporaryFile) {
-  flat("in.png", 8, 8, "1 2 3");
-  writeFile(s.path("out.png"), "an older file");
-  auto r = photo(s.path("in.png"), s.path("out.png"), "100");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(header(s.path("out.png"), "width"), "8");
-  EXPECT_EQ(files(), (std::vector<std::string>{"in.png", "out.png", "z.v"}));
-}
-
 TEST_F(Photo, UnreadableInputsAreRefused) {
   writeFile(s.path("empty.jpg"), "");
   std::string noise(5000, '\0');

@@ -30,13 +30,3 @@ TEST(SizeBounds, CountsPixelsWithoutOverflow) {
   EXPECT_TRUE(exceeds(big, big, MAX_SOURCE_PIXELS));
   EXPECT_TRUE(exceeds(-1, 10, MAX_SOURCE_PIXELS));
 }
-
-TEST(SizeBounds, BoundsLetCameraPhotosThrough) {
-  EXPECT_FALSE(exceeds(16384, 12288, MAX_SOURCE_PIXELS));  // 200 MP sensor
-  EXPECT_FALSE(exceeds(9000, 6000, MAX_PICTURE_PIXELS));    // 54 MP, kept at full size
-  EXPECT_TRUE(exceeds(50000, 50000, MAX_SOURCE_PIXELS));
-}
-
-TEST(SizeText, UsesTheMultiplicationSign) {
-  EXPECT_EQ(sizeText(640, 480), "640\xC3\x97" "480");
-}
