@@ -2,13 +2,12 @@
 // segmentation's 256 x 256, an instance mask with the person, an object held in
 // front of the body that reaches past the widened person, a background object
 // and scattered specks. Prints the median and best of many runs.
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <vector>
 
 #include "platform/imaging/imaging.h"
@@ -80,18 +79,20 @@ int main() {
     gateAndRestore(width, height, mask.data(), instanceMask.data(), personWide.data(),
                    personMask.data(), ids.data(), chin);
   });
-  report("dilateDisk r=12 (row segments)", 100, [] {}, [&] {
-    imaging::dilateDisk(personMask.data(), personWide.data(), width, height, 12.0);
-  });
+  report(
+      "dilateDisk r=12 (row segments)", 100, [] {},
+      [&] { imaging::dilateDisk(personMask.data(), personWide.data(), width, height, 12.0); });
   const cv::Mat from(height, width, CV_8U, personMask.data());
   cv::Mat to(height, width, CV_8U);
   const cv::Mat ellipse = cv::getStructuringElement(cv::MORPH_ELLIPSE, {25, 25});
-  report("cv::dilate r=12 elliptical kernel (reference)", 30, [] {}, [&] {
-    cv::dilate(from, to, ellipse);
-  });
-  report("scaleMatte 256x256 -> 1920x1080", 200, [] {}, [&] {
-    imaging::scaleMatte({matte.data, 256, 256, 256}, personMask.data(), width, height);
-  });
+  report(
+      "cv::dilate r=12 elliptical kernel (reference)", 30, [] {},
+      [&] { cv::dilate(from, to, ellipse); });
+  report(
+      "scaleMatte 256x256 -> 1920x1080", 200, [] {},
+      [&] {
+        imaging::scaleMatte({matte.data, 256, 256, 256}, personMask.data(), width, height);
+      });
   std::printf("OpenCV threads: %d\n", cv::getNumThreads());
   return 0;
 }

@@ -52,8 +52,8 @@ void dilateDiskRows(const uint8_t* source, uint8_t* out, int64_t width, int64_t 
   widths.erase(std::unique(widths.begin(), widths.end()), widths.end());
   std::vector<size_t> slotOf(half.size());
   for (size_t dy = 0; dy < half.size(); ++dy) {
-    slotOf[dy] = static_cast<size_t>(
-        std::lower_bound(widths.begin(), widths.end(), half[dy]) - widths.begin());
+    slotOf[dy] = static_cast<size_t>(std::lower_bound(widths.begin(), widths.end(), half[dy]) -
+                                     widths.begin());
   }
 
   const auto w = static_cast<size_t>(width);
@@ -68,7 +68,7 @@ void dilateDiskRows(const uint8_t* source, uint8_t* out, int64_t width, int64_t 
     std::memcpy(running.data(), src, w);
     int64_t done = 0;
     for (size_t slot = 0; slot < widths.size(); ++slot) {
-      for (; done < widths[slot]; ) widen(running.data(), src, width, ++done);
+      for (; done < widths[slot];) widen(running.data(), src, width, ++done);
       std::memcpy(segment(row, slot), running.data(), w);
     }
   };

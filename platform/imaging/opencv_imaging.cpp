@@ -1,10 +1,9 @@
 // The imaging service on OpenCV imgproc.
+#include <climits>
+#include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
-
-#include <climits>
-#include <cstring>
 
 #include "platform/imaging/disk_dilate.h"
 #include "platform/imaging/imaging.h"

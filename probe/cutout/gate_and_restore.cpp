@@ -35,16 +35,18 @@ int64_t gate(int64_t area, uint8_t* mask, const uint8_t* personWide) {
 }
 
 // The first row of each column where the person is foreground; kNoTop where it
-// never is. Rows are tested a word at a time for columns that turn foreground
-// for the first time, so only the few rows along the person's outline cost more.
-void personTops(int64_t width, int64_t height, const uint8_t* personMask, std::vector<int64_t>& top) {
+// never is. Each row is first tested as a whole for columns that turn
+// foreground for the first time, so only rows along the person's outline cost more.
+void personTops(int64_t width, int64_t height, const uint8_t* personMask,
+                std::vector<int64_t>& top) {
   top.assign(static_cast<size_t>(width), kNoTop);
   std::vector<uint8_t> seen(static_cast<size_t>(width), 0);  // 0x80 once a top is known
   int64_t missing = width;
   for (int64_t y = 0; y < height && missing > 0; ++y) {
     const uint8_t* row = personMask + y * width;
     uint8_t fresh = 0;
-    for (int64_t x = 0; x < width; ++x) fresh |= row[x] & static_cast<uint8_t>(~seen[static_cast<size_t>(x)]);
+    for (int64_t x = 0; x < width; ++x)
+      fresh |= row[x] & static_cast<uint8_t>(~seen[static_cast<size_t>(x)]);
     if ((fresh & 0x80) == 0) continue;
     for (int64_t x = 0; x < width; ++x) {
       if (row[x] >= 128 && seen[static_cast<size_t>(x)] == 0) {
@@ -89,8 +91,8 @@ struct Bounds {
 }  // namespace
 
 int64_t gateAndRestore(int64_t width, int64_t height, uint8_t* mask, const uint8_t* instanceMask,
-                       const uint8_t* personWide, const uint8_t* personMask,
-                       int32_t* componentIds, int64_t chin) {
+                       const uint8_t* personWide, const uint8_t* personMask, int32_t* componentIds,
+                       int64_t chin) {
   const int64_t area = width * height;
   const int64_t cut = gate(area, mask, personWide);
 
@@ -106,8 +108,8 @@ int64_t gateAndRestore(int64_t width, int64_t height, uint8_t* mask, const uint8
     return instanceMask[k] >= 128 && mask[k] < 128 && componentIds[k] < 0;
   };
 
-  std::vector<int64_t> stack;          // reused by every region
-  std::vector<uint8_t> accepted;       // by region number
+  std::vector<int64_t> stack;     // reused by every region
+  std::vector<uint8_t> accepted;  // by region number
   Bounds restoreBox;
   int32_t next = 0;
   for (int64_t start = nextCut(instanceMask, mask, 0, area); start < area;

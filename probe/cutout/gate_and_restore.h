@@ -16,7 +16,7 @@ namespace kestrel {
 // a call that reached the region step it holds each region pixel's region
 // number (in scan order of first pixels) and -1 elsewhere. Rows are top first.
 int64_t gateAndRestore(int64_t width, int64_t height, uint8_t* mask, const uint8_t* instanceMask,
-                       const uint8_t* personWide, const uint8_t* personMask,
-                       int32_t* componentIds, int64_t chin);
+                       const uint8_t* personWide, const uint8_t* personMask, int32_t* componentIds,
+                       int64_t chin);
 
 }  // namespace kestrel

@@ -36,7 +36,8 @@ void writeAll(const uint8_t* data, size_t size) {
   while (size > 0) {
     const ssize_t put = ::write(STDOUT_FILENO, data, size);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));
+    if (put <= 0)
+      fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));
     data += put;
     size -= static_cast<size_t>(put);
   }
@@ -50,7 +51,8 @@ void runGateTest(int64_t width, int64_t height) {
     readAll(input);
     if (const std::string problem = lengthError(input); !problem.empty()) fail(problem);
     // Region numbers are 32-bit.
-    if (input.width * input.height > INT_MAX) fail("--gate-test: frames over 2147483647 pixels are not supported");
+    if (input.width * input.height > INT_MAX)
+      fail("--gate-test: frames over 2147483647 pixels are not supported");
     const uint8_t* mask = gatePlanes(input);
     writeAll(mask, static_cast<size_t>(width * height));
   } catch (const std::bad_alloc&) {

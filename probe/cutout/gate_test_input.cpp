@@ -22,7 +22,8 @@ void take(GateTestInput& input, const uint8_t* data, size_t size) {
   // Grow geometrically but never past the expected length.
   std::vector<uint8_t>& bytes = input.bytes;
   if (bytes.capacity() - bytes.size() < keep) {
-    const Count wanted = std::max<Count>(2 * static_cast<Count>(bytes.capacity()), bytes.size() + keep);
+    const Count wanted =
+        std::max<Count>(2 * static_cast<Count>(bytes.capacity()), bytes.size() + keep);
     bytes.reserve(static_cast<size_t>(std::min(wanted, input.expected)));
   }
   bytes.insert(bytes.end(), data, data + keep);
@@ -38,7 +39,8 @@ const uint8_t* gatePlanes(GateTestInput& input) {
   const auto n = static_cast<size_t>(input.width * input.height);
   uint8_t* planes = input.bytes.data();
   const int64_t chin = static_cast<int64_t>(planes[0]) | static_cast<int64_t>(planes[1]) << 8 |
-                       static_cast<int64_t>(planes[2]) << 16 | static_cast<int64_t>(planes[3]) << 24;
+                       static_cast<int64_t>(planes[2]) << 16 |
+                       static_cast<int64_t>(planes[3]) << 24;
   uint8_t* mask = planes + 4;
   const uint8_t* person = mask + n;
   const uint8_t* gate = person + n;

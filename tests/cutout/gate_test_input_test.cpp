@@ -1,13 +1,13 @@
 // The self-test's framing in-process: the length in wide arithmetic, counting
 // without keeping, and the chin's byte order.
+#include "probe/cutout/gate_test_input.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include "probe/cutout/gate_test_input.h"
 
 namespace kestrel {
 namespace {

@@ -25,10 +25,12 @@ TEST(GateTestProcess, WrongLengthNamesBothNumbersAndWritesNothing) {
       {{"2", "2"}, "", "--gate-test: expected 16 bytes, got 0\n"},
       {{"2", "2"}, std::string(15, 'x'), "--gate-test: expected 16 bytes, got 15\n"},
       {{"2", "2"}, std::string(17, 'x'), "--gate-test: expected 16 bytes, got 17\n"},
-      {{"9223372036854775807", "9223372036854775807"}, std::string(100, 'x'),
+      {{"9223372036854775807", "9223372036854775807"},
+       std::string(100, 'x'),
        "--gate-test: expected 255211775190703847542190723352697503751 bytes, got 100\n"},
       // Far more expected than memory holds: counted, never allocated.
-      {{"100000", "100000"}, std::string(3 << 20, 'x'),
+      {{"100000", "100000"},
+       std::string(3 << 20, 'x'),
        "--gate-test: expected 30000000004 bytes, got 3145728\n"},
       // Far more given than expected: every byte counted.
       {{"3", "1"}, std::string(5 << 20, 'x'), "--gate-test: expected 13 bytes, got 5242880\n"},

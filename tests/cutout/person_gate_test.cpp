@@ -1,11 +1,11 @@
 // personGate: the matte rendered into both maps in the caller's buffers, lined
 // up with the mask, and the gate applied by them.
+#include "probe/cutout/person_gate.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "probe/cutout/person_gate.h"
 
 namespace kestrel {
 namespace {

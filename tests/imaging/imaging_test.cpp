@@ -1,15 +1,14 @@
 // The imaging service: bilinear scaling onto the frame and the disk maximum,
 // the latter against OpenCV's dilation with the full disk kernel.
+#include "platform/imaging/imaging.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-
-#include <cstdint>
 #include <random>
 #include <vector>
-
-#include "platform/imaging/imaging.h"
 
 namespace kestrel::imaging {
 namespace {
