@@ -179,8 +179,10 @@ TEST(GateAndRestore, AThirdOfTheRegionMustLieBelowThePersonsTop) {
   for (const Case& c : cases) {
     Art instance = filled(8, 6, '.'), person = filled(8, 6, '.');
     for (int x = 0; x < c.length; ++x) instance[3][static_cast<size_t>(x)] = '#';
-    for (auto [column, top] : c.tops)
-      for (size_t y = static_cast<size_t>(top); y < 6; ++y) person[y][static_cast<size_t>(column)] = '#';
+    for (auto [column, top] : c.tops) {
+      for (size_t y = static_cast<size_t>(top); y < 6; ++y)
+        person[y][static_cast<size_t>(column)] = '#';
+    }
     Drawn run(instance, person, filled(8, 6, '.'));
     run.go(0);
     EXPECT_EQ(run.out(), c.restored ? instance : filled(8, 6, '.'))
