@@ -1,5 +1,5 @@
-// The self-test's framing in-process: the length in wide arithmetic, counting
-// without keeping, and the chin's byte order.
+// The self-test's framing in-process: the length in wide arithmetic, and
+// counting without keeping.
 #include "probe/cutout/gate_test_input.h"
 
 #include <gtest/gtest.h>
@@ -45,26 +45,6 @@ TEST(GateTestInput, HugeSizesAllocateOnlyWhatArrives) {
   EXPECT_EQ(input.bytes.size(), size_t{16} << 16);
   EXPECT_LE(input.bytes.capacity(), size_t{32} << 16);
   EXPECT_NE(lengthError(input).find("got 1048576"), std::string::npos);
-}
-
-TEST(GateTestInput, ChinIsLittleEndianAndDecidesTheRestore) {
-  // 1 x 20 frame: a cut run on rows 16..19, the person from row 10 down.
-  const auto run = [](std::vector<uint8_t> chin) {
-    GateTestInput input = gateTestInput(1, 20);
-    std::vector<uint8_t> bytes = chin;
-    for (int y = 0; y < 20; ++y) bytes.push_back(y >= 16 ? 255 : 0);  // mask
-    for (int y = 0; y < 20; ++y) bytes.push_back(y >= 10 ? 255 : 0);  // person
-    for (int y = 0; y < 20; ++y) bytes.push_back(0);                  // gate
-    take(input, bytes.data(), bytes.size());
-    const uint8_t* out = gatePlanes(input);
-    return std::vector<uint8_t>(out, out + 20);
-  };
-  std::vector<uint8_t> restored(20, 0);
-  std::fill(restored.begin() + 16, restored.end(), 255);
-  EXPECT_EQ(run({0x10, 0, 0, 0}), restored);
-  EXPECT_EQ(run({0x11, 0, 0, 0}), std::vector<uint8_t>(20, 0));
-  EXPECT_EQ(run({0, 0, 0, 0x10}), std::vector<uint8_t>(20, 0));
-  EXPECT_EQ(run({0xFF, 0xFF, 0xFF, 0xFF}), std::vector<uint8_t>(20, 0));
 }
 
 }  // namespace
