@@ -72,6 +72,12 @@ int64_t outsidePerson(const CutoutStream& s) {
   return count;
 }
 
+// A label map whose bytes cover its size; anything else counts as no observation.
+bool usable(const vision::InstanceObservation& o) {
+  return o.width > 0 && o.height > 0 && o.stride >= o.width &&
+         static_cast<uint64_t>(o.stride) <= o.labels.size() / static_cast<uint64_t>(o.height);
+}
+
 }  // namespace
 
 CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
@@ -113,7 +119,7 @@ CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
   std::fill(s.mask.begin(), s.mask.end(), 0);
 
   bool otherInstance = false;
-  const bool hasInstances = !results.instances.empty();
+  const bool hasInstances = !results.instances.empty() && usable(results.instances.front());
   if (hasInstances) {
     const vision::InstanceObservation& observation = results.instances.front();
     s.picked = probeLabels(observation, faceRect);
