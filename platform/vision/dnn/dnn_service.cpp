@@ -54,7 +54,7 @@ class DnnHandler final : public Handler {
       if (r.handPose) out.hands = dnn::detectHands(bgr, r.maximumHandCount);
       if (r.foregroundInstances) {
         instances_ = dnn::segmentInstances(bgr);
-        out.instances.push_back(instances_.observation);
+        if (instances_.observation.width > 0) out.instances.push_back(instances_.observation);
       }
       if (r.personSegmentation) {
         Matte matte = dnn::segmentPerson(bgr, r.personQuality);
