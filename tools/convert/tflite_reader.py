@@ -101,6 +101,12 @@ class Model:
         buf = memoryview(bytes(data))
         if len(buf) < 8 or bytes(buf[4:8]) != b"TFL3":
             raise ValueError("not a TFLite model (no TFL3 identifier)")
+        try:
+            self._read(buf)
+        except (struct.error, IndexError, ValueError) as e:
+            raise ValueError("the model can't be read: %s" % e) from None
+
+    def _read(self, buf):
         root = Table(buf, struct.unpack_from("<I", buf, 0)[0])
         codes = []
         for oc in root.tables(1):
