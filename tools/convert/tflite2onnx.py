@@ -15,21 +15,13 @@ import os
 import sys
 
 import numpy as np
-import onnx
-from onnx import TensorProto, helper, numpy_helper
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from onnx_build import NCHW_TO_NHWC, NHWC_TO_NCHW, ConvertError, GraphBuilder, save_model  # noqa: E402
 from tflite_reader import Model  # noqa: E402
 
-OPSET = 11
-NHWC_TO_NCHW = (0, 3, 1, 2)
-NCHW_TO_NHWC = (0, 2, 3, 1)
 # TFLite's NHWC axes as NCHW axes.
 AXIS_NCHW = {0: 0, 1: 2, 2: 3, 3: 1}
-
-
-class ConversionError(Exception):
-    pass
 
 
 def same_pads(size, kernel, stride, dilation=1):
@@ -42,35 +34,29 @@ def same_pads(size, kernel, stride, dilation=1):
 class Converter:
     def __init__(self, model):
         self.m = model
-        self.nodes = []
-        self.inits = []
+        self.b = GraphBuilder("tflite")
         self.names = {}     # tensor index -> ONNX value name
         self.consts = {}    # tensor index -> numpy value (float32 or int)
         self.nchw = set()   # tensor indices held as NCHW in the ONNX graph
-        self.counter = 0
         for t in model.tensors:
             if t.data is not None:
                 self.consts[t.index] = t.data.astype(np.float32) if t.dtype == np.float16 else t.data
 
     # -- helpers ------------------------------------------------------------
-    def fresh(self, hint):
-        self.counter += 1
-        return "%s__%d" % (hint, self.counter)
-
-    def node(self, op, inputs, outputs, **attrs):
-        self.nodes.append(helper.make_node(op, inputs, outputs, name=self.fresh(op), **attrs))
+    def node(self, op, inputs, i=None, **attrs):
+        """Adds a node; with a tensor index, its output is named after that tensor."""
+        name = self.tensor(i).name.replace("/", "_") if i is not None else None
+        return self.b.node(op, inputs, name=name, **attrs)
 
     def initializer(self, value, hint):
-        name = self.fresh(hint)
-        self.inits.append(numpy_helper.from_array(np.ascontiguousarray(value), name))
-        return name
+        return self.b.const(value, hint)
 
     def tensor(self, i):
         return self.m.tensors[i]
 
     def const(self, i):
         if i not in self.consts:
-            raise ConversionError("tensor %s must be a constant" % self.tensor(i).name)
+            raise ConvertError("tensor %s must be a constant" % self.tensor(i).name)
         return self.consts[i]
 
     def value(self, i):
@@ -82,19 +68,13 @@ class Converter:
             name = self.initializer(v, "const")
             self.names[i] = name
             return name
-        raise ConversionError("tensor %s is used before it is made" % self.tensor(i).name)
-
-    def out_name(self, i):
-        t = self.tensor(i)
-        return self.fresh(t.name.replace(":", "_").replace("/", "_"))
+        raise ConvertError("tensor %s is used before it is made" % self.tensor(i).name)
 
     def as_nhwc(self, i):
         """Tensor i in TFLite's own layout."""
         name = self.value(i)
         if i in self.nchw:
-            out = self.fresh("to_nhwc")
-            self.node("Transpose", [name], [out], perm=list(NCHW_TO_NHWC))
-            return out
+            return self.b.transpose(name, NCHW_TO_NHWC)
         return name
 
     def activation(self, src, fused, i):
@@ -102,18 +82,17 @@ class Converter:
         if fused == 0:
             self.names[i] = src
             return
-        out = self.out_name(i)
         if fused == 1:
-            self.node("Relu", [src], [out])
+            out = self.node("Relu", [src], i)
         elif fused == 3:
-            self.node("Clip", [src], [out], min=0.0, max=6.0)
+            out = self.b.clip(src, 0.0, 6.0, name=self.tensor(i).name.replace("/", "_"))
         elif fused == 4:
-            self.node("Tanh", [src], [out])
+            out = self.node("Tanh", [src], i)
         else:
-            raise ConversionError("fused activation %d is not supported" % fused)
+            raise ConvertError("fused activation %d is not supported" % fused)
         self.names[i] = out
 
-    def broadcast_const(self, value, other_nchw, rank):
+    def broadcast_const(self, value, other_nchw):
         """A constant operand of an elementwise op, laid out like the other operand."""
         v = value.astype(np.float32)
         if other_nchw and v.ndim > 0 and v.size > 1:
@@ -124,7 +103,7 @@ class Converter:
     def op_DEQUANTIZE(self, o):
         src = o.inputs[0]
         if src not in self.consts:
-            raise ConversionError("DEQUANTIZE of a computed tensor is not supported")
+            raise ConvertError("DEQUANTIZE of a computed tensor is not supported")
         self.consts[o.outputs[0]] = self.consts[src].astype(np.float32)
 
     def conv_common(self, o, weights, group, opts_padding, sw, sh, dw, dh, fused, inp_shape):
@@ -137,9 +116,8 @@ class Converter:
         ins = [self.value(o.inputs[0]), self.initializer(weights, "weights")]
         if len(o.inputs) > 2 and o.inputs[2] >= 0:
             ins.append(self.initializer(self.const(o.inputs[2]).astype(np.float32), "bias"))
-        out = self.out_name(o.outputs[0])
-        self.node("Conv", ins, [out], kernel_shape=[kh, kw], strides=[sh, sw], dilations=[dh, dw],
-                  pads=[top, left, bottom, right], group=group)
+        out = self.node("Conv", ins, o.outputs[0], kernel_shape=[kh, kw], strides=[sh, sw],
+                        dilations=[dh, dw], pads=[top, left, bottom, right], group=group)
         self.nchw.add(o.outputs[0])
         self.activation(out, fused, o.outputs[0])
 
@@ -169,11 +147,10 @@ class Converter:
             left, right = same_pads(shape[2], fw, sw)
         else:
             top = bottom = left = right = 0
-        out = self.out_name(o.outputs[0])
         attrs = dict(kernel_shape=[fh, fw], strides=[sh, sw], pads=[top, left, bottom, right])
         if onnx_op == "AveragePool":
             attrs["count_include_pad"] = 0
-        self.node(onnx_op, [self.value(o.inputs[0])], [out], **attrs)
+        out = self.node(onnx_op, [self.value(o.inputs[0])], o.outputs[0], **attrs)
         self.nchw.add(o.outputs[0])
         self.activation(out, fused, o.outputs[0])
 
@@ -186,20 +163,19 @@ class Converter:
     def elementwise(self, o, onnx_op, fused):
         a, b = o.inputs[0], o.inputs[1]
         if a in self.consts and b in self.consts:
-            raise ConversionError("%s of two constants is not supported" % onnx_op)
+            raise ConvertError("%s of two constants is not supported" % onnx_op)
         live = b if a in self.consts else a
         live_nchw = live in self.nchw
         other = a if live == b else b
         if other not in self.consts and (other in self.nchw) != live_nchw:
-            raise ConversionError("%s of tensors in different layouts" % onnx_op)
+            raise ConvertError("%s of tensors in different layouts" % onnx_op)
         names = []
         for i in (a, b):
             if i in self.consts:
-                names.append(self.initializer(self.broadcast_const(self.consts[i], live_nchw, 4), "operand"))
+                names.append(self.initializer(self.broadcast_const(self.consts[i], live_nchw), "operand"))
             else:
                 names.append(self.value(i))
-        out = self.out_name(o.outputs[0])
-        self.node(onnx_op, names, [out])
+        out = self.node(onnx_op, names, o.outputs[0])
         if live_nchw:
             self.nchw.add(o.outputs[0])
         self.activation(out, fused, o.outputs[0])
@@ -218,16 +194,14 @@ class Converter:
         alpha = self.const(o.inputs[1]).astype(np.float32)
         if x in self.nchw:
             alpha = alpha.reshape(-1, 1, 1) if alpha.size > 1 else alpha.reshape(1)
-        out = self.out_name(o.outputs[0])
-        self.node("PRelu", [self.value(x), self.initializer(alpha, "slope")], [out])
+        out = self.node("PRelu", [self.value(x), self.initializer(alpha, "slope")], o.outputs[0])
         if x in self.nchw:
             self.nchw.add(o.outputs[0])
         self.names[o.outputs[0]] = out
 
     def unary(self, o, onnx_op, **attrs):
         x = o.inputs[0]
-        out = self.out_name(o.outputs[0])
-        self.node(onnx_op, [self.value(x)], [out], **attrs)
+        out = self.node(onnx_op, [self.value(x)], o.outputs[0], **attrs)
         if x in self.nchw:
             self.nchw.add(o.outputs[0])
         self.names[o.outputs[0]] = out
@@ -249,12 +223,12 @@ class Converter:
         pads = self.const(o.inputs[1]).astype(np.int64)  # [rank, 2] before/after
         if x in self.nchw:
             pads = pads[list(NHWC_TO_NCHW)]
-        out = self.out_name(o.outputs[0])
         value = 0.0
         if len(o.inputs) > 2:
             value = float(self.const(o.inputs[2]).reshape(-1)[0])
-        self.node("Pad", [self.value(x), self.initializer(np.concatenate([pads[:, 0], pads[:, 1]]), "pads"),
-                          self.initializer(np.array(value, np.float32), "pad_value")], [out], mode="constant")
+        out = self.node("Pad", [self.value(x), self.initializer(np.concatenate([pads[:, 0], pads[:, 1]]), "pads"),
+                                self.initializer(np.array(value, np.float32), "pad_value")],
+                        o.outputs[0], mode="constant")
         if x in self.nchw:
             self.nchw.add(o.outputs[0])
         self.names[o.outputs[0]] = out
@@ -264,25 +238,24 @@ class Converter:
     def op_RESIZE_BILINEAR(self, o):
         x = o.inputs[0]
         if x not in self.nchw:
-            raise ConversionError("RESIZE_BILINEAR needs a four-dimensional input")
+            raise ConvertError("RESIZE_BILINEAR needs a four-dimensional input")
         size = self.const(o.inputs[1]).astype(np.int64)
         shape = self.tensor(x).shape
         align = o.options.scalar(2, "b") if o.options else 0
         half = o.options.scalar(3, "b") if o.options else 0
         mode = "align_corners" if align else ("half_pixel" if half else "asymmetric")
         scales = np.array([1, 1, size[0] / shape[1], size[1] / shape[2]], np.float32)
-        out = self.out_name(o.outputs[0])
-        self.node("Resize", [self.value(x), self.initializer(np.zeros(0, np.float32), "roi"),
-                             self.initializer(scales, "scales")], [out],
-                  mode="linear", coordinate_transformation_mode=mode)
+        out = self.node("Resize", [self.value(x), self.initializer(np.zeros(0, np.float32), "roi"),
+                                   self.initializer(scales, "scales")],
+                        o.outputs[0], mode="linear", coordinate_transformation_mode=mode)
         self.nchw.add(o.outputs[0])
         self.names[o.outputs[0]] = out
 
     def op_RESHAPE(self, o):
         x = o.inputs[0]
         target = [int(v) for v in self.tensor(o.outputs[0]).shape]
-        out = self.out_name(o.outputs[0])
-        self.node("Reshape", [self.as_nhwc(x), self.initializer(np.array(target, np.int64), "shape")], [out])
+        out = self.node("Reshape", [self.as_nhwc(x), self.initializer(np.array(target, np.int64), "shape")],
+                        o.outputs[0])
         self.bind_tflite_layout(out, o.outputs[0])
 
     op_SQUEEZE = op_RESHAPE
@@ -290,8 +263,7 @@ class Converter:
     def bind_tflite_layout(self, name, i):
         """Binds a value in TFLite's layout to tensor i, turning 4-D values to NCHW."""
         if len(self.tensor(i).shape) == 4:
-            out = self.out_name(i)
-            self.node("Transpose", [name], [out], perm=list(NHWC_TO_NCHW))
+            out = self.node("Transpose", [name], i, perm=list(NHWC_TO_NCHW))
             self.nchw.add(i)
             self.names[i] = out
         else:
@@ -305,10 +277,9 @@ class Converter:
             axis += rank
         layouts = {i in self.nchw for i in o.inputs}
         if len(layouts) != 1:
-            raise ConversionError("CONCATENATION of tensors in different layouts")
+            raise ConvertError("CONCATENATION of tensors in different layouts")
         nchw = layouts.pop()
-        out = self.out_name(o.outputs[0])
-        self.node("Concat", [self.value(i) for i in o.inputs], [out], axis=AXIS_NCHW[axis] if nchw else axis)
+        out = self.node("Concat", [self.value(i) for i in o.inputs], o.outputs[0], axis=AXIS_NCHW[axis] if nchw else axis)
         if nchw:
             self.nchw.add(o.outputs[0])
         self.activation(out, p.scalar(1, "b"), o.outputs[0])
@@ -318,57 +289,44 @@ class Converter:
         axes = sorted(int(a) % 4 for a in self.const(o.inputs[1]).reshape(-1))
         keep = o.options.scalar(0, "b") if o.options else 0
         if x not in self.nchw or axes != [1, 2]:
-            raise ConversionError("MEAN is supported over the spatial axes of an image only")
-        pooled = self.fresh("mean")
-        self.node("GlobalAveragePool", [self.value(x)], [pooled])
+            raise ConvertError("MEAN is supported over the spatial axes of an image only")
+        pooled = self.b.node("GlobalAveragePool", [self.value(x)])
         if keep:
             self.nchw.add(o.outputs[0])
             self.names[o.outputs[0]] = pooled
         else:
-            out = self.out_name(o.outputs[0])
-            self.node("Flatten", [pooled], [out], axis=1)
+            out = self.node("Flatten", [pooled], o.outputs[0], axis=1)
             self.names[o.outputs[0]] = out
 
     def op_FULLY_CONNECTED(self, o):
         x = o.inputs[0]
         src = self.as_nhwc(x)
-        flat = self.fresh("flat")
-        self.node("Flatten", [src], [flat], axis=1)
+        flat = self.b.node("Flatten", [src], axis=1)
         w = self.const(o.inputs[1]).astype(np.float32)  # [out, in]
         ins = [flat, self.initializer(w, "fc_weights")]
         if len(o.inputs) > 2 and o.inputs[2] >= 0:
             ins.append(self.initializer(self.const(o.inputs[2]).astype(np.float32), "fc_bias"))
-        out = self.out_name(o.outputs[0])
-        self.node("Gemm", ins, [out], transB=1)
+        out = self.node("Gemm", ins, o.outputs[0], transB=1)
         self.activation(out, o.options.scalar(0, "b") if o.options else 0, o.outputs[0])
 
     # -- whole graph --------------------------------------------------------
     def convert(self):
-        inputs = []
         for i in self.m.inputs:
             t = self.tensor(i)
             shape = list(t.shape)
             if len(shape) == 4:
                 shape = [shape[0], shape[3], shape[1], shape[2]]
                 self.nchw.add(i)
-            inputs.append(helper.make_tensor_value_info(t.name, TensorProto.FLOAT, shape))
-            self.names[i] = t.name
+            self.names[i] = self.b.input(t.name, shape)
         for o in self.m.operators:
             handler = getattr(self, "op_" + o.opcode, None)
             if handler is None:
-                raise ConversionError("operator %s is not supported" % o.opcode)
+                raise ConvertError("operator %s is not supported" % o.opcode)
             handler(o)
-        outputs = []
         for i in self.m.outputs:
             t = self.tensor(i)
-            src = self.as_nhwc(i)
-            self.node("Identity", [src], [t.name])
-            outputs.append(helper.make_tensor_value_info(t.name, TensorProto.FLOAT, list(t.shape)))
-        graph = helper.make_graph(self.nodes, "tflite", inputs, outputs, self.inits)
-        model = helper.make_model(graph, producer_name="kestrel-tflite2onnx",
-                                  opset_imports=[helper.make_opsetid("", OPSET)])
-        model.ir_version = 7
-        return model
+            self.b.output(self.as_nhwc(i), t.name, list(t.shape))
+        return self.b.model()
 
 
 def convert(data):
@@ -383,12 +341,10 @@ def main(argv):
     try:
         with open(argv[1], "rb") as f:
             model = convert(f.read())
-    except (OSError, ValueError, ConversionError) as e:
+    except (OSError, ValueError, ConvertError) as e:
         print("tflite2onnx: %s: %s" % (argv[1], e), file=sys.stderr)
         return 1
-    tmp = argv[2] + ".part"
-    onnx.save(model, tmp)
-    os.replace(tmp, argv[2])
+    save_model(model, argv[2])
     return 0
 
 
