@@ -1,7 +1,6 @@
 # Hands: MediaPipe's palm detector and hand landmark model (full variants),
 # TFLite files of @mediapipe/hands converted to ONNX.
 pkg="$CACHE/mediapipe-hands-0.4.1675469240.tgz.d/package"
-py="${PYTHON:-python3}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -16,5 +15,5 @@ dd if="$pkg/hands_solution_packed_assets.data" of="$work/palm_detection_full.tfl
 check_file "$work/palm_detection_full.tflite" 2f25e740121983f68ffc05f99991d524dc0ea812134f6316a26125816941ee85
 check_file "$pkg/hand_landmark_full.tflite" 8c026882c9ec059ce0f8e75266bee5a9a23c341a40e0000df755374d3d1b9b68
 
-"$py" "$TOOLS/convert/tflite2onnx.py" "$work/palm_detection_full.tflite" "$OUT/palm_detection_full.onnx"
-"$py" "$TOOLS/convert/tflite2onnx.py" "$pkg/hand_landmark_full.tflite" "$OUT/hand_landmark_full.onnx"
+"$PYTHON" "$TOOLS/convert/tflite2onnx.py" "$work/palm_detection_full.tflite" "$OUT/palm_detection_full.onnx"
+"$PYTHON" "$TOOLS/convert/tflite2onnx.py" "$pkg/hand_landmark_full.tflite" "$OUT/hand_landmark_full.onnx"
