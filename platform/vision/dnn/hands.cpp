@@ -1,7 +1,10 @@
 // Hands: MediaPipe's palm detector finds palms in the letterboxed picture; the
 // landmark model then places 21 joints in a rotated crop around each palm.
 // Joint order: wrist; thumb CMC, MCP, IP, tip; then index, middle, ring and
-// little finger, each MCP, PIP, DIP, tip.
+// little finger, each MCP, PIP, DIP, tip. The landmark model gives no
+// per-joint confidence: joints inside the picture carry the hand's presence
+// score (0.5 or more for a kept hand) and joints outside it 0, so a caller's
+// cut at 0.3 keeps exactly the joints that lie in the picture.
 #include <opencv2/dnn.hpp>
 
 #include "platform/vision/dnn/hand_geometry.h"
