@@ -6,8 +6,9 @@
 - every float16 initialiser, Constant and declared tensor becomes float32;
 - Cast nodes between float types are removed (in front of a Conv they break
   OpenCV's importer, and in float32 they do nothing);
-- with --size, the Resize target sizes baked for a B x B input are scaled by
-  S / B and the graph's square inputs and outputs are declared S x S;
+- with --size, the Resize target sizes baked for a B x B input (the last two
+  elements of each constant sizes tensor) are scaled by S / B, and the graph's
+  B x B inputs and outputs are declared S x S;
 - with --keep, only the named graph outputs stay, and the nodes and
   initialisers that no longer feed any of them go.
 """
@@ -98,34 +99,52 @@ def remove_float_casts(model):
     return removed
 
 
-def _constant_sources(graph, name, producers, inits, seen):
-    """The Constant nodes and initialisers a sizes tensor is concatenated from."""
+def _constant_pieces(name, producers, inits):
+    """The constant pieces a Resize sizes tensor is made of, each with the
+    position of its last element counted from the end of the sizes (0 = last).
+    Pieces before a run-time piece (a shape slice) have unknown positions and
+    are not returned: only the trailing, spatial sizes matter here."""
     if name in inits:
-        return [("init", inits[name])]
+        return [("init", inits[name], 0)]
     node = producers.get(name)
     if node is None:
         return []
     if node.op_type == "Constant":
-        return [("node", node)]
-    if node.op_type == "Concat":
-        found = []
-        for i in node.input:
-            if i not in seen:
-                seen.add(i)
-                found += _constant_sources(graph, i, producers, inits, seen)
-        return found
-    return []  # computed from shapes at run time: follows the input by itself
+        return [("node", node, 0)]
+    if node.op_type != "Concat":
+        return []  # computed from shapes at run time: follows the input by itself
+    found, from_end = [], 0
+    for piece in reversed(node.input):
+        inner = _constant_pieces(piece, producers, inits)
+        if len(inner) != 1 or inner[0][2] != 0:
+            break
+        kind, src, _ = inner[0]
+        found.append((kind, src, from_end))
+        from_end += _value(kind, src).size
+    return found
 
 
-def _scaled(arr, size, base, where):
-    scaled = arr.astype(np.int64) * size
-    if np.any(scaled % base):
-        raise ValueError(f"{where}: size {arr.tolist()} does not scale by {size}/{base} to whole pixels")
-    return (scaled // base).astype(arr.dtype)
+def _value(kind, src):
+    if kind == "init":
+        return numpy_helper.to_array(src)
+    return numpy_helper.to_array(next(a for a in src.attribute if a.name == "value").t)
+
+
+def _scaled(arr, from_end, size, base, where):
+    """arr with its elements among the last two of the sizes scaled by size / base."""
+    out = arr.astype(np.int64).reshape(-1).copy()
+    for k in range(out.size):
+        if out.size - 1 - k + from_end < 2:
+            if out[k] * size % base:
+                raise ValueError(f"{where}: size {arr.tolist()} does not scale by {size}/{base} to whole pixels")
+            out[k] = out[k] * size // base
+    return out.reshape(arr.shape).astype(arr.dtype)
 
 
 def scale_resizes(model, size, base):
-    """Scales every constant Resize target size by size / base; returns how many constants changed."""
+    """Scales the constant spatial Resize target sizes (the last two) by size / base.
+
+    Returns how many constants changed."""
     g = model.graph
     producers = {o: n for n in g.node for o in n.output}
     inits = {t.name: t for t in g.initializer}
@@ -134,17 +153,17 @@ def scale_resizes(model, size, base):
     for n in g.node:
         if n.op_type != "Resize" or len(n.input) < 4 or not n.input[3]:
             continue
-        for kind, src in _constant_sources(g, n.input[3], producers, inits, set()):
-            if id(src) in done:
+        for kind, src, from_end in _constant_pieces(n.input[3], producers, inits):
+            if id(src) in done or from_end >= 2:
                 continue
             done.add(id(src))
+            name = src.name if kind == "init" else src.output[0]
+            scaled = _scaled(_value(kind, src), from_end, size, base, name)
             if kind == "init":
-                arr = numpy_helper.to_array(src)
-                src.CopyFrom(numpy_helper.from_array(_scaled(arr, size, base, src.name), src.name))
+                src.CopyFrom(numpy_helper.from_array(scaled, src.name))
             else:
                 a = next(a for a in src.attribute if a.name == "value")
-                arr = numpy_helper.to_array(a.t)
-                a.t.CopyFrom(numpy_helper.from_array(_scaled(arr, size, base, src.name), a.t.name))
+                a.t.CopyFrom(numpy_helper.from_array(scaled, a.t.name))
             changed += 1
     for vi in list(g.input) + list(g.output):
         dims = vi.type.tensor_type.shape.dim
