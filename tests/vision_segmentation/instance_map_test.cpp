@@ -57,7 +57,7 @@ TEST(InstanceMap, ThresholdAndMinimumSizeDecideWhatCounts) {
   box(s, 10, 10, 4, 5, 0.5f);   // 20 pixels exactly at the threshold: kept
   box(s, 50, 10, 19, 1, 0.9f);  // 19 pixels: dropped
   box(s, 10, 60, 30, 30, 0.49f);  // below the threshold: background
-  InstanceObservation o = labelInstances(s, {}, st);
+  InstanceObservation o = labelInstances(s, {}, {}, st);
   expectContract(o);
   EXPECT_EQ(o.allInstances, (std::vector<uint8_t>{1}));
   EXPECT_EQ(at(o, 12, 12), 1);
@@ -79,7 +79,7 @@ TEST(InstanceMap, ManyComponentsKeepTheLargest255) {
   for (int y = 0; y < 400 && n < 300; y += 20)
     for (int x = 0; x < 400 && n < 300; x += 20, ++n) box(s, x, y, n == 299 ? 2 : 10, 10, 1);
   // 300 blobs: 299 of 100 pixels, the last of 20: the 45 dropped include it.
-  InstanceObservation o = labelInstances(s, {}, st);
+  InstanceObservation o = labelInstances(s, {}, {}, st);
   expectContract(o);
   ASSERT_EQ(o.allInstances.size(), 255u);
   EXPECT_EQ(o.allInstances.front(), 1);
@@ -129,6 +129,12 @@ TEST(InstanceSplit, NoSplitWithoutAPersonOrWithoutAnythingElse) {
   // No matte, or an empty one: the touching cup stays part of the one component.
   EXPECT_EQ(labelInstances(s, {}).allInstances.size(), 1u);
   EXPECT_EQ(labelInstances(s, person).allInstances.size(), 1u);
+  // The second matte calls the cup part of a person: no split.
+  cv::Mat body = cv::Mat::zeros(100, 100, CV_8U), check = cv::Mat::zeros(100, 100, CV_8U);
+  box(body, 30, 10, 30, 80, 255);
+  ASSERT_EQ(labelInstances(s, body, check).allInstances.size(), 2u);
+  box(check, 55, 35, 25, 25, 200);
+  EXPECT_EQ(labelInstances(s, body, check).allInstances.size(), 1u);
   // The matte covers all of it (the cup is held in front of the body).
   box(person, 30, 10, 45, 80, 255);
   EXPECT_EQ(labelInstances(s, person).allInstances.size(), 1u);

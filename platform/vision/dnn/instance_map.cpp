@@ -16,8 +16,10 @@ cv::Mat disc(int radius) {
 // Splits one component (its pixels `comp` within the bounding box) into the
 // person's part and the objects away from the person, writing provisional
 // ids into `ids`. Returns false when the component stays whole.
-bool splitPerson(const cv::Mat& comp, const cv::Mat& isPerson, int minArea, int rimRadius,
-                 cv::Mat ids, int& next) {
+bool splitPerson(const cv::Mat& comp, const cv::Mat& person, const cv::Mat& check,
+                 const InstanceSettings& settings, int minArea, cv::Mat ids, int& next) {
+  const int rimRadius = settings.rimRadius;
+  cv::Mat isPerson = person >= settings.personLevel;
   cv::Mat personPart = comp & isPerson;
   cv::Mat other = comp & ~isPerson;
   if (cv::countNonZero(personPart) < minArea || cv::countNonZero(other) < minArea) return false;
@@ -31,6 +33,9 @@ bool splitPerson(const cv::Mat& comp, const cv::Mat& isPerson, int minArea, int 
   int objects = 0;
   for (int c = 1; c < n && objects < 255; ++c) {
     if (stats.at<int>(c, cv::CC_STAT_AREA) < minArea) continue;
+    cv::Mat piece = coreIds == c;
+    if (cv::mean(person, piece)[0] >= settings.objectLevel) continue;
+    if (!check.empty() && cv::mean(check, piece)[0] >= settings.objectLevel) continue;
     ++objects;
     kept.setTo(objects, coreIds == c);
   }
@@ -125,15 +130,14 @@ int minimumArea(const cv::Size& size, const InstanceSettings& settings) {
 }
 
 InstanceObservation labelInstances(const cv::Mat& salient, const cv::Mat& person,
-                                   const InstanceSettings& settings) {
+                                   const cv::Mat& check, const InstanceSettings& settings) {
   CV_Assert(salient.type() == CV_32F);
   CV_Assert(person.empty() || (person.type() == CV_8U && person.size() == salient.size()));
+  CV_Assert(check.empty() || (check.type() == CV_8U && check.size() == salient.size()));
   cv::Mat fg = salient >= settings.threshold;
   cv::Mat cc, stats, centroids;
   const int n = cv::connectedComponentsWithStats(fg, cc, stats, centroids, 8, CV_32S);
   const int minArea = minimumArea(salient.size(), settings);
-  cv::Mat isPerson;
-  if (!person.empty()) isPerson = person >= settings.personLevel;
 
   cv::Mat ids = cv::Mat::zeros(salient.size(), CV_32S);
   int next = 1;
@@ -142,8 +146,9 @@ InstanceObservation labelInstances(const cv::Mat& salient, const cv::Mat& person
     const cv::Rect box(stats.at<int>(c, cv::CC_STAT_LEFT), stats.at<int>(c, cv::CC_STAT_TOP),
                        stats.at<int>(c, cv::CC_STAT_WIDTH), stats.at<int>(c, cv::CC_STAT_HEIGHT));
     cv::Mat comp = cc(box) == c;
-    if (!isPerson.empty() &&
-        splitPerson(comp, isPerson(box), minArea, settings.rimRadius, ids(box), next))
+    if (!person.empty() &&
+        splitPerson(comp, person(box), check.empty() ? check : check(box), settings, minArea,
+                    ids(box), next))
       continue;
     ids(box).setTo(next++, comp);
   }

@@ -28,9 +28,9 @@ cv::Mat salientMap(const cv::Mat& bgr) {
   return cv::Mat(kSide, kSide, CV_32F, out.ptr<float>()).clone();
 }
 
-// The person matte at the salient map's size, or empty when there is none.
-cv::Mat personAtSide(const cv::Mat& bgr) {
-  Matte matte = segmentPerson(bgr, PersonQuality::Balanced);
+// A person matte at the salient map's size, or empty when there is none.
+cv::Mat personAtSide(const cv::Mat& bgr, PersonQuality quality) {
+  Matte matte = segmentPerson(bgr, quality);
   if (matte.pixels.empty()) return {};
   cv::Mat m(static_cast<int>(matte.height), static_cast<int>(matte.width), CV_8U, matte.pixels.data());
   cv::Mat out;
@@ -44,11 +44,14 @@ Instances segmentInstances(const cv::Mat& bgr) {
   Instances result;
   result.salient = salientMap(bgr);
   const InstanceSettings settings;
-  // The matte is only worth its time when there is foreground to split.
-  cv::Mat person;
-  if (cv::countNonZero(result.salient >= settings.threshold) >= minimumArea(result.salient.size(), settings))
-    person = personAtSide(bgr);
-  result.observation = labelInstances(result.salient, person, settings);
+  // The mattes are only worth their time when there is foreground to split.
+  // Selfie draws the person; Meet, a different model, confirms what is not one.
+  cv::Mat person, check;
+  if (cv::countNonZero(result.salient >= settings.threshold) >= minimumArea(result.salient.size(), settings)) {
+    person = personAtSide(bgr, PersonQuality::Balanced);
+    check = personAtSide(bgr, PersonQuality::Fast);
+  }
+  result.observation = labelInstances(result.salient, person, check, settings);
   return result;
 }
 
