@@ -11,10 +11,10 @@ namespace kestrel::vision::dnn {
 namespace {
 
 // The refined matte's longer side, and the guided filter's window and
-// smoothing: a 9-pixel window at 640 follows hair and fingers without
-// picking up texture inside the body.
+// smoothing: the window spans the Selfie matte's soft edge once scaled to
+// 640 (about 3 of its pixels), small enough to follow hair and fingers.
 constexpr int kRefineSide = 640;
-constexpr int kRefineRadius = 4;
+constexpr int kRefineRadius = 8;
 constexpr double kRefineEps = 1e-3;
 
 // The picture stretched to the model's input, RGB in 0..1, channels first.
