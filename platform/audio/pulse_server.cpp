@@ -9,6 +9,7 @@
 
 #include "platform/audio/audio_service.h"
 #include "platform/audio/pulse_handles.h"
+#include "platform/audio/valid_text.h"
 
 namespace kestrel::audio {
 namespace {
@@ -23,16 +24,16 @@ std::string errorText(pa_context* c) {
   return text ? text : "unknown";
 }
 
-// Server text that may not be UTF-8; bad sequences are replaced.
+}  // namespace
+
 std::string validText(const char* text) {
+  if (!text) return {};
   char* filtered = pa_utf8_filter(text);
   if (!filtered) return {};
   std::string out(filtered);
   pa_xfree(filtered);
   return out;
 }
-
-}  // namespace
 
 void silenceAudio() {
   // libpulse prints its errors on standard error unless sent to the system log.
