@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include "probe/front/fail.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -43,4 +44,8 @@ TEST(FrontProcess, RateAboveTimescaleRangeIsRefused) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
   EXPECT_NE(r.err.find("2147483647"), std::string::npos);
+}
+
+TEST(FrontProcess, FailWritesTheMessageAndOneLineFeed) {
+  EXPECT_EXIT(kestrel::fail("x"), ::testing::ExitedWithCode(1), "^x\n$");
 }
