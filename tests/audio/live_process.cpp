@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+#include "tests/support/process.h"
+
 namespace kestrel::test {
 
 LiveProcess::LiveProcess(const std::vector<std::string>& args,
@@ -25,11 +27,7 @@ LiveProcess::LiveProcess(const std::vector<std::string>& args,
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     signal(SIGPIPE, SIG_DFL);
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    execProgram(args);
   }
   close(in[0]);
   close(out[1]);

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/process.h"
+
 namespace kestrel::test {
 namespace {
 
@@ -37,11 +39,7 @@ int runQuiet(const std::vector<std::string>& args, const std::map<std::string, s
       dup2(fileno(log), 2);
     }
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    execProgram(args);
   }
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return -1;
@@ -118,11 +116,7 @@ PulseServer::PulseServer() {
     // No session bus here, and none needed.
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     unsetenv("PULSE_SERVER");
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    execProgram(args);
   }
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
