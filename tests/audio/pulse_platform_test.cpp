@@ -71,12 +71,3 @@ TEST_F(PulsePlatform, FormatsAndStartingOnAMissingSource) {
   EXPECT_FALSE(lost);  // refused at the start is not a loss during a recording
 }
 
-TEST_F(PulsePlatform, NoServerMeansNoSources) {
-  server.kill();
-  EXPECT_TRUE(listSources().sources.empty());
-  Server s;
-  Result r = s.connect();
-  EXPECT_EQ(r.outcome, Outcome::Failed);
-  EXPECT_FALSE(r.error.empty());
-  EXPECT_FALSE(s.sources());
-}

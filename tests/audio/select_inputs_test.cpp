@@ -57,13 +57,6 @@ TEST(SelectInputs, MarksOnlyTheDefault) {
   for (const auto& i : selectInputs(list)) EXPECT_FALSE(i.isDefault) << i.id;
 }
 
-TEST(SelectInputs, NothingToListIsAnEmptyArray) {
-  SourceList list;
-  list.sources = {{"out.monitor", "Monitor", 2, true}};
-  EXPECT_EQ(encode(selectInputs(list)), "[]");
-  EXPECT_EQ(encode(selectInputs({})), "[]");
-}
-
 TEST(ValidText, BadSequencesAreReplacedSoTheLineIsKept) {
   EXPECT_EQ(validText("Built-in Microphone"), "Built-in Microphone");
   EXPECT_EQ(validText("Mikrofon \xc3\xa4 \xe2\x82\xac"), "Mikrofon \xc3\xa4 \xe2\x82\xac");
