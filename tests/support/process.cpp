@@ -29,11 +29,7 @@ ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOpti
     for (const auto& name : options.unsetEnv) unsetenv(name.c_str());
     for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
     if (options.cwd && chdir(options.cwd->c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    execProgram(args);
   }
   close(in[0]);
   close(out[1]);
@@ -92,6 +88,14 @@ ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOpti
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+void execProgram(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  if (!argv.empty() && argv[0]) execvp(argv[0], argv.data());
+  _exit(127);
 }
 
 ProcessResult runProbe(const std::vector<std::string>& args, const ProcessOptions& options) {

@@ -29,6 +29,10 @@ ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOpti
 // kestrel-probe with the given arguments.
 ProcessResult runProbe(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
+// In a forked child: runs the program args[0] (looked up on PATH when it has
+// no slash) with its arguments; never returns, status 127 when it cannot run.
+[[noreturn]] void execProgram(const std::vector<std::string>& args);
+
 // Runs a shell command; true when it exits 0. Its output goes to a log that
 // is shown in the failure message.
 bool shell(const std::string& command, std::string* log = nullptr);

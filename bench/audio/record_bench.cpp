@@ -1,0 +1,104 @@
+// Recording costs against a private PulseAudio server: the delay from starting
+// kestrel-probe --record to its first bytes on standard output (and how much
+// of it is the program's own start), and the CPU time per second of recording.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "tests/audio/live_process.h"
+#include "tests/audio/pulse_server.h"
+
+using namespace kestrel::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// User and system time of a running process, all its threads; negative when unreadable.
+double cpuSoFar(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  double utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stod(field);
+    if (i == 15) stime = std::stod(field);
+  }
+  return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+int main() {
+  PulseServer server;
+  if (!server.error().empty()) {
+    std::fprintf(stderr, "record_bench: %s\n", server.error().c_str());
+    return 1;
+  }
+  std::printf("kestrel-probe --record on a private PulseAudio server\n");
+  std::printf("sources: stereo = 44.1 kHz 2 channels, sine = 48 kHz mono\n");
+
+  // The program's own start: the same process ending at once with its usage line.
+  std::vector<double> starts;
+  for (int run = 0; run < 9; ++run) {
+    LiveProcess p({KESTREL_PROBE}, {});
+    p.finish(10);
+    starts.push_back(ms(Clock::now() - p.startTime()));
+  }
+  std::printf("program start and exit alone: median %.1f ms\n", median(starts));
+
+  for (const char* id : {"stereo", "sine"}) {
+    std::vector<double> delays;
+    for (int run = 0; run < 10; ++run) {
+      LiveProcess p({KESTREL_PROBE, "--record", id}, server.clientEnv());
+      if (!p.gatherUntil(4, 10)) {
+        std::fprintf(stderr, "record_bench: no audio from %s: %s\n", id, p.err().c_str());
+        return 1;
+      }
+      if (run > 0) delays.push_back(ms(p.firstOutputTime() - p.startTime()));  // run 0 warms the server up
+      p.closeInput();
+      p.finish(10);
+    }
+    std::printf("%-6s delay to first bytes: median %.1f ms, worst %.1f ms (target < 150 ms); "
+                "less the program's start: %.1f ms\n",
+                id, median(delays), *std::max_element(delays.begin(), delays.end()),
+                median(delays) - median(starts));
+  }
+
+  // CPU over a stretch of a running recording: the start and the connection are left out.
+  const double settle = 2, span = 15;
+  for (const char* id : {"stereo", "sine"}) {
+    LiveProcess p({KESTREL_PROBE, "--record", id}, server.clientEnv());
+    p.gather(settle);
+    size_t bytesBefore = p.out().size();
+    double before = cpuSoFar(p.pid());
+    p.gather(span);
+    double after = cpuSoFar(p.pid());
+    size_t bytesAfter = p.out().size();
+    p.closeInput();
+    if (before < 0 || after < 0 || !p.finish(10) || p.status() != 0) {
+      std::fprintf(stderr, "record_bench: recording %s failed\n", id);
+      return 1;
+    }
+    double recorded = static_cast<double>(bytesAfter - bytesBefore) / 4 / 48000;
+    std::printf("%-6s CPU per second of recording: %.2f%% of one core (target < 3%%), over %.1f s of audio; "
+                "whole run %.3f s CPU\n",
+                id, 100 * (after - before) / span, recorded, p.cpuSeconds());
+  }
+  return 0;
+}
