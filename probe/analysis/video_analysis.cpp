@@ -9,7 +9,7 @@
 #include "platform/vision/vision.h"
 #include "probe/analysis/frame_record.h"
 #include "probe/analysis/orientation.h"
-#include "probe/analysis/sampling.h"
+#include "probe/analysis/frame_loop.h"
 #include "probe/analysis/thumbnail.h"
 #include "probe/front/emit.h"
 #include "probe/front/fail.h"
@@ -64,17 +64,9 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
   info.vision = vision::service().description();
   emit(info);
 
-  Sampler sampler(hz);
-  int64_t n = 0;
-  while (reader.next()) {
-    const media::MediaTime p = reader.time();
-    if (!sampler.due(p)) continue;
-    const Picture picture = reader.bgra();
-    if (!picture.data) continue;  // no image: neither counted nor moves the sampler
-    sampler.picked(p);
+  const int64_t n = sampleFrames(reader, hz, [&](const Picture& picture, const media::MediaTime& p) {
     analyseFrame(picture, p, orientation);
-    ++n;
-  }
+  });
   if (reader.failed()) {
     const std::string error = reader.error();
     fail("decoding stopped: " + (error.empty() ? std::string("unknown") : error));
