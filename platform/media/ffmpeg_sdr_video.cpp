@@ -1,0 +1,188 @@
+// The SDR video on libavformat and libavcodec; rendering in ffmpeg_sdr_render.
+#include <cmath>
+#include <limits>
+
+#include "platform/media/ffmpeg_handles.h"
+#include "platform/media/ffmpeg_quiet.h"
+#include "platform/media/ffmpeg_sdr_render.h"
+#include "platform/media/sdr_video.h"
+
+namespace kestrel::media {
+namespace {
+
+class FfmpegSdrVideo final : public SdrVideo {
+ public:
+  FfmpegSdrVideo(FormatHandle format, int stream, const AVCodec* decoder)
+      : format_(std::move(format)), stream_(format_->streams[stream]), decoder_(decoder) {}
+
+  bool start() override {
+    codec_.reset(avcodec_alloc_context3(decoder_));
+    if (!codec_ || !packet_ || !frame_) return fail(AVERROR(ENOMEM));
+    int r = avcodec_parameters_to_context(codec_.get(), stream_->codecpar);
+    if (r >= 0) {
+      codec_->thread_count = 0;  // as many as the machine has
+      codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+      codec_->pkt_timebase = stream_->time_base;
+      r = avcodec_open2(codec_.get(), decoder_, nullptr);
+    }
+    return r >= 0 || fail(r);
+  }
+
+  void seekBefore(double target) override {
+    if (!codec_ || std::isnan(target)) return;
+    const double begin = stream_->start_time == AV_NOPTS_VALUE ? 0 : toSeconds(stream_->start_time);
+    if (!(target > begin)) return;
+    // The index may place a key frame later than it is (or the format may have
+    // none): when the first frame after a seek is later than the target, aim
+    // earlier and earlier, and in the end at the very start.
+    for (double back = 0;; back = back == 0 ? 1 : back * 2) {
+      const double aim = target - back;
+      const bool atStart = !(aim > begin) || back > 1e9;
+      int r = atStart ? av_seek_frame(format_.get(), stream_->index,
+                                      stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time,
+                                      AVSEEK_FLAG_BACKWARD)
+                      : av_seek_frame(format_.get(), stream_->index, toTicks(aim), AVSEEK_FLAG_BACKWARD);
+      if (r < 0) {
+        if (back == 0) return;  // nothing moved: decode from the start
+        if (!atStart) continue;
+        fail(r);
+        return;
+      }
+      avcodec_flush_buffers(codec_.get());
+      draining_ = false;
+      pending_ = false;
+      if (!next()) {
+        if (failed_ || atStart) return;
+        continue;
+      }
+      if (atStart || !(seconds() > target)) {
+        pending_ = true;  // next() hands out this frame first
+        return;
+      }
+    }
+  }
+
+  bool next() override {
+    if (pending_) {
+      pending_ = false;
+      return true;
+    }
+    if (!codec_ || failed_) return false;
+    for (;;) {
+      int r = avcodec_receive_frame(codec_.get(), frame_.get());
+      if (r == 0) return true;
+      if (r == AVERROR_EOF) return false;
+      if (r != AVERROR(EAGAIN)) return fail(r);
+      if (draining_) return false;
+      if (!feed()) return false;
+    }
+  }
+
+  double seconds() const override {
+    const int64_t pts = frame_->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) return std::numeric_limits<double>::quiet_NaN();
+    return toSeconds(pts);
+  }
+
+  SdrPicture render(SdrLayout layout) override {
+    fillColour(*frame_, *stream_->codecpar);
+    SdrPicture p = renderer_.render(*frame_, layout);
+    if (!p.data) {
+      failed_ = true;
+      error_ = renderer_.error();
+    }
+    return p;
+  }
+
+  bool failed() const override { return failed_; }
+  std::string error() const override { return error_; }
+
+ private:
+  bool fail(int code) {
+    failed_ = true;
+    error_ = errorText(code);
+    return false;
+  }
+
+  double toSeconds(int64_t ticks) const {
+    return static_cast<double>(ticks) * stream_->time_base.num / stream_->time_base.den;
+  }
+
+  // A time as stream ticks, one tick early so that rounding never skips a frame.
+  int64_t toTicks(double secs) const {
+    const double ticks = std::floor(secs * stream_->time_base.den / stream_->time_base.num) - 1;
+    const double limit = static_cast<double>(std::numeric_limits<int64_t>::max() / 2);
+    if (!(ticks < limit)) return static_cast<int64_t>(limit);
+    if (!(ticks > -limit)) return static_cast<int64_t>(-limit);
+    return static_cast<int64_t>(ticks);
+  }
+
+  bool feed() {
+    for (;;) {
+      int r = av_read_frame(format_.get(), packet_.get());
+      if (r == AVERROR_EOF) {
+        draining_ = true;
+        r = avcodec_send_packet(codec_.get(), nullptr);
+        return r == 0 || r == AVERROR_EOF || fail(r);
+      }
+      if (r < 0) return fail(r);
+      if (packet_->stream_index != stream_->index) {
+        av_packet_unref(packet_.get());
+        continue;
+      }
+      r = avcodec_send_packet(codec_.get(), packet_.get());
+      av_packet_unref(packet_.get());
+      if (r < 0 && r != AVERROR(EAGAIN)) return fail(r);
+      return true;
+    }
+  }
+
+  FormatHandle format_;
+  AVStream* stream_;
+  const AVCodec* decoder_;
+  CodecHandle codec_;
+  PacketHandle packet_{av_packet_alloc()};
+  FrameHandle frame_{av_frame_alloc()};
+  SdrRenderer renderer_;
+  bool draining_ = false;
+  bool pending_ = false;
+  bool failed_ = false;
+  std::string error_;
+};
+
+}  // namespace
+
+SdrOpenResult openSdrVideo(const std::string& path) {
+  silenceFfmpeg();
+  SdrOpenResult result;
+  // A plain file path: no protocol prefixes, and no playlist that reaches
+  // beyond local files.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  AVFormatContext* raw = nullptr;
+  const int opened = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (opened < 0) return result;
+  FormatHandle format(raw);
+  if (avformat_find_stream_info(format.get(), nullptr) < 0) return result;
+  int stream = -1;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* st = format->streams[i];
+    if (stream < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      stream = static_cast<int>(i);
+    else
+      format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  if (stream < 0) return result;
+  const AVCodec* decoder = avcodec_find_decoder(format->streams[stream]->codecpar->codec_id);
+  if (!decoder) {
+    result.status = SdrOpenStatus::CantRead;
+    return result;
+  }
+  result.status = SdrOpenStatus::Ok;
+  result.video = std::make_unique<FfmpegSdrVideo>(std::move(format), stream, decoder);
+  return result;
+}
+
+}  // namespace kestrel::media
