@@ -10,10 +10,44 @@
 namespace kestrel::media {
 namespace {
 
+struct Opened {
+  SdrOpenStatus status = SdrOpenStatus::NoPicture;
+  FormatHandle format;
+  int stream = -1;
+  const AVCodec* decoder = nullptr;
+};
+
+Opened openFirstVideo(const std::string& path) {
+  Opened o;
+  // A plain file path: no protocol prefixes, and no playlist that reaches
+  // beyond local files.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  AVFormatContext* raw = nullptr;
+  const int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (r < 0) return o;
+  o.format.reset(raw);
+  if (avformat_find_stream_info(o.format.get(), nullptr) < 0) return o;
+  for (unsigned i = 0; i < o.format->nb_streams; ++i) {
+    AVStream* st = o.format->streams[i];
+    if (o.stream < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      o.stream = static_cast<int>(i);
+    else
+      st->discard = AVDISCARD_ALL;
+  }
+  if (o.stream < 0) return o;
+  o.decoder = avcodec_find_decoder(o.format->streams[o.stream]->codecpar->codec_id);
+  o.status = o.decoder ? SdrOpenStatus::Ok : SdrOpenStatus::CantRead;
+  return o;
+}
+
 class FfmpegSdrVideo final : public SdrVideo {
  public:
-  FfmpegSdrVideo(FormatHandle format, int stream, const AVCodec* decoder)
-      : format_(std::move(format)), stream_(format_->streams[stream]), decoder_(decoder) {}
+  FfmpegSdrVideo(std::string path, Opened opened)
+      : path_(std::move(path)), format_(std::move(opened.format)),
+        stream_(format_->streams[opened.stream]), decoder_(opened.decoder) {}
 
   bool start() override {
     codec_.reset(avcodec_alloc_context3(decoder_));
@@ -32,34 +66,29 @@ class FfmpegSdrVideo final : public SdrVideo {
     if (!codec_ || std::isnan(target)) return;
     const double begin = stream_->start_time == AV_NOPTS_VALUE ? 0 : toSeconds(stream_->start_time);
     if (!(target > begin)) return;
-    // The index may place a key frame later than it is (or the format may have
-    // none): when the first frame after a seek is later than the target, aim
-    // earlier and earlier, and in the end at the very start.
-    for (double back = 0;; back = back == 0 ? 1 : back * 2) {
+    // Only a key frame at or before the target, first out of the decoder,
+    // proves that decoding restarted cleanly and early enough. An index can be
+    // coarse and a format without one lands anywhere: then aim earlier and
+    // earlier, and in the end start over from the beginning.
+    for (double back = 0; back <= 64; back = back == 0 ? 1 : back * 2) {
       const double aim = target - back;
-      const bool atStart = !(aim > begin) || back > 1e9;
-      int r = atStart ? av_seek_frame(format_.get(), stream_->index,
-                                      stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time,
-                                      AVSEEK_FLAG_BACKWARD)
-                      : av_seek_frame(format_.get(), stream_->index, toTicks(aim), AVSEEK_FLAG_BACKWARD);
-      if (r < 0) {
-        if (back == 0) return;  // nothing moved: decode from the start
-        if (!atStart) continue;
-        fail(r);
-        return;
+      if (!(aim > begin)) break;
+      if (av_seek_frame(format_.get(), stream_->index, toTicks(aim), AVSEEK_FLAG_BACKWARD) < 0) {
+        if (back == 0) return;  // nothing moved: decoding goes on from the start
+        break;
       }
       avcodec_flush_buffers(codec_.get());
       draining_ = false;
-      pending_ = false;
       if (!next()) {
-        if (failed_ || atStart) return;
+        if (failed_) break;
         continue;
       }
-      if (atStart || !(seconds() > target)) {
+      if (frame_->key_frame && !(seconds() > target)) {
         pending_ = true;  // next() hands out this frame first
         return;
       }
     }
+    restart();
   }
 
   bool next() override {
@@ -104,6 +133,20 @@ class FfmpegSdrVideo final : public SdrVideo {
     return false;
   }
 
+  // Opens the file afresh, as if nothing had been read.
+  void restart() {
+    failed_ = draining_ = pending_ = false;
+    error_.clear();
+    Opened o = openFirstVideo(path_);
+    if (o.status != SdrOpenStatus::Ok || o.stream != stream_->index) {
+      fail(AVERROR(EIO));
+      return;
+    }
+    format_ = std::move(o.format);
+    stream_ = format_->streams[o.stream];
+    start();
+  }
+
   double toSeconds(int64_t ticks) const {
     return static_cast<double>(ticks) * stream_->time_base.num / stream_->time_base.den;
   }
@@ -137,6 +180,7 @@ class FfmpegSdrVideo final : public SdrVideo {
     }
   }
 
+  std::string path_;
   FormatHandle format_;
   AVStream* stream_;
   const AVCodec* decoder_;
@@ -154,34 +198,11 @@ class FfmpegSdrVideo final : public SdrVideo {
 
 SdrOpenResult openSdrVideo(const std::string& path) {
   silenceFfmpeg();
+  Opened opened = openFirstVideo(path);
   SdrOpenResult result;
-  // A plain file path: no protocol prefixes, and no playlist that reaches
-  // beyond local files.
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  AVFormatContext* raw = nullptr;
-  const int opened = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
-  av_dict_free(&options);
-  if (opened < 0) return result;
-  FormatHandle format(raw);
-  if (avformat_find_stream_info(format.get(), nullptr) < 0) return result;
-  int stream = -1;
-  for (unsigned i = 0; i < format->nb_streams; ++i) {
-    const AVStream* st = format->streams[i];
-    if (stream < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-      stream = static_cast<int>(i);
-    else
-      format->streams[i]->discard = AVDISCARD_ALL;
-  }
-  if (stream < 0) return result;
-  const AVCodec* decoder = avcodec_find_decoder(format->streams[stream]->codecpar->codec_id);
-  if (!decoder) {
-    result.status = SdrOpenStatus::CantRead;
-    return result;
-  }
-  result.status = SdrOpenStatus::Ok;
-  result.video = std::make_unique<FfmpegSdrVideo>(std::move(format), stream, decoder);
+  result.status = opened.status;
+  if (opened.status == SdrOpenStatus::Ok)
+    result.video = std::make_unique<FfmpegSdrVideo>(path, std::move(opened));
   return result;
 }
 

@@ -1,0 +1,107 @@
+// Half-float conversion and the packing of rendered frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/media/half_float.h"
+#include "tone/rgb_pack.h"
+
+using kestrel::media::floatFromHalf;
+using kestrel::media::halfFromFloat;
+
+namespace {
+
+float nextUp(float f) { return std::nextafter(f, INFINITY); }
+float nextDown(float f) { return std::nextafter(f, -INFINITY); }
+
+}  // namespace
+
+TEST(HalfFloat, EveryHalfSurvivesTheRoundTrip) {
+  for (uint32_t h = 0; h < 0x10000; ++h) {
+    const float f = floatFromHalf(static_cast<uint16_t>(h));
+    if (std::isnan(f)) {
+      const uint16_t back = halfFromFloat(f);
+      EXPECT_EQ(back & 0x7c00u, 0x7c00u);
+      EXPECT_NE(back & 0x3ffu, 0u);
+      continue;
+    }
+    ASSERT_EQ(halfFromFloat(f), h) << std::hex << h;
+  }
+  EXPECT_EQ(floatFromHalf(0x3c00), 1.0f);
+  EXPECT_EQ(floatFromHalf(0x3800), 0.5f);
+  EXPECT_EQ(floatFromHalf(0x0001), std::ldexp(1.0f, -24));
+  EXPECT_EQ(floatFromHalf(0x7bff), 65504.0f);
+  EXPECT_EQ(floatFromHalf(0xc000), -2.0f);
+}
+
+TEST(HalfFloat, RoundsToNearestWithTiesToEven) {
+  // Between every two neighbouring finite halves of one sign: the midpoint goes
+  // to the even one, anything off the midpoint to the nearer one.
+  for (uint32_t h = 0; h < 0x7bff; ++h) {
+    const float lo = floatFromHalf(static_cast<uint16_t>(h));
+    const float hi = floatFromHalf(static_cast<uint16_t>(h + 1));
+    const float mid = lo + (hi - lo) / 2;  // exact in single precision
+    const uint32_t even = (h % 2 == 0) ? h : h + 1;
+    ASSERT_EQ(halfFromFloat(mid), even) << std::hex << h;
+    ASSERT_EQ(halfFromFloat(nextDown(mid)), h) << std::hex << h;
+    ASSERT_EQ(halfFromFloat(nextUp(mid)), h + 1) << std::hex << h;
+    ASSERT_EQ(halfFromFloat(-mid), even | 0x8000u) << std::hex << h;
+  }
+}
+
+TEST(HalfFloat, OverflowInfinitiesAndTinyValues) {
+  EXPECT_EQ(halfFromFloat(65519.0f), 0x7bffu);
+  EXPECT_EQ(halfFromFloat(nextDown(65520.0f)), 0x7bffu);
+  EXPECT_EQ(halfFromFloat(65520.0f), 0x7c00u);
+  EXPECT_EQ(halfFromFloat(1e10f), 0x7c00u);
+  EXPECT_EQ(halfFromFloat(-1e10f), 0xfc00u);
+  EXPECT_EQ(halfFromFloat(INFINITY), 0x7c00u);
+  EXPECT_EQ(halfFromFloat(-0.0f), 0x8000u);
+  EXPECT_EQ(halfFromFloat(std::ldexp(1.0f, -26)), 0u);       // a quarter unit: down
+  EXPECT_EQ(halfFromFloat(std::ldexp(1.0f, -25)), 0u);       // half a unit: to even 0
+  EXPECT_EQ(halfFromFloat(nextUp(std::ldexp(1.0f, -25))), 1u);
+  EXPECT_EQ(halfFromFloat(std::ldexp(3.0f, -26)), 1u);
+  EXPECT_EQ(halfFromFloat(1e-30f), 0u);
+  EXPECT_TRUE(std::isinf(floatFromHalf(0x7c00)));
+}
+
+TEST(HalfFloat, RowIsPackedRgbaLittleEndianWithOpaqueAlpha) {
+  const float r[2] = {1.0f, 0.5f}, g[2] = {0.0f, -2.0f}, b[2] = {65504.0f, 0.25f};
+  uint8_t out[16];
+  kestrel::media::halfRgbaRow(r, g, b, 2, out);
+  const uint8_t expected[16] = {0x00, 0x3c, 0x00, 0x00, 0xff, 0x7b, 0x00, 0x3c,
+                                0x00, 0x38, 0x00, 0xc0, 0x00, 0x34, 0x00, 0x3c};
+  EXPECT_EQ(std::memcmp(out, expected, 16), 0);
+}
+
+TEST(RgbPack, ReordersAndDropsAlphaAndRowPadding) {
+  const int64_t w = 3, h = 2, stride = 4 * w + 20;
+  std::vector<uint8_t> bgra(static_cast<size_t>(stride * h), 0xee);
+  for (int64_t y = 0; y < h; ++y)
+    for (int64_t x = 0; x < w; ++x) {
+      uint8_t* p = bgra.data() + y * stride + 4 * x;
+      p[0] = static_cast<uint8_t>(10 + x + 10 * y);
+      p[1] = static_cast<uint8_t>(100 + x + 10 * y);
+      p[2] = static_cast<uint8_t>(200 + x + 10 * y);
+      p[3] = 255;
+    }
+  std::vector<uint8_t> rgb(static_cast<size_t>(w * h * 3) + 1, 0x55);
+  kestrel::tone::packRgb(bgra.data(), w, h, stride, rgb.data());
+  for (int64_t y = 0; y < h; ++y)
+    for (int64_t x = 0; x < w; ++x) {
+      const uint8_t* q = rgb.data() + 3 * (y * w + x);
+      EXPECT_EQ(q[0], 200 + x + 10 * y);
+      EXPECT_EQ(q[1], 100 + x + 10 * y);
+      EXPECT_EQ(q[2], 10 + x + 10 * y);
+    }
+  EXPECT_EQ(rgb.back(), 0x55);  // nothing written past W x H x 3
+
+  const uint8_t one[4] = {10, 20, 30, 255};
+  uint8_t packed[3];
+  kestrel::tone::packRgb(one, 1, 1, 4, packed);
+  EXPECT_EQ(packed[0], 30);
+  EXPECT_EQ(packed[1], 20);
+  EXPECT_EQ(packed[2], 10);
+}
