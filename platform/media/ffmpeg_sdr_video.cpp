@@ -66,6 +66,7 @@ class FfmpegSdrVideo final : public SdrVideo {
     if (!codec_ || std::isnan(target)) return;
     const double begin = stream_->start_time == AV_NOPTS_VALUE ? 0 : toSeconds(stream_->start_time);
     if (!(target > begin)) return;
+    if (startAtFollowingKey(target)) return;
     // Only a key frame at or before the target, first out of the decoder,
     // proves that decoding restarted cleanly and early enough. An index can be
     // coarse and a format without one lands anywhere: then aim earlier and
@@ -131,6 +132,53 @@ class FfmpegSdrVideo final : public SdrVideo {
     failed_ = true;
     error_ = errorText(code);
     return false;
+  }
+
+  // A target just before a key frame would have decoding start a whole group
+  // of pictures early. The packets tell, without decoding, whether any frame
+  // shown before that key frame (its group's leading pictures included) is at
+  // or after the target; when none is, decoding starts at the key frame.
+  bool startAtFollowingKey(double target) {
+    if (av_seek_frame(format_.get(), stream_->index, toTicks(target), AVSEEK_FLAG_BACKWARD) < 0)
+      return false;
+    int64_t key = AV_NOPTS_VALUE;
+    for (int read = 0; read < 10000; ++read) {
+      if (av_read_frame(format_.get(), packet_.get()) < 0) break;
+      const AVPacket& p = *packet_;
+      const bool ours = p.stream_index == stream_->index;
+      const int64_t pts = p.pts;
+      const bool isKey = p.flags & AV_PKT_FLAG_KEY;
+      av_packet_unref(packet_.get());
+      if (!ours) continue;
+      if (pts == AV_NOPTS_VALUE) break;
+      if (read == 0 && !isKey) break;  // the seek did not land on a key frame
+      if (key == AV_NOPTS_VALUE) {
+        if (read > 0 && isKey) {
+          if (!(toSeconds(pts) >= target)) break;
+          key = pts;
+          continue;
+        }
+        if (!(toSeconds(pts) < target)) break;  // this group holds the chosen frame
+        continue;
+      }
+      if (pts > key) return decodeFromKey(key);  // past the leading pictures
+      if (!(toSeconds(pts) < target)) break;
+    }
+    return false;
+  }
+
+  // Seeks to the key frame with this time stamp; true when it comes out first.
+  bool decodeFromKey(int64_t key) {
+    if (av_seek_frame(format_.get(), stream_->index, key, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    avcodec_flush_buffers(codec_.get());
+    draining_ = false;
+    if (!next()) {
+      failed_ = false;
+      error_.clear();
+      return false;
+    }
+    pending_ = frame_->key_frame && frame_->best_effort_timestamp == key;
+    return pending_;
   }
 
   // Opens the file afresh, as if nothing had been read.

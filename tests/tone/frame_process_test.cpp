@@ -114,13 +114,16 @@ TEST(ToneFrame, TimeRules) {
 
 TEST(ToneFrame, SeekingChoosesWhatAFullScanChooses) {
   Scratch s;
-  // Key frames every 2 s at 10 frames a second, with B-frames, in three containers.
-  const std::string source = "-f lavfi -i testsrc2=size=96x64:rate=10 -t 8 -pix_fmt yuv420p ";
-  const std::vector<std::string> videos{
-      ffmpeg(s, "gop.mp4", source + "-c:v libx264 -g 20 -keyint_min 20 -bf 2"),
-      ffmpeg(s, "gop.mkv", source + "-c:v libx264 -g 20 -keyint_min 20 -bf 3"),
-      ffmpeg(s, "gop.ts", source + "-c:v libx264 -g 20 -keyint_min 20 -bf 2")};
-  const std::vector<double> times{0.05, 1.95, 2.0, 2.00005, 3.3, 6.0001, 7.9};
+  // Key frames every 2 s at 10 frames a second, with B-frames: closed groups
+  // in MP4 (indexed), open groups whose leading pictures precede their key
+  // frame's time in Matroska, and MPEG-TS, which has no index (and starts at 1.4 s).
+  const std::string source =
+      "-f lavfi -i testsrc2=size=96x64:rate=10 -t 8 -pix_fmt yuv420p -c:v libx264 -g 20 "
+      "-keyint_min 20 -sc_threshold 0 -bf 2 ";
+  const std::vector<std::string> videos{ffmpeg(s, "gop.mp4", source),
+                                        ffmpeg(s, "open.mkv", source + "-x264-params open-gop=1"),
+                                        ffmpeg(s, "gop.ts", source)};
+  const std::vector<double> times{0.05, 1.9, 1.95, 2.0, 2.00005, 3.6, 4.0, 6.0001, 7.9};
   for (const std::string& video : videos) {
     const auto expected = scanned(video, times);
     for (size_t i = 0; i < times.size(); ++i) {
