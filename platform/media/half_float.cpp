@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace kestrel::media {
 
 uint16_t halfFromFloat(float value) {
@@ -44,8 +48,10 @@ float floatFromHalf(uint16_t half) {
   return v;
 }
 
-void halfRgbaRow(const float* red, const float* green, const float* blue, int64_t width,
-                 uint8_t* out) {
+namespace {
+
+void halfRgbaRowPlain(const float* red, const float* green, const float* blue, int64_t width,
+                      uint8_t* out) {
   for (int64_t x = 0; x < width; ++x) {
     const uint16_t values[4] = {halfFromFloat(red[x]), halfFromFloat(green[x]),
                                 halfFromFloat(blue[x]), 0x3c00u};
@@ -54,6 +60,38 @@ void halfRgbaRow(const float* red, const float* green, const float* blue, int64_
       *out++ = static_cast<uint8_t>(v >> 8);
     }
   }
+}
+
+#if defined(__x86_64__)
+// The processor's own conversion, four pixels at a time; it rounds to nearest
+// even exactly as halfFromFloat does.
+__attribute__((target("f16c,sse2"))) void halfRgbaRowF16c(const float* red, const float* green,
+                                                         const float* blue, int64_t width,
+                                                         uint8_t* out) {
+  const __m128i alpha = _mm_set1_epi16(0x3c00);
+  int64_t x = 0;
+  for (; x + 4 <= width; x += 4, out += 32) {
+    const __m128i r = _mm_cvtps_ph(_mm_loadu_ps(red + x), _MM_FROUND_TO_NEAREST_INT);
+    const __m128i g = _mm_cvtps_ph(_mm_loadu_ps(green + x), _MM_FROUND_TO_NEAREST_INT);
+    const __m128i b = _mm_cvtps_ph(_mm_loadu_ps(blue + x), _MM_FROUND_TO_NEAREST_INT);
+    const __m128i rg = _mm_unpacklo_epi16(r, g);
+    const __m128i ba = _mm_unpacklo_epi16(b, alpha);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(rg, ba));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi32(rg, ba));
+  }
+  halfRgbaRowPlain(red + x, green + x, blue + x, width - x, out);
+}
+#endif
+
+}  // namespace
+
+void halfRgbaRow(const float* red, const float* green, const float* blue, int64_t width,
+                 uint8_t* out) {
+#if defined(__x86_64__)
+  static const bool f16c = __builtin_cpu_supports("f16c");
+  if (f16c) return halfRgbaRowF16c(red, green, blue, width, out);
+#endif
+  halfRgbaRowPlain(red, green, blue, width, out);
 }
 
 }  // namespace kestrel::media

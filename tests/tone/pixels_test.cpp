@@ -1,6 +1,7 @@
 // Half-float conversion and the packing of rendered frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -74,6 +75,41 @@ TEST(HalfFloat, RowIsPackedRgbaLittleEndianWithOpaqueAlpha) {
   const uint8_t expected[16] = {0x00, 0x3c, 0x00, 0x00, 0xff, 0x7b, 0x00, 0x3c,
                                 0x00, 0x38, 0x00, 0xc0, 0x00, 0x34, 0x00, 0x3c};
   EXPECT_EQ(std::memcmp(out, expected, 16), 0);
+}
+
+TEST(HalfFloat, RowsRoundEveryValueLikeTheSingleConversion) {
+  // Rows are converted several pixels at a time where the processor can; the
+  // result must not depend on a pixel's place in the row.
+  std::vector<float> values;
+  for (uint32_t h = 0; h < 0x7c00; h += 7) {
+    const float lo = floatFromHalf(static_cast<uint16_t>(h));
+    const float hi = floatFromHalf(static_cast<uint16_t>(h + 1));
+    values.insert(values.end(), {lo, lo + (hi - lo) / 2, nextUp(lo + (hi - lo) / 2), -lo});
+  }
+  values.insert(values.end(), {65520.0f, 1e30f, -INFINITY, std::nanf(""), 0.0f, -0.0f});
+  for (int64_t width : {int64_t(1), int64_t(3), int64_t(4), int64_t(7), static_cast<int64_t>(values.size())}) {
+    for (size_t start = 0; start + static_cast<size_t>(width) <= values.size(); start += static_cast<size_t>(width) * 97 + 1) {
+      const float* v = values.data() + start;
+      std::vector<float> reversed(v, v + width);
+      std::reverse(reversed.begin(), reversed.end());
+      std::vector<uint8_t> out(static_cast<size_t>(width) * 8);
+      kestrel::media::halfRgbaRow(v, reversed.data(), v, width, out.data());
+      for (int64_t x = 0; x < width; ++x) {
+        auto at = [&](int c) { return static_cast<uint16_t>(out[8 * x + 2 * c] | out[8 * x + 2 * c + 1] << 8); };
+        const uint16_t r = halfFromFloat(v[x]), g = halfFromFloat(reversed[x]);
+        if (std::isnan(v[x])) {
+          EXPECT_TRUE(std::isnan(floatFromHalf(at(0))));
+        } else {
+          ASSERT_EQ(at(0), r) << v[x];
+          ASSERT_EQ(at(2), r) << v[x];
+        }
+        if (!std::isnan(reversed[x])) {
+          ASSERT_EQ(at(1), g) << reversed[x];
+        }
+        ASSERT_EQ(at(3), 0x3c00u);
+      }
+    }
+  }
 }
 
 TEST(RgbPack, ReordersAndDropsAlphaAndRowPadding) {
