@@ -79,12 +79,14 @@ void fillColour(AVFrame& f, const AVCodecParameters& s) {
 std::string sdrChain(const AVFrame& f, SdrLayout layout) {
   const std::string end =
       layout == SdrLayout::RgbaHalf ? "format=gbrpf32le" : "format=gbrp,format=bgra";
+  // The size is given: left to itself zscale trims odd sizes of subsampled sources.
+  const std::string size = "zscale=w=" + std::to_string(f.width) + ":h=" + std::to_string(f.height);
   if (isHdr(f))
     // Linear light at 100 nits per unit, primaries to BT.709, Hable tone curve
     // back into range, then the BT.709 transfer.
-    return "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
+    return size + ":t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
            "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=pc," + end;
-  return "zscale=p=bt709:t=bt709:m=gbr:r=pc," + end;
+  return size + ":p=bt709:t=bt709:m=gbr:r=pc," + end;
 }
 
 bool SdrRenderer::failWith(const std::string& what, int code) {
