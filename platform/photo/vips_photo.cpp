@@ -1,0 +1,151 @@
+// The photo service on libvips: header reading, one shrink-on-load decode,
+// sRGB conversion and PNG writing.
+#include <vips/vips8>
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/photo/icc_description.h"
+#include "platform/photo/photo.h"
+#include "platform/photo/replacing_file.h"
+#include "platform/photo/vips_start.h"
+
+namespace kestrel::photo {
+namespace {
+
+using vips::VImage;
+using vips::VSource;
+
+// The largest side libvips accepts as a thumbnail target.
+constexpr int64_t MAX_SIDE = 10'000'000;
+
+// A loader whose source is opened straight from the path, so that a name
+// ending in "[...]" is never read as loader options.
+VSource sourceOf(const std::string& path) { return VSource::new_from_file(path.c_str()); }
+
+std::string profileOf(const VImage& image) {
+  if (!image.get_typeof(VIPS_META_ICC_NAME)) return {};
+  size_t size = 0;
+  const void* data = image.get_blob(VIPS_META_ICC_NAME, &size);
+  return profileDescription(data, size);
+}
+
+// To 8-bit sRGB with 3 bands, or 4 when the picture has alpha. An embedded
+// profile is converted from; an untagged picture is taken as sRGB already, so
+// its colours do not move, and grey or 16-bit pictures go through the
+// ordinary colour-space conversion (an RGB import profile would not fit a
+// one-band grey picture).
+VImage toSrgb8(const VImage& in) {
+  std::optional<VImage> out;
+  if (in.get_typeof(VIPS_META_ICC_NAME)) {
+    try {
+      out = in.icc_transform("srgb", VImage::option()
+                                         ->set("embedded", true)
+                                         ->set("intent", VIPS_INTENT_RELATIVE)
+                                         ->set("depth", 8));
+    } catch (const vips::VError&) {
+      vips_error_clear();  // a profile that does not fit the pixels: treat as untagged
+    }
+  }
+  if (!out) out = in.colourspace(VIPS_INTERPRETATION_sRGB);
+  VImage rgb = *out;
+  if (rgb.format() != VIPS_FORMAT_UCHAR) rgb = rgb.cast(VIPS_FORMAT_UCHAR);
+  const bool alpha = vips_image_hasalpha(rgb.get_image());
+  const int bands = alpha ? 4 : 3;
+  if (rgb.bands() > bands) rgb = rgb.extract_band(0, VImage::option()->set("n", bands));
+  if (rgb.bands() < 3) rgb = rgb.colourspace(VIPS_INTERPRETATION_sRGB);
+  if (rgb.bands() != 3 && rgb.bands() != 4) throw vips::VError("unexpected band count");
+  return rgb;
+}
+
+class VipsPhoto final : public Photo {
+ public:
+  explicit VipsPhoto(VImage planned) : image_(std::move(planned)) {}
+
+  int64_t width() const override { return image_.width(); }
+  int64_t height() const override { return image_.height(); }
+
+  // The decode runs here, once: the result is used twice (the opacity scan
+  // and the PNG), and a second read of a sequential load would decode again.
+  bool decode() override {
+    if (decoded_) return true;
+    try {
+      image_ = image_.copy_memory();
+      decoded_ = true;
+    } catch (const vips::VError&) {
+      vips_error_clear();
+    }
+    return decoded_;
+  }
+
+  Pixels pixels() const override {
+    Pixels p;
+    if (!decoded_) return p;
+    p.data = static_cast<const uint8_t*>(vips_image_get_data(image_.get_image()));
+    p.width = image_.width();
+    p.height = image_.height();
+    p.bands = image_.bands();
+    return p;
+  }
+
+  bool writePng(const std::string& path, bool alpha) const override {
+    if (!decoded_) return false;
+    ReplacingFile file(path);
+    if (!file.ok()) return false;
+    try {
+      VImage out = image_;
+      if (!alpha && out.bands() == 4) out = out.extract_band(0, VImage::option()->set("n", 3));
+      out.pngsave(file.tempPath().c_str(), VImage::option()->set("strip", true));
+    } catch (const vips::VError&) {
+      vips_error_clear();
+      return false;  // the temporary file goes with `file`
+    }
+    return file.commit();
+  }
+
+ private:
+  VImage image_;
+  bool decoded_ = false;
+};
+
+}  // namespace
+
+std::optional<Header> readHeader(const std::string& path) {
+  if (!startVips()) return std::nullopt;
+  try {
+    const VImage image = VImage::new_from_source(
+        sourceOf(path), "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+    Header h;
+    h.width = image.width();
+    h.height = image.height();
+    h.orientation = static_cast<uint32_t>(vips_image_get_orientation(image.get_image()));
+    h.profile = profileOf(image);
+    h.frames = image.get_typeof(VIPS_META_N_PAGES) ? image.get_int(VIPS_META_N_PAGES) : 1;
+    return h;
+  } catch (const vips::VError&) {
+    vips_error_clear();
+    return std::nullopt;
+  }
+}
+
+std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit) {
+  if (!startVips()) return nullptr;
+  const int side = static_cast<int>(std::clamp<int64_t>(limit, 1, MAX_SIDE));
+  try {
+    // Shrink-on-load, upright by the orientation, never enlarged. A truncated
+    // or corrupt file must fail instead of decoding to grey; the thumbnail of
+    // a source passes its own fail_on to nothing, so the loader is told
+    // through its option string.
+    const VImage thumbnail = VImage::thumbnail_source(sourceOf(path), side,
+                                                      VImage::option()
+                                                          ->set("height", side)
+                                                          ->set("size", VIPS_SIZE_DOWN)
+                                                          ->set("option_string", "fail_on=error"));
+    return std::make_unique<VipsPhoto>(toSrgb8(thumbnail));
+  } catch (const vips::VError&) {
+    vips_error_clear();
+    return nullptr;
+  }
+}
+
+}  // namespace kestrel::photo
