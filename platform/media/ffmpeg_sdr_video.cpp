@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/media/ffmpeg_decoding.h"
 #include "platform/media/ffmpeg_handles.h"
 #include "platform/media/ffmpeg_quiet.h"
 #include "platform/media/ffmpeg_sdr_render.h"
@@ -50,15 +51,8 @@ class FfmpegSdrVideo final : public SdrVideo {
         stream_(format_->streams[opened.stream]), decoder_(opened.decoder) {}
 
   bool start() override {
-    codec_.reset(avcodec_alloc_context3(decoder_));
-    if (!codec_ || !packet_ || !frame_) return fail(AVERROR(ENOMEM));
-    int r = avcodec_parameters_to_context(codec_.get(), stream_->codecpar);
-    if (r >= 0) {
-      codec_->thread_count = 0;  // as many as the machine has
-      codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-      codec_->pkt_timebase = stream_->time_base;
-      r = avcodec_open2(codec_.get(), decoder_, nullptr);
-    }
+    if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
+    const int r = openDecoder(*stream_, decoder_, codec_);
     return r >= 0 || fail(r);
   }
 
@@ -98,14 +92,10 @@ class FfmpegSdrVideo final : public SdrVideo {
       return true;
     }
     if (!codec_ || failed_) return false;
-    for (;;) {
-      int r = avcodec_receive_frame(codec_.get(), frame_.get());
-      if (r == 0) return true;
-      if (r == AVERROR_EOF) return false;
-      if (r != AVERROR(EAGAIN)) return fail(r);
-      if (draining_) return false;
-      if (!feed()) return false;
-    }
+    const int r = receiveFrame(*format_, *codec_, stream_->index, *packet_, *frame_, draining_);
+    if (r == 0) return true;
+    if (r == AVERROR_EOF) return false;
+    return fail(r);
   }
 
   double seconds() const override {
@@ -206,26 +196,6 @@ class FfmpegSdrVideo final : public SdrVideo {
     if (!(ticks < limit)) return static_cast<int64_t>(limit);
     if (!(ticks > -limit)) return static_cast<int64_t>(-limit);
     return static_cast<int64_t>(ticks);
-  }
-
-  bool feed() {
-    for (;;) {
-      int r = av_read_frame(format_.get(), packet_.get());
-      if (r == AVERROR_EOF) {
-        draining_ = true;
-        r = avcodec_send_packet(codec_.get(), nullptr);
-        return r == 0 || r == AVERROR_EOF || fail(r);
-      }
-      if (r < 0) return fail(r);
-      if (packet_->stream_index != stream_->index) {
-        av_packet_unref(packet_.get());
-        continue;
-      }
-      r = avcodec_send_packet(codec_.get(), packet_.get());
-      av_packet_unref(packet_.get());
-      if (r < 0 && r != AVERROR(EAGAIN)) return fail(r);
-      return true;
-    }
   }
 
   std::string path_;
