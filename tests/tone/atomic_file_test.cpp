@@ -32,27 +32,3 @@ TEST(AtomicFile, CreatesAndReplacesKeepingTheMode) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(entriesIn(s.dir()), 1u);  // no temporary file left beside it
 }
-
-TEST(AtomicFile, FailuresReportTheSystemErrorAndLeaveNothing) {
-  Scratch s;
-  auto missing = writeAtomically(s.path("no/such/dir/out.rgb"), "x");
-  ASSERT_TRUE(missing);
-  EXPECT_EQ(*missing, "No such file or directory");
-
-  std::filesystem::create_directory(s.path("taken"));
-  auto directory = writeAtomically(s.path("taken"), "x");
-  ASSERT_TRUE(directory);
-  EXPECT_EQ(*directory, "Is a directory");
-  EXPECT_EQ(entriesIn(s.dir()), 1u);
-  EXPECT_EQ(entriesIn(s.path("taken")), 0u);
-}
-
-TEST(AtomicFile, RelativePathIsTakenInTheCurrentDirectory) {
-  Scratch s;
-  const auto before = std::filesystem::current_path();
-  std::filesystem::current_path(s.dir());
-  auto error = writeAtomically("plain.rgb", "abc");
-  std::filesystem::current_path(before);
-  EXPECT_FALSE(error);
-  EXPECT_EQ(readFile(s.path("plain.rgb")), "abc");
-}
