@@ -40,8 +40,11 @@ class DnnHandler final : public Handler {
         return false;
       }
       const cv::Mat& bgr = upright();
-      if (r.faceRectangles) out.faces = dnn::detectFaces(bgr);
-      if (r.faceLandmarks) out.landmarks = dnn::faceLandmarks(bgr);
+      if (r.faceRectangles || r.faceLandmarks) {
+        dnn::Faces faces = dnn::analyseFaces(bgr, r.faceLandmarks);
+        if (r.faceRectangles) out.faces = std::move(faces.faces);
+        if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
+      }
       if (r.humanRectangles || r.animals || r.classify) {
         dnn::Objects objects = dnn::detectObjects(bgr);
         if (r.humanRectangles) out.humans = std::move(objects.humans);
@@ -51,7 +54,7 @@ class DnnHandler final : public Handler {
       if (r.handPose) out.hands = dnn::detectHands(bgr, r.maximumHandCount);
       if (r.foregroundInstances) {
         instances_ = dnn::segmentInstances(bgr);
-        out.instances.push_back(instances_.observation);
+        if (instances_.observation.width > 0) out.instances.push_back(instances_.observation);
       }
       if (r.personSegmentation) {
         Matte matte = dnn::segmentPerson(bgr, r.personQuality);

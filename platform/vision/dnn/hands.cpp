@@ -1,8 +1,60 @@
-// Hands: not built yet; finds nothing.
+// Hands: MediaPipe's palm detector finds palms in the letterboxed picture; the
+// landmark model then places 21 joints in a rotated crop around each palm.
+// Joint order: wrist; thumb CMC, MCP, IP, tip; then index, middle, ring and
+// little finger, each MCP, PIP, DIP, tip. The landmark model gives no
+// per-joint confidence: joints inside the picture carry the hand's presence
+// score (0.5 or more for a kept hand) and joints outside it 0, so a caller's
+// cut at 0.3 keeps exactly the joints that lie in the picture.
+#include <opencv2/dnn.hpp>
+
+#include "platform/vision/dnn/hand_geometry.h"
+#include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
 
 namespace kestrel::vision::dnn {
+namespace {
 
-std::vector<HandObservation> detectHands(const cv::Mat&, int) { return {}; }
+// MediaPipe's own settings: palms at 0.5, merged at IoU 0.3, hands kept when
+// the landmark model's presence reaches 0.5.
+constexpr float kMinPalmScore = 0.5f;
+constexpr double kPalmOverlap = 0.3;
+constexpr float kMinPresence = 0.5f;
+
+std::vector<Palm> detectPalms(const cv::Mat& bgr, size_t limit) {
+  static const std::vector<Point> anchors = palmAnchors();
+  cv::dnn::Net& net = loadModel("palm_detection_full.onnx");
+  const Letterbox box = Letterbox::fit(bgr.cols, bgr.rows, kPalmInput);
+  net.setInput(rgbBlob(letterboxImage(bgr, box), 1.0 / 255));
+  std::vector<cv::Mat> out;
+  net.forward(out, std::vector<cv::String>{"Identity", "Identity_1"});
+  std::vector<Palm> palms =
+      mergePalms(decodePalms(out[0].ptr<float>(), out[1].ptr<float>(), anchors, kMinPalmScore),
+                 kPalmOverlap, limit);
+  for (Palm& p : palms) p = palmInPicture(p, box);
+  return palms;
+}
+
+}  // namespace
+
+std::vector<HandObservation> detectHands(const cv::Mat& bgr, int maximumHandCount) {
+  std::vector<HandObservation> hands;
+  if (maximumHandCount <= 0) return hands;
+  cv::dnn::Net& net = loadModel("hand_landmark_full.onnx");
+  for (const Palm& palm : detectPalms(bgr, static_cast<size_t>(maximumHandCount))) {
+    const HandCrop crop = handCrop(palm);
+    if (!(crop.side > 1)) continue;
+    net.setInput(rgbBlob(affineCrop(bgr, pictureToCrop(crop, kHandInput), kHandInput), 1.0 / 255));
+    std::vector<cv::Mat> out;
+    net.forward(out, std::vector<cv::String>{"Identity", "Identity_1"});
+    const float presence = out[1].at<float>(0);
+    if (!(presence >= kMinPresence)) continue;
+    HandObservation hand;
+    hand.confidence = presence;
+    hand.joints = handJoints(out[0].ptr<float>(), crop, kHandInput, bgr.cols, bgr.rows, presence);
+    hands.push_back(std::move(hand));
+  }
+  return hands;
+}
 
 }  // namespace kestrel::vision::dnn

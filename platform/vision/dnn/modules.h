@@ -11,9 +11,13 @@
 
 namespace kestrel::vision::dnn {
 
-// faces.cpp
-std::vector<FaceObservation> detectFaces(const cv::Mat& bgr);
-std::vector<LandmarksObservation> faceLandmarks(const cv::Mat& bgr);
+// faces.cpp: one detector pass gives the faces with their head angles and,
+// when asked, their eyes and pupils.
+struct Faces {
+  std::vector<FaceObservation> faces;
+  std::vector<LandmarksObservation> landmarks;
+};
+Faces analyseFaces(const cv::Mat& bgr, bool landmarks);
 
 // objects.cpp: one detector pass gives people, animals and image labels.
 struct Objects {

@@ -1,0 +1,91 @@
+// Faces benchmark: per-model forward times (median of 20) and the whole
+// faces-plus-landmarks cost of one full HD frame with one face.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/dnn.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/dnn/model_files.h"
+#include "platform/vision/vision.h"
+
+using namespace kestrel;
+
+namespace {
+
+double medianMs(int runs, const std::function<void()>& f) {
+  f();  // the first run allocates
+  std::vector<double> t;
+  for (int i = 0; i < runs; ++i) {
+    const auto a = std::chrono::steady_clock::now();
+    f();
+    t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count());
+  }
+  std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
+  return t[t.size() / 2];
+}
+
+void model(const char* name, std::vector<int> shape, std::vector<cv::String> outputs) {
+  cv::dnn::Net& net = vision::dnn::loadModel(name);
+  cv::Mat input(static_cast<int>(shape.size()), shape.data(), CV_32F);
+  cv::randu(input, 0.0f, 1.0f);
+  std::vector<cv::Mat> outs;
+  const double ms = medianMs(20, [&] {
+    net.setInput(input);
+    net.forward(outs, outputs);
+  });
+  std::printf("%-26s %8.1f ms\n", name, ms);
+}
+
+double frameMs(const cv::Mat& bgr, bool landmarks, size_t& faces) {
+  cv::Mat bgra;
+  cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+  const Picture picture{bgra.data, bgra.cols, bgra.rows, static_cast<int64_t>(bgra.step)};
+  vision::Requests r;
+  r.faceRectangles = true;
+  r.faceLandmarks = landmarks;
+  return medianMs(20, [&] {
+    vision::Results results;
+    std::string error;
+    auto handler = vision::service().handler(picture, 1);
+    if (!handler->perform(r, results, error)) std::fprintf(stderr, "%s\n", error.c_str());
+    faces = results.faces.size();
+  });
+}
+
+}  // namespace
+
+int main() {
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  const std::string data = "/usr/lib/python3/dist-packages/skimage/data/";
+  cv::Mat frame, astronaut = cv::imread(data + "astronaut.png");
+  cv::resize(cv::imread(data + "coffee.png"), frame, cv::Size(1920, 1080));
+  if (astronaut.empty() || frame.empty()) {
+    std::fprintf(stderr, "the skimage photos are missing; install python3-skimage\n");
+    return 1;
+  }
+  cv::Mat head;
+  cv::resize(astronaut(cv::Rect(110, 40, 230, 220)), head, cv::Size(460, 440));
+  head.copyTo(frame(cv::Rect(700, 300, head.cols, head.rows)));
+
+  std::printf("faces benchmark, %d OpenCV threads, median of 20 runs\n", cv::getNumThreads());
+  model("blazeface_back_256.onnx", {1, 256, 256, 3}, {"Identity:0", "Identity_1:0", "Identity_2:0", "Identity_3:0"});
+  model("facemesh.onnx", {1, 3, 192, 192}, {"mesh", "presence"});
+  model("iris.onnx", {2, 3, 64, 64}, {"iris"});
+  size_t faces = 0;
+  const double boxes = frameMs(frame, false, faces);
+  std::printf("%-26s %8.1f ms (%zu face)\n", "1080p faces", boxes, faces);
+  const double all = frameMs(frame, true, faces);
+  std::printf("%-26s %8.1f ms (%zu face)\n", "1080p faces + landmarks", all, faces);
+  cv::Mat small;
+  cv::resize(frame, small, cv::Size(960, 540), 0, 0, cv::INTER_AREA);
+  const double half = frameMs(small, true, faces);
+  std::printf("%-26s %8.1f ms (%zu face, no tiles)\n", "540p faces + landmarks", half, faces);
+  return 0;
+}

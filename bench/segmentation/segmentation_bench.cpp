@@ -1,0 +1,90 @@
+// Times of the person mattes and the instance map on a 1280x720 frame, as the
+// cutout stream asks for them through the vision service.
+//   segmentation_bench [PHOTO] [RUNS]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/vision.h"
+
+using namespace kestrel;
+using namespace kestrel::vision;
+
+namespace {
+
+double medianMs(int runs, const std::function<void()>& job) {
+  job();  // loads the model
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    auto t = std::chrono::steady_clock::now();
+    job();
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  const std::string photo = argc > 1 ? argv[1] : "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
+  cv::Mat bgr = cv::imread(photo, cv::IMREAD_COLOR);
+  if (bgr.empty()) {
+    std::fprintf(stderr, "can't read %s\n", photo.c_str());
+    return 1;
+  }
+  cv::Mat frame;
+  cv::resize(bgr, frame, cv::Size(1280, 720), 0, 0, cv::INTER_LINEAR);
+  cv::cvtColor(frame, frame, cv::COLOR_BGR2BGRA);
+  Picture picture{frame.data, frame.cols, frame.rows, static_cast<int64_t>(frame.step)};
+
+  auto perform = [&](const Requests& r) {
+    auto handler = service().handler(picture, 1);
+    Results results;
+    std::string error;
+    if (!handler->perform(r, results, error)) {
+      std::fprintf(stderr, "Vision: %s\n", error.c_str());
+      std::exit(1);
+    }
+  };
+  std::printf("segmentation at 1280x720, median of %d runs (%s)\n", runs, photo.c_str());
+  const struct {
+    const char* name;
+    PersonQuality quality;
+    double target;
+  } mattes[] = {{"person matte fast (Meet 256x144)", PersonQuality::Fast, 10},
+                {"person matte balanced (Selfie 256x256)", PersonQuality::Balanced, 20},
+                {"person matte accurate (Selfie + guided filter 640)", PersonQuality::Accurate, 40}};
+  for (const auto& m : mattes) {
+    Requests r;
+    r.personSegmentation = true;
+    r.personQuality = m.quality;
+    const double ms = medianMs(runs, [&] { perform(r); });
+    std::printf("  %-52s %7.1f ms  (target %.0f ms: %s)\n", m.name, ms, m.target, ms < m.target ? "met" : "missed");
+  }
+  Requests r;
+  r.foregroundInstances = true;
+  const double ms = medianMs(std::max(3, runs / 3), [&] { perform(r); });
+  std::printf("  %-52s %7.1f ms  (target 250 ms: %s)\n", "instance map (ISNet 256 + split mattes)", ms,
+              ms < 250 ? "met" : "missed");
+  auto handler = service().handler(picture, 1);
+  Results results;
+  std::string error;
+  handler->perform(r, results, error);
+  const double maskMs = medianMs(runs, [&] {
+    Matte mask;
+    handler->scaledInstanceMask(results.instances.at(0), results.instances.at(0).allInstances, mask, error);
+  });
+  std::printf("  %-52s %7.1f ms\n", "scaled mask of all instances to 1280x720", maskMs);
+  return 0;
+}

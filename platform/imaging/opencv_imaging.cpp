@@ -1,0 +1,57 @@
+// The imaging service on OpenCV imgproc.
+#include <climits>
+#include <cstring>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/imaging/disk_dilate.h"
+#include "platform/imaging/imaging.h"
+
+namespace kestrel::imaging {
+
+namespace {
+
+void quietOpenCV() {
+  static const bool once = [] {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    return true;
+  }();
+  (void)once;
+}
+
+bool fitsMat(int64_t width, int64_t height) {
+  return width > 0 && height > 0 && width <= INT_MAX && height <= INT_MAX;
+}
+
+}  // namespace
+
+bool scaleMatte(GreyView source, uint8_t* out, int64_t width, int64_t height) {
+  quietOpenCV();
+  const auto zero = [&] {
+    std::memset(out, 0, static_cast<size_t>(width * height));
+    return false;
+  };
+  if (!source.data || !fitsMat(source.width, source.height) || !fitsMat(width, height) ||
+      source.stride < source.width) {
+    return zero();
+  }
+  try {
+    const cv::Mat from(static_cast<int>(source.height), static_cast<int>(source.width), CV_8UC1,
+                       const_cast<uint8_t*>(source.data), static_cast<size_t>(source.stride));
+    cv::Mat to(static_cast<int>(height), static_cast<int>(width), CV_8UC1, out);
+    // Half-pixel centres, as an image scaled by a transform is sampled.
+    cv::resize(from, to, to.size(), 0, 0, cv::INTER_LINEAR);
+    return to.data == out || zero();
+  } catch (const cv::Exception&) {
+    return zero();
+  }
+}
+
+bool dilateDisk(const uint8_t* source, uint8_t* out, int64_t width, int64_t height, double radius) {
+  if (width <= 0 || height <= 0) return false;
+  dilateDiskRows(source, out, width, height, radius);
+  return true;
+}
+
+}  // namespace kestrel::imaging

@@ -1,0 +1,114 @@
+#include "platform/vision/dnn/blazeface.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrel::vision::dnn {
+
+const std::array<PixelPoint, BLAZEFACE_ANCHORS>& blazefaceAnchors() {
+  static const auto anchors = [] {
+    std::array<PixelPoint, BLAZEFACE_ANCHORS> a{};
+    size_t i = 0;
+    for (auto [cells, perCell] : {std::pair{16, 2}, std::pair{8, 6}})
+      for (int y = 0; y < cells; ++y)
+        for (int x = 0; x < cells; ++x)
+          for (int k = 0; k < perCell; ++k) a[i++] = {(x + 0.5) / cells, (y + 0.5) / cells};
+    return a;
+  }();
+  return anchors;
+}
+
+std::vector<FaceDetection> decodeBlazeface(const float* logits, const float* regressors,
+                                           const InputPlacement& p, float threshold) {
+  std::vector<FaceDetection> out;
+  const auto& anchors = blazefaceAnchors();
+  for (int i = 0; i < BLAZEFACE_ANCHORS; ++i) {
+    const float logit = std::clamp(logits[i], -100.0f, 100.0f);
+    const float score = 1.0f / (1.0f + std::exp(-logit));
+    if (!(score >= threshold)) continue;
+    const float* r = regressors + static_cast<size_t>(i) * 16;
+    const double ax = anchors[i].x * BLAZEFACE_SIZE, ay = anchors[i].y * BLAZEFACE_SIZE;
+    const double w = std::abs(r[2]), h = std::abs(r[3]);
+    FaceDetection d;
+    d.score = score;
+    d.width = w * p.scale;
+    d.height = h * p.scale;
+    d.x = (ax + r[0] - w / 2) * p.scale + p.offsetX;
+    d.y = (ay + r[1] - h / 2) * p.scale + p.offsetY;
+    for (int k = 0; k < 6; ++k)
+      d.keypoints[k] = {(ax + r[4 + 2 * k]) * p.scale + p.offsetX,
+                        (ay + r[5 + 2 * k]) * p.scale + p.offsetY};
+    out.push_back(d);
+  }
+  return out;
+}
+
+double intersectionOverUnion(const FaceDetection& a, const FaceDetection& b) {
+  const double ix = std::max(0.0, std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x));
+  const double iy = std::max(0.0, std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y));
+  const double inter = ix * iy;
+  const double uni = a.width * a.height + b.width * b.height - inter;
+  return uni > 0 ? inter / uni : 0.0;
+}
+
+std::vector<FaceDetection> mergeDetections(std::vector<FaceDetection> rest, double iou) {
+  std::stable_sort(rest.begin(), rest.end(),
+                   [](const auto& a, const auto& b) { return a.score > b.score; });
+  std::vector<FaceDetection> merged;
+  while (!rest.empty()) {
+    const FaceDetection best = rest.front();
+    FaceDetection sum{};
+    double weight = 0;
+    std::vector<FaceDetection> kept;
+    for (const auto& d : rest) {
+      if (intersectionOverUnion(best, d) <= iou) {
+        kept.push_back(d);
+        continue;
+      }
+      const double w = d.score;
+      sum.x += d.x * w;
+      sum.y += d.y * w;
+      sum.width += d.width * w;
+      sum.height += d.height * w;
+      for (int k = 0; k < 6; ++k) {
+        sum.keypoints[k].x += d.keypoints[k].x * w;
+        sum.keypoints[k].y += d.keypoints[k].y * w;
+      }
+      weight += w;
+    }
+    FaceDetection m = best;  // the best one always overlaps itself
+    if (weight > 0) {
+      m.x = sum.x / weight;
+      m.y = sum.y / weight;
+      m.width = sum.width / weight;
+      m.height = sum.height / weight;
+      for (int k = 0; k < 6; ++k) m.keypoints[k] = {sum.keypoints[k].x / weight, sum.keypoints[k].y / weight};
+    }
+    merged.push_back(m);
+    rest = std::move(kept);
+  }
+  return merged;
+}
+
+Tile wholePicture(int width, int height) {
+  const double side = std::max(width, height);
+  return {(width - side) / 2, (height - side) / 2, side};
+}
+
+std::vector<Tile> tilesFor(int width, int height, double side, double overlap) {
+  std::vector<Tile> tiles;
+  if (side <= 0 || overlap >= side || std::max(width, height) <= side * 1.25) return tiles;
+  // Starts spread evenly so that neighbours overlap by at least `overlap`.
+  auto starts = [&](int length) {
+    std::vector<double> s;
+    if (length <= side) return std::vector<double>{(length - side) / 2};
+    const int n = static_cast<int>(std::ceil((length - overlap) / (side - overlap)));
+    for (int i = 0; i < n; ++i) s.push_back((length - side) * i / std::max(1, n - 1));
+    return s;
+  };
+  for (double y : starts(height))
+    for (double x : starts(width)) tiles.push_back({x, y, side});
+  return tiles;
+}
+
+}  // namespace kestrel::vision::dnn

@@ -1,0 +1,58 @@
+#pragma once
+// BlazeFace (256x256 "back" model) decoding: anchors, boxes and keypoints,
+// score-weighted merging of overlapping boxes, and the tiles that let the
+// 256-pixel detector see small faces in large pictures. Pure arithmetic on
+// plain data; the model run lives in faces.cpp.
+#include <array>
+#include <vector>
+
+namespace kestrel::vision::dnn {
+
+constexpr int BLAZEFACE_SIZE = 256;
+constexpr int BLAZEFACE_ANCHORS = 896;  // 16x16 cells x 2, then 8x8 cells x 6
+
+struct PixelPoint {
+  double x = 0, y = 0;
+};
+
+// A face in picture pixels, top-left origin, y down.
+struct FaceDetection {
+  float score = 0;
+  double x = 0, y = 0, width = 0, height = 0;  // box: top-left corner and size
+  // Eyes (picture left, picture right), nose tip, mouth, ear tragions.
+  std::array<PixelPoint, 6> keypoints{};
+};
+
+// Anchor centres in 0..1 of the model input, in the model's output row order.
+const std::array<PixelPoint, BLAZEFACE_ANCHORS>& blazefaceAnchors();
+
+// Maps model-input pixels to picture pixels: picture = input * scale + offset.
+struct InputPlacement {
+  double scale = 1, offsetX = 0, offsetY = 0;
+};
+
+// Decodes the 896 score logits and 896 x 16 regressors of one run into the
+// detections at or above `threshold`, in picture pixels.
+std::vector<FaceDetection> decodeBlazeface(const float* logits, const float* regressors,
+                                           const InputPlacement& placement, float threshold);
+
+double intersectionOverUnion(const FaceDetection& a, const FaceDetection& b);
+
+// Groups detections that overlap the best remaining one by more than `iou`
+// and replaces each group by its score-weighted average (keeping the best
+// score), best first.
+std::vector<FaceDetection> mergeDetections(std::vector<FaceDetection> detections, double iou);
+
+// A square region of the picture that is scaled to the detector's input.
+struct Tile {
+  double x = 0, y = 0, side = 0;  // picture pixels
+};
+
+// The whole picture letterboxed into one square.
+Tile wholePicture(int width, int height);
+
+// Overlapping squares of `side` picture pixels covering the picture, or none
+// when the whole-picture pass already sees it at that detail.
+std::vector<Tile> tilesFor(int width, int height, double side, double overlap);
+
+}  // namespace kestrel::vision::dnn

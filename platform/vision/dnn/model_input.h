@@ -1,0 +1,22 @@
+#pragma once
+// Turning the upright picture into model inputs.
+#include <array>
+
+#include <opencv2/core.hpp>
+
+#include "platform/vision/dnn/detection_math.h"
+
+namespace kestrel::vision::dnn {
+
+// The picture resized into the letterbox's square (area averaging when
+// shrinking), padded with black: 8-bit BGR, side x side.
+cv::Mat letterboxImage(const cv::Mat& bgr, const Letterbox& box);
+
+// An NCHW float blob of an 8-bit BGR image as RGB, each value times scale.
+cv::Mat rgbBlob(const cv::Mat& bgr, double scale);
+
+// The part of the picture that a 2x3 affine map (picture -> crop) sends onto
+// a side x side crop, bilinear, black outside the picture.
+cv::Mat affineCrop(const cv::Mat& bgr, const std::array<double, 6>& pictureToCrop, int side);
+
+}  // namespace kestrel::vision::dnn

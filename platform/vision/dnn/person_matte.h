@@ -1,0 +1,26 @@
+#pragma once
+// Person mattes from segmentation outputs: pure pixel logic, no models.
+#include <opencv2/core.hpp>
+
+#include "platform/vision/observations.h"
+
+namespace kestrel::vision::dnn {
+
+// The person probability of a two-class logit map (channel 0 background,
+// channel 1 person, each h x w, channels-first): a softmax over the two.
+cv::Mat personProbability(const float* logits, int height, int width);
+
+// Probabilities (CV_32F) as an 8-bit matte: 0..1 to 0..255, rounded, clamped.
+Matte toMatte(const cv::Mat& probability);
+
+// The size the accurate matte is refined at: the picture's own size, or
+// smaller so that its longer side is at most `maxSide`.
+cv::Size refineSize(const cv::Size& picture, int maxSide);
+
+// Snaps a coarse probability map (CV_32F, any size) to the edges of `guide`
+// (8-bit BGR at the refine size) with an edge-aware guided filter on the
+// guide's grey levels; `radius` counts guide pixels and should span the
+// coarse map's soft edge. The result has the guide's size, CV_32F in 0..1.
+cv::Mat refineToEdges(const cv::Mat& coarse, const cv::Mat& guide, int radius, double eps);
+
+}  // namespace kestrel::vision::dnn

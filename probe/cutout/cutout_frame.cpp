@@ -1,0 +1,165 @@
+#include "probe/cutout/cutout_frame.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/imaging/imaging.h"
+#include "probe/cutout/matte_render.h"
+#include "probe/cutout/frame_math.h"
+#include "probe/cutout/held.h"
+#include "probe/cutout/person_gate.h"
+#include "probe/front/fail.h"
+
+namespace kestrel {
+namespace {
+
+constexpr double kRadius = 12.0;
+constexpr double kReach = 0.75;
+constexpr double kMinShare = 0.004;
+
+// The largest face; on equal areas the earlier one.
+const vision::FaceObservation* largestFace(const std::vector<vision::FaceObservation>& faces) {
+  const vision::FaceObservation* best = nullptr;
+  for (const auto& f : faces)
+    if (!best || f.boundingBox.width * f.boundingBox.height >
+                     best->boundingBox.width * best->boundingBox.height)
+      best = &f;
+  return best;
+}
+
+uint8_t labelAt(const vision::InstanceObservation& o, double column, double row) {
+  const int64_t x = clampedIndex(column, o.width), y = clampedIndex(row, o.height);
+  return o.labels[static_cast<size_t>(y * o.stride + x)];
+}
+
+// The instances at the face centre, below the chin and at the chest.
+std::vector<uint8_t> probeLabels(const vision::InstanceObservation& o, const vision::Rect& face) {
+  const double W = static_cast<double>(o.width), H = static_cast<double>(o.height);
+  const double column = (face.x + face.width / 2) * W;
+  const double minY = face.y;
+  const double rows[3] = {(1 - (face.y + face.height / 2)) * H, (1 - minY + 0.1 * face.height) * H,
+                          (1 - minY + 0.6 * face.height) * H};
+  std::vector<uint8_t> picked;
+  for (double row : rows) {
+    uint8_t label = labelAt(o, column, row);
+    if (label != 0 && std::find(picked.begin(), picked.end(), label) == picked.end())
+      picked.push_back(label);
+  }
+  std::sort(picked.begin(), picked.end());
+  return picked;
+}
+
+// Whether an instance outside `picked` covers at least 0.004 of the label map.
+bool otherInstanceIn(const vision::InstanceObservation& o, const std::vector<uint8_t>& picked) {
+  int64_t counts[256] = {};
+  for (int64_t y = 0; y < o.height; ++y) {
+    const uint8_t* row = o.labels.data() + y * o.stride;
+    for (int64_t x = 0; x < o.width; ++x) ++counts[row[x]];
+  }
+  const double least = 0.004 * static_cast<double>(o.width * o.height);
+  for (int label = 1; label < 256; ++label)
+    if (std::find(picked.begin(), picked.end(), label) == picked.end() &&
+        static_cast<double>(counts[label]) >= least)
+      return true;
+  return false;
+}
+
+// Mask pixels outside the widened person.
+int64_t outsidePerson(const CutoutStream& s) {
+  int64_t count = 0;
+  for (int64_t i = 0; i < s.pixels; ++i)
+    if (s.mask[static_cast<size_t>(i)] >= 128 && s.personWide[static_cast<size_t>(i)] < 224) ++count;
+  return count;
+}
+
+// A label map whose bytes cover its size; anything else counts as no observation.
+bool usable(const vision::InstanceObservation& o) {
+  return o.width > 0 && o.height > 0 && o.stride >= o.width &&
+         static_cast<uint64_t>(o.stride) <= o.labels.size() / static_cast<uint64_t>(o.height);
+}
+
+}  // namespace
+
+CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
+  CutoutStream s;
+  s.width = width;
+  s.height = height;
+  s.pixels = width * height;
+  s.stride = (4 * width + 63) / 64 * 64;
+  const size_t n = static_cast<size_t>(s.pixels);
+  s.frame.assign(static_cast<size_t>(s.stride * height), 0);
+  s.mask.assign(n, 0);
+  s.instanceMask.assign(n, 0);
+  s.personWide.assign(n, 0);
+  s.personMask.assign(n, 0);
+  s.componentIds.assign(n, -1);
+  s.heldMask.assign(n, 0);
+  s.heldEnabled = heldEnabled;
+  return s;
+}
+
+bool heldEnabledBy(const char* heldOff) { return !(heldOff && std::strcmp(heldOff, "1") == 0); }
+
+CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
+  const int64_t W = s.width, H = s.height;
+  auto handler = service.handler(Picture{s.frame.data(), W, H, s.stride}, 1);
+  vision::Requests requests;
+  requests.foregroundInstances = true;
+  requests.faceRectangles = true;
+  requests.personSegmentation = true;
+  requests.personQuality = vision::PersonQuality::Accurate;
+  vision::Results results;
+  std::string error;
+  if (!handler->perform(requests, results, error)) fail("Vision: " + error);
+
+  CutoutHeader header;
+  const vision::FaceObservation* face = largestFace(results.faces);
+  const vision::Rect faceRect = face ? face->boundingBox : vision::Rect{0.35, 0.45, 0.30, 0.25};
+
+  std::fill(s.mask.begin(), s.mask.end(), 0);
+
+  bool otherInstance = false;
+  const bool hasInstances = !results.instances.empty() && usable(results.instances.front());
+  if (hasInstances) {
+    const vision::InstanceObservation& observation = results.instances.front();
+    s.picked = probeLabels(observation, faceRect);
+    otherInstance = s.heldEnabled && !s.picked.empty() && otherInstanceIn(observation, s.picked);
+    if (s.picked.empty()) s.picked = observation.allInstances;
+    vision::Matte scaled;
+    if (handler->scaledInstanceMask(observation, s.picked, scaled, error))
+      renderMatte(scaled, W, H, s.mask.data());
+    s.instanceMask = s.mask;
+  }
+
+  int64_t gated = 0;
+  const bool hasPerson = !results.persons.empty();
+  if (hasPerson) {
+    const vision::Matte& person = results.persons.front();
+    if (hasInstances) {
+      const int64_t chin = truncated((1 - faceRect.y) * static_cast<double>(H));
+      gated = personGate(W, H, s.mask.data(), s.instanceMask.data(), s.personWide.data(),
+                         s.personMask.data(), s.componentIds.data(), person, kRadius, chin);
+    } else {
+      renderMatte(person, W, H, s.mask.data());
+      imaging::dilateDisk(s.mask.data(), s.personWide.data(), W, H, kRadius);
+    }
+  }
+
+  if (s.heldEnabled && hasPerson && hasInstances) {
+    const double T = 0.015 * static_cast<double>(s.pixels);
+    if (otherInstance || T <= static_cast<double>(gated) ||
+        T <= static_cast<double>(outsidePerson(s))) {
+      header.held = addHeld(W, H, s.mask.data(), s.instanceMask.data(), s.heldMask.data(),
+                            results.instances.front(), s.picked, *handler, kReach, kMinShare);
+    }
+  }
+
+  if (face) {
+    const vision::Rect& r = face->boundingBox;
+    header.face = {static_cast<float>(r.x), static_cast<float>(1 - (r.y + r.height)),
+                   static_cast<float>(r.width), static_cast<float>(r.height)};
+  }
+  return header;
+}
+
+}  // namespace kestrel

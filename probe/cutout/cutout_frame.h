@@ -1,0 +1,41 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/vision/vision.h"
+
+namespace kestrel {
+
+// Everything a cutout stream keeps for its whole run: allocated once, every
+// buffer rewritten before it is read within a frame.
+struct CutoutStream {
+  int64_t width = 0, height = 0, pixels = 0;
+  int64_t stride = 0;                 // bytes per row of `frame`
+  std::vector<uint8_t> frame;         // the frame's BGRA pixels that every request analyses
+  std::vector<uint8_t> mask;          // the output mask
+  std::vector<uint8_t> instanceMask;  // the selected instances before gating
+  std::vector<uint8_t> personWide;    // the person matte widened by 12 pixels
+  std::vector<uint8_t> personMask;    // the person matte
+  std::vector<int32_t> componentIds;  // scratch of the gate
+  std::vector<uint8_t> heldMask;      // scratch of the held step
+  std::vector<uint8_t> picked;        // instance labels selected for the frame, ascending
+  bool heldEnabled = true;
+};
+
+// Allocates the buffers of a width x height stream (throws std::bad_alloc).
+CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled);
+
+// The held step is on unless KESTREL_HELD_OFF is exactly "1".
+bool heldEnabledBy(const char* heldOff);
+
+struct CutoutHeader {
+  std::array<float, 4> face{-1, -1, -1, -1};  // x, y, width, height from the top left
+  std::array<float, 4> held{-1, -1, -1, -1};  // left, top, right, bottom
+};
+
+// Analyses the frame in `stream.frame` and leaves its mask in `stream.mask`.
+// A failed vision request ends the process with "Vision: " and the error.
+CutoutHeader cutoutAnalyse(CutoutStream& stream, vision::Service& service);
+
+}  // namespace kestrel

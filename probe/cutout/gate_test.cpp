@@ -1,0 +1,64 @@
+// "--gate-test": the person gate on planes read from standard input.
+#include "probe/cutout/gate_test.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "probe/cutout/gate_test_input.h"
+#include "probe/front/fail.h"
+
+namespace kestrel {
+
+namespace {
+
+void readAll(GateTestInput& input) {
+  std::vector<uint8_t> chunk(1 << 16);
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
+    if (got > 0) {
+      take(input, chunk.data(), static_cast<size_t>(got));
+    } else if (got == 0) {
+      return;
+    } else if (errno != EINTR) {
+      fail(std::string("--gate-test: can't read standard input: ") + std::strerror(errno));
+    }
+  }
+}
+
+void writeAll(const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(STDOUT_FILENO, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0)
+      fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+}
+
+}  // namespace
+
+void runGateTest(int64_t width, int64_t height) {
+  try {
+    GateTestInput input = gateTestInput(width, height);
+    readAll(input);
+    if (const std::string problem = lengthError(input); !problem.empty()) fail(problem);
+    // Region numbers are 32-bit.
+    if (input.width * input.height > INT_MAX)
+      fail("--gate-test: frames over 2147483647 pixels are not supported");
+    const uint8_t* mask = gatePlanes(input);
+    writeAll(mask, static_cast<size_t>(width * height));
+  } catch (const std::bad_alloc&) {
+    fail("--gate-test: out of memory");
+  }
+  std::exit(0);
+}
+
+}  // namespace kestrel

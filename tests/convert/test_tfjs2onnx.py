@@ -1,0 +1,224 @@
+"""The TFJS converter on graphs the tests build: each converted model, run by
+OpenCV's DNN module, must give the numbers TensorFlow's semantics give."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOL = os.path.join(HERE, "..", "..", "tools", "convert", "tfjs2onnx.py")
+sys.path.insert(0, HERE)
+
+import cv2  # noqa: E402
+
+from tfjs_fixture import Graph  # noqa: E402
+
+rng = np.random.default_rng(7)
+
+
+def rand(*shape, scale=1.0):
+    return (rng.standard_normal(shape) * scale).astype(np.float32)
+
+
+def pads(kind):
+    return dict(padding=kind, data_format="NHWC", dilations=[1, 1, 1, 1])
+
+
+class Converted(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def convert(self, g, *options, shards=2, signature=None):
+        path = g.save(self.dir.name, shards, signature)
+        out = os.path.join(self.dir.name, "model.onnx")
+        r = subprocess.run([sys.executable, TOOL, path, out, *options], capture_output=True, text=True)
+        return r, out
+
+    def check(self, g, x, outputs, *options, tol=1e-4, nhwc=False):
+        """Converts, runs both and compares every output."""
+        r, out = self.convert(g, "--outputs", ",".join(outputs), *options)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, "")
+        net = cv2.dnn.readNetFromONNX(out)
+        net.setInput(np.ascontiguousarray(x.transpose(0, 3, 1, 2)))
+        got = net.forward([o.partition("=")[2] or o for o in outputs])
+        want = g.run({"x": x}, [o.partition("=")[0] for o in outputs])
+        for name, a, b in zip(outputs, got, want):
+            if b.ndim == 4 and not nhwc:
+                b = b.transpose(0, 3, 1, 2)
+            self.assertEqual(tuple(a.shape), tuple(b.shape), name)
+            err = np.abs(a - b).max() / max(1.0, np.abs(b).max())
+            self.assertLess(err, tol, "%s differs by %g" % (name, err))
+        return got
+
+
+class Convolutions(Converted):
+    def test_plain_strided_dilated_and_grouped(self):
+        g = Graph()
+        x = g.placeholder("x", [-1, 9, 7, 4])
+        # stride 2 over odd sizes: TensorFlow pads more at the bottom and right
+        g.op("same2", "Conv2D", [x, g.const("w1", rand(3, 3, 4, 5))], strides=[1, 2, 2, 1], **pads("SAME"))
+        g.op("valid", "Conv2D", [x, g.const("w2", rand(2, 3, 4, 3))], strides=[1, 1, 2, 1], **pads("VALID"))
+        g.op("dilated", "Conv2D", [x, g.const("w3", rand(3, 3, 4, 2))], strides=[1, 1, 1, 1],
+             padding="SAME", dilations=[1, 2, 2, 1])
+        g.op("explicit", "Conv2D", [x, g.const("w4", rand(3, 3, 4, 2))], strides=[1, 1, 1, 1],
+             padding="EXPLICIT", explicit_paddings=[0, 0, 2, 0, 0, 1, 0, 0])
+        g.op("grouped", "Conv2D", [x, g.const("w5", rand(1, 1, 2, 6))], strides=[1, 1, 1, 1], **pads("SAME"))
+        self.check(g, rand(1, 9, 7, 4), ["same2", "valid", "dilated", "explicit", "grouped"])
+
+    def test_fused_forms_with_quantised_weights(self):
+        g = Graph()
+        x = g.placeholder("x", [1, 8, 8, 3])
+        y = g.op("bias_relu6", "_FusedConv2D",
+                 [x, g.const("w", rand(3, 3, 3, 6), "float16"), g.const("b", rand(6), "float16")],
+                 fused_ops=["BiasAdd", "Relu6"], num_args=1, strides=[1, 2, 2, 1], **pads("SAME"))
+        g.op("prelu", "_FusedConv2D",
+             [y, g.const("w2", rand(1, 1, 6, 4), "uint8"), g.const("b2", rand(4)), g.const("a2", rand(1, 1, 4))],
+             fused_ops=["BiasAdd", "Prelu"], num_args=2, strides=[1, 1, 1, 1], **pads("SAME"))
+        g.op("bn", "_FusedConv2D",
+             [x, g.const("w3", rand(3, 3, 3, 2)), g.const("scale", rand(2)), g.const("offset", rand(2)),
+              g.const("mean", rand(2)), g.const("var", np.abs(rand(2)) + 0.5)],
+             fused_ops=["FusedBatchNorm", "Relu"], num_args=4, epsilon=0.001, strides=[1, 1, 1, 1],
+             **pads("SAME"))
+        g.op("dw", "DepthwiseConv2dNative", [y, g.const("dw_w", rand(5, 5, 6, 2))],
+             strides=[1, 2, 2, 1], **pads("SAME"))
+        g.op("fdw", "FusedDepthwiseConv2dNative", [x, g.const("fdw_w", rand(3, 3, 3, 1)), g.const("fdw_b", rand(3))],
+             fused_ops=["BiasAdd", "Relu"], num_args=1, strides=[1, 1, 1, 1], **pads("SAME"))
+        self.check(g, rand(1, 8, 8, 3), ["prelu", "bn", "dw", "fdw"], tol=2e-4)
+
+
+class Blocks(Converted):
+    def test_blaze_block_with_channel_padding(self):
+        # the residual block of the face models: pool, pad the channels, add, PReLU
+        g = Graph()
+        x = g.placeholder("x", [-1, 8, 8, 4])
+        c = g.op("c", "DepthwiseConv2dNative", [x, g.const("dw", rand(3, 3, 4, 1))],
+                 strides=[1, 2, 2, 1], **pads("SAME"))
+        c = g.op("c2", "_FusedConv2D", [c, g.const("pw", rand(1, 1, 4, 8)), g.const("pb", rand(8))],
+                 fused_ops=["BiasAdd"], num_args=1, strides=[1, 1, 1, 1], **pads("VALID"))
+        p = g.op("pool", "MaxPool", [x], ksize=[1, 2, 2, 1], strides=[1, 2, 2, 1], **pads("VALID"))
+        p = g.op("pad", "Pad", [p, g.const("paddings", np.array([[0, 0], [0, 0], [0, 0], [0, 4]], np.int32))])
+        s = g.op("sum", "AddV2", [c, p])
+        g.op("out", "Prelu", [s, g.const("alpha", rand(1, 1, 8))])
+        g.op("spatial", "Pad", [x, g.const("sp", np.array([[0, 0], [1, 2], [0, 1], [0, 0]], np.int32))])
+        g.op("maxsame", "MaxPool", [x], ksize=[1, 3, 3, 1], strides=[1, 2, 2, 1], **pads("SAME"))
+        g.op("avgsame", "AvgPool", [x], ksize=[1, 3, 3, 1], strides=[1, 2, 2, 1], **pads("SAME"))
+        self.check(g, rand(1, 8, 8, 4), ["out", "spatial", "maxsame", "avgsame"])
+
+    def test_squeeze_excite_and_hard_swish(self):
+        g = Graph()
+        x = g.placeholder("x", [1, 6, 6, 8])
+        m = g.op("mean", "Mean", [x, g.const("axes", np.array([1, 2], np.int32))], keep_dims=True)
+        m = g.op("fc", "_FusedConv2D", [m, g.const("fw", rand(1, 1, 8, 8)), g.const("fb", rand(8))],
+                 fused_ops=["BiasAdd", "Relu"], num_args=1, strides=[1, 1, 1, 1], **pads("SAME"))
+        m = g.op("gate", "Sigmoid", [m])
+        y = g.op("se", "Mul", [x, m])
+        # hard swish as the converted MobileNets write it: x * relu6(x + 3) / 6
+        t = g.op("plus3", "AddV2", [y, g.const("three", np.float32(3))])
+        t = g.op("r6", "Relu6", [t])
+        t = g.op("sixth", "Mul", [g.const("k", np.float32(1 / 6)), t])
+        g.op("hs", "Mul", [y, t])
+        g.op("shift", "Sub", [y, g.const("sub", rand(8))])
+        g.op("halve", "RealDiv", [y, g.const("two", np.float32(2))])
+        g.op("flat_mean", "Mean", [x, g.const("axes2", np.array([1, 2], np.int32))], keep_dims=False)
+        self.check(g, rand(1, 6, 6, 8), ["hs", "shift", "halve", "flat_mean"])
+
+    def test_dense_groups_become_convolutions(self):
+        # Reshape-MatMul-Reshape over the channels of a pooled map, then a gate
+        g = Graph()
+        x = g.placeholder("x", [1, 4, 6, 8])
+        p = g.op("pool", "AvgPool", [x], ksize=[1, 4, 6, 1], strides=[1, 4, 6, 1], **pads("VALID"))
+        r = g.op("rows", "Reshape", [p, g.const("s1", np.array([-1, 8], np.int32))])
+        r = g.op("mm", "MatMul", [r, g.const("k1", rand(8, 8))], transpose_a=False, transpose_b=False)
+        r = g.op("back", "Reshape", [r, g.const("s2", np.array([1, 1, 1, 8], np.int32))])
+        r = g.op("bias", "BiasAdd", [r, g.const("b1", rand(8))], data_format="NHWC")
+        r = g.op("gate", "Sigmoid", [r])
+        g.op("gated", "Mul", [x, r])
+        # a flatten of a map wider than 1x1 needs TensorFlow's element order
+        f = g.op("flat", "Reshape", [x, g.const("s3", np.array([1, -1], np.int32))])
+        g.op("dense", "MatMul", [f, g.const("k2", rand(5, 192))], transpose_a=False, transpose_b=True)
+        self.check(g, rand(1, 4, 6, 8), ["gated", "dense"])
+
+
+class Resampling(Converted):
+    def test_resize_modes_depth_to_space_concat(self):
+        g = Graph()
+        x = g.placeholder("x", [1, 5, 6, 4])
+        size = g.const("size", np.array([10, 12], np.int32))
+        down = g.const("down", np.array([3, 4], np.int32))
+        g.op("asym", "ResizeBilinear", [x, size], align_corners=False, half_pixel_centers=False)
+        g.op("half", "ResizeBilinear", [x, size], align_corners=False, half_pixel_centers=True)
+        g.op("corners", "ResizeBilinear", [x, size], align_corners=True, half_pixel_centers=False)
+        g.op("halfdown", "ResizeBilinear", [x, down], align_corners=False, half_pixel_centers=True)
+        g.op("nearest", "ResizeNearestNeighbor", [x, size], align_corners=False, half_pixel_centers=False)
+        g.op("d2s", "DepthToSpace", [x], block_size=2, data_format="NHWC")
+        g.op("cat", "ConcatV2", [x, g.op("r", "Relu", [x]), g.const("axis", np.int32(-1))])
+        self.check(g, rand(1, 5, 6, 4), ["asym", "half", "corners", "halfdown", "nearest", "d2s", "cat"])
+
+    def test_transposed_convolutions(self):
+        g = Graph()
+        x = g.placeholder("x", [1, 5, 4, 3])
+        g.op("up2", "Conv2DBackpropInput",
+             [g.const("sz", np.array([1, 10, 8, 2], np.int32)), g.const("w", rand(2, 2, 2, 3)), x],
+             strides=[1, 2, 2, 1], **pads("SAME"))
+        # kernel 3 at stride 2: the crop is uneven, as TensorFlow pads the forward conv
+        g.op("up3", "Conv2DBackpropInput",
+             [g.const("sz3", np.array([1, 10, 8, 2], np.int32)), g.const("w3", rand(3, 3, 2, 3)), x],
+             strides=[1, 2, 2, 1], **pads("SAME"))
+        self.check(g, rand(1, 5, 4, 3), ["up2", "up3"])
+
+
+class CommandLine(Converted):
+    def simple(self):
+        g = Graph()
+        x = g.placeholder("x", [-1, 4, 4, 2])
+        y = g.op("conv", "Conv2D", [x, g.const("w", rand(1, 1, 2, 3))], strides=[1, 1, 1, 1], **pads("SAME"))
+        g.op("Identity", "Identity", [y])
+        f = g.op("flat", "Reshape", [y, g.const("s", np.array([1, -1], np.int32))])
+        g.op("Identity_1", "Identity", [f])
+        return g
+
+    def test_outputs_renamed_channels_last_and_pruned(self):
+        g = self.simple()
+        g.op("odd", "Unique", ["x"])  # unsupported, but nothing asked for needs it
+        self.check(g, rand(1, 4, 4, 2), ["Identity=map", "Identity_1:0=flat"], "--nhwc-outputs", nhwc=True)
+
+    def test_signature_outputs_are_the_default(self):
+        g = self.simple()
+        sig = {"outputs": {"a": {"name": "Identity_1:0"}}}
+        r, out = self.convert(g, signature=sig)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        net = cv2.dnn.readNetFromONNX(out)
+        self.assertEqual(list(net.getUnconnectedOutLayersNames()), ["Identity_1"])
+
+    def test_failures_are_one_line_and_leave_no_file(self):
+        g = self.simple()
+        g.op("odd", "Unique", ["conv"])
+        r, out = self.convert(g, "--outputs", "odd")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+        self.assertIn("unsupported op Unique", r.stderr)
+        self.assertFalse(os.path.exists(out))
+
+        g = self.simple()
+        path = g.save(self.dir.name, 2)
+        shard = os.path.join(self.dir.name, "group1-shard2of2.bin")
+        with open(shard, "r+b") as f:
+            f.truncate(3)
+        r = subprocess.run([sys.executable, TOOL, path, out], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("weight shards end before weight", r.stderr)
+        os.remove(shard)
+        r = subprocess.run([sys.executable, TOOL, path, out], capture_output=True, text=True)
+        self.assertIn("can't read weight shard", r.stderr)
+        self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+        self.assertFalse(os.path.exists(out))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,97 @@
+// "--gate-test" as a process: the length check, its message and status, and
+// the gated plane on standard output.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/process.h"
+
+using namespace kestrel::test;
+
+namespace {
+
+std::string planes(const std::string& chin, const std::string& mask, const std::string& person,
+                   const std::string& gate) {
+  return chin + mask + person + gate;
+}
+
+TEST(GateTestProcess, WrongLengthNamesBothNumbersAndWritesNothing) {
+  struct Case {
+    std::vector<std::string> size;
+    std::string input;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"2", "2"}, "", "--gate-test: expected 16 bytes, got 0\n"},
+      {{"2", "2"}, std::string(15, 'x'), "--gate-test: expected 16 bytes, got 15\n"},
+      {{"2", "2"}, std::string(17, 'x'), "--gate-test: expected 16 bytes, got 17\n"},
+      {{"9223372036854775807", "9223372036854775807"},
+       std::string(100, 'x'),
+       "--gate-test: expected 255211775190703847542190723352697503751 bytes, got 100\n"},
+      // Far more expected than memory holds: counted, never allocated.
+      {{"100000", "100000"},
+       std::string(3 << 20, 'x'),
+       "--gate-test: expected 30000000004 bytes, got 3145728\n"},
+      // Far more given than expected: every byte counted.
+      {{"3", "1"}, std::string(5 << 20, 'x'), "--gate-test: expected 13 bytes, got 5242880\n"},
+  };
+  for (const Case& c : cases) {
+    auto r = runProbe({"--gate-test", c.size[0], c.size[1]}, {.input = c.input});
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.message);
+  }
+}
+
+TEST(GateTestProcess, PlanesArrivingInPiecesAreGated) {
+  // 2 x 2: full gate on the left column, none on the right.
+  const std::string in = planes(std::string(4, '\0'), "\xff\x80\x40\xff", std::string(4, '\0'),
+                                std::string("\xff\x00\xff\x0f", 4));
+  auto r = runProbe({"--gate-test", "2", "2"}, {.input = in, .inputPieces = {1, 3, 2}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, std::string("\xff\x00\x40\x78", 4));
+}
+
+TEST(GateTestProcess, OpenGateReturnsTheMaskUnchanged) {
+  std::string mask;
+  for (int i = 0; i < 12 * 9; ++i) mask.push_back(static_cast<char>(i * 37));
+  auto r = runProbe({"--gate-test", "12", "9"},
+                    {.input = planes("\x01\x02\x03\x04", mask, std::string(108, '\0'),
+                                     std::string(108, '\xff'))});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, mask);
+}
+
+TEST(GateTestProcess, ChinByteOrderDecidesTheRestore) {
+  // 4 x 20: a cut block in columns 0-1, rows 16-19; the person from row 10 down there.
+  std::string mask(80, '\0'), person(80, '\0');
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 2; ++x) {
+      if (y >= 16) mask[static_cast<size_t>(y * 4 + x)] = '\xff';
+      if (y >= 10) person[static_cast<size_t>(y * 4 + x)] = '\xff';
+    }
+  }
+  const std::string closed(80, '\0');
+  struct Case {
+    std::string chin;
+    std::string out;
+  };
+  const Case cases[] = {{std::string("\x10\0\0\0", 4), mask},
+                        {std::string("\x11\0\0\0", 4), closed},
+                        {std::string("\0\0\0\x10", 4), closed},
+                        {"\xff\xff\xff\xff", closed}};
+  for (const Case& c : cases) {
+    auto r = runProbe({"--gate-test", "4", "20"}, {.input = planes(c.chin, mask, person, closed)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out) << int(static_cast<unsigned char>(c.chin[0]));
+  }
+}
+
+TEST(GateTestProcess, OnePixelFrame) {
+  auto r = runProbe({"--gate-test", "1", "1"}, {.input = std::string("\0\0\0\0\xff\0\x10", 7)});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\x80");
+}
+
+}  // namespace

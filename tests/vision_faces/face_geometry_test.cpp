@@ -1,0 +1,191 @@
+// Face detection decoding and face geometry on plain data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "platform/vision/dnn/blazeface.h"
+#include "platform/vision/dnn/face_geometry.h"
+
+using namespace kestrel::vision;
+using namespace kestrel::vision::dnn;
+
+namespace {
+
+// Model outputs with every anchor silent but the given ones.
+struct Outputs {
+  std::vector<float> logits = std::vector<float>(BLAZEFACE_ANCHORS, -50.0f);
+  std::vector<float> regressors = std::vector<float>(BLAZEFACE_ANCHORS * 16, 0.0f);
+  void face(int anchor, float logit, float dx, float dy, float w, float h) {
+    logits[anchor] = logit;
+    float* r = &regressors[anchor * 16];
+    r[0] = dx, r[1] = dy, r[2] = w, r[3] = h;
+    for (int k = 0; k < 6; ++k) r[4 + 2 * k] = dx + k, r[5 + 2 * k] = dy - k;
+  }
+};
+
+FaceDetection box(double x, double y, double w, double h, float score) {
+  FaceDetection d;
+  d.x = x, d.y = y, d.width = w, d.height = h, d.score = score;
+  return d;
+}
+
+}  // namespace
+
+TEST(Blazeface, AnchorsFollowCellThenAnchorOrderOnBothGrids) {
+  const auto& a = blazefaceAnchors();
+  EXPECT_DOUBLE_EQ(a[0].x, 0.5 / 16);
+  EXPECT_DOUBLE_EQ(a[1].x, 0.5 / 16);  // two anchors per cell on the fine grid
+  EXPECT_DOUBLE_EQ(a[2].x, 1.5 / 16);
+  EXPECT_DOUBLE_EQ(a[32].y, 1.5 / 16);  // second row of 16 cells
+  EXPECT_DOUBLE_EQ(a[511].x, 15.5 / 16);
+  EXPECT_DOUBLE_EQ(a[512].x, 0.5 / 8);  // coarse grid, six anchors per cell
+  EXPECT_DOUBLE_EQ(a[517].x, 0.5 / 8);
+  EXPECT_DOUBLE_EQ(a[518].x, 1.5 / 8);
+  EXPECT_DOUBLE_EQ(a[895].y, 7.5 / 8);
+}
+
+TEST(Blazeface, DecodesBoxesAndKeypointsIntoPicturePixels) {
+  Outputs o;
+  o.face(518, 3.0f, 4, -2, 20, 30);  // coarse anchor at (48, 16) model pixels
+  o.face(7, 0.1f, 0, 0, 10, 10);     // score 0.52: above the threshold
+  o.face(9, -0.1f, 0, 0, 10, 10);    // 0.48: below it
+  const InputPlacement place{2.0, 100, -50};  // a tile scaled by one half, moved
+  auto found = decodeBlazeface(o.logits.data(), o.regressors.data(), place, 0.5f);
+  ASSERT_EQ(found.size(), 2u);
+  const FaceDetection& d = found[1].score > found[0].score ? found[1] : found[0];
+  EXPECT_NEAR(d.score, 1 / (1 + std::exp(-3.0)), 1e-6);
+  EXPECT_DOUBLE_EQ(d.x, (48 + 4 - 10) * 2.0 + 100);
+  EXPECT_DOUBLE_EQ(d.y, (16 - 2 - 15) * 2.0 - 50);
+  EXPECT_DOUBLE_EQ(d.width, 40);
+  EXPECT_DOUBLE_EQ(d.height, 60);
+  EXPECT_DOUBLE_EQ(d.keypoints[5].x, (48 + 4 + 5) * 2.0 + 100);
+  EXPECT_DOUBLE_EQ(d.keypoints[5].y, (16 - 2 - 5) * 2.0 - 50);
+}
+
+TEST(Blazeface, HugeLogitsStayFinite) {
+  Outputs o;
+  o.face(3, 1e30f, 0, 0, 10, 10);
+  o.logits[4] = -1e30f;
+  auto found = decodeBlazeface(o.logits.data(), o.regressors.data(), {}, 0.5f);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_TRUE(std::isfinite(found[0].score));
+  EXPECT_LE(found[0].score, 1.0f);
+}
+
+TEST(Blazeface, MergeAveragesOverlapsByScoreAndKeepsSeparateFaces) {
+  auto merged = mergeDetections({box(0, 0, 10, 10, 0.6f), box(100, 100, 20, 20, 0.7f),
+                                 box(2, 0, 10, 10, 0.9f), box(0, 2, 10, 10, 0.3f)},
+                                0.3);
+  ASSERT_EQ(merged.size(), 2u);
+  EXPECT_FLOAT_EQ(merged[0].score, 0.9f);  // the best score of its group, best group first
+  EXPECT_NEAR(merged[0].x, (2 * 0.9 + 0 * 0.6 + 0 * 0.3) / 1.8, 1e-6);  // single-precision weights
+  EXPECT_NEAR(merged[0].y, (0 * 0.9 + 0 * 0.6 + 2 * 0.3) / 1.8, 1e-6);
+  EXPECT_DOUBLE_EQ(merged[1].x, 100);
+  EXPECT_TRUE(mergeDetections({}, 0.3).empty());
+  // touching but barely overlapping boxes stay apart
+  EXPECT_EQ(mergeDetections({box(0, 0, 10, 10, 0.9f), box(8, 0, 10, 10, 0.8f)}, 0.3).size(), 2u);
+}
+
+TEST(Blazeface, TilesCoverLargePicturesWithOverlapAndSkipSmallOnes) {
+  EXPECT_TRUE(tilesFor(640, 480, 853, 107).empty());
+  EXPECT_TRUE(tilesFor(1000, 1000, 853, 107).empty());
+  auto tiles = tilesFor(1920, 1080, 853, 107);
+  ASSERT_EQ(tiles.size(), 6u);  // three across, two down
+  EXPECT_DOUBLE_EQ(tiles[0].x, 0);
+  EXPECT_DOUBLE_EQ(tiles[2].x + tiles[2].side, 1920);
+  EXPECT_DOUBLE_EQ(tiles[5].y + tiles[5].side, 1080);
+  EXPECT_GE(tiles[0].x + tiles[0].side - tiles[1].x, 107);
+  EXPECT_GE(tiles[0].y + tiles[0].side - tiles[3].y, 107);
+  // a strip narrower than a tile is centred on it
+  auto strip = tilesFor(3000, 400, 853, 107);
+  ASSERT_FALSE(strip.empty());
+  EXPECT_DOUBLE_EQ(strip[0].y, (400 - 853) / 2.0);
+  const Tile whole = wholePicture(1920, 1080);
+  EXPECT_DOUBLE_EQ(whole.side, 1920);
+  EXPECT_DOUBLE_EQ(whole.y, -420);
+}
+
+TEST(FaceGeometry, CropsRoundTripLevelTheLineAndMirror) {
+  const PixelPoint centre{300, 200};
+  const double angle = 0.4;
+  const CropTransform t = cropTransform(centre, 100, angle, 64, false);
+  const PixelPoint c = t.toCrop(centre);
+  EXPECT_NEAR(c.x, 32, 1e-9);
+  EXPECT_NEAR(c.y, 32, 1e-9);
+  const PixelPoint along = t.toCrop({300 + 50 * std::cos(angle), 200 + 50 * std::sin(angle)});
+  EXPECT_NEAR(along.x, 64, 1e-9);  // half a side along the line reaches the crop's right edge
+  EXPECT_NEAR(along.y, 32, 1e-9);
+  const PixelPoint back = t.toPicture(t.toCrop({123, 456}));
+  EXPECT_NEAR(back.x, 123, 1e-9);
+  EXPECT_NEAR(back.y, 456, 1e-9);
+  EXPECT_NEAR(t.pictureScale(), 100 / 64.0, 1e-12);
+
+  const CropTransform m = cropTransform(centre, 100, 0, 64, true);
+  EXPECT_NEAR(m.toCrop({310, 200}).x, 32 - 6.4, 1e-9);  // picture right is crop left
+  const PixelPoint mb = m.toPicture(m.toCrop({310, 190}));
+  EXPECT_NEAR(mb.x, 310, 1e-9);
+  EXPECT_NEAR(mb.y, 190, 1e-9);
+}
+
+namespace {
+
+// A mesh whose head axes are turned by yaw then pitch; only the points the
+// angles use are placed.
+std::vector<MeshPoint> turnedMesh(double yaw, double pitch, bool mirrored = false) {
+  std::vector<MeshPoint> mesh(MESH_POINTS, MeshPoint{});
+  auto place = [&](int i, double x, double y, double z) {
+    // camera frame: x right, y up, z toward the viewer; then to picture pixels
+    const double x1 = x * std::cos(yaw) + z * std::sin(yaw), z1 = -x * std::sin(yaw) + z * std::cos(yaw);
+    const double y2 = y * std::cos(pitch) + z1 * std::sin(pitch), z2 = -y * std::sin(pitch) + z1 * std::cos(pitch);
+    mesh[i] = {(mirrored ? -x1 : x1) + 500, 300 - y2, -z2};
+  };
+  place(MESH_RIGHT_EYE_OUTER, -45, 30, -10);
+  place(MESH_LEFT_EYE_OUTER, 45, 30, -10);
+  place(MESH_CHIN, 0, -70, -5);
+  place(MESH_FOREHEAD, 0, 70, -5);
+  return mesh;
+}
+
+}  // namespace
+
+TEST(FaceGeometry, HeadAnglesFollowTheMesh) {
+  auto level = headAngles(turnedMesh(0, 0));
+  ASSERT_TRUE(level);
+  EXPECT_NEAR(level->yaw, 0, 1e-9);
+  EXPECT_NEAR(level->pitch, 0, 1e-9);
+
+  auto turned = headAngles(turnedMesh(0.5, 0));
+  ASSERT_TRUE(turned);
+  EXPECT_NEAR(turned->yaw, 0.5, 1e-9);  // toward the picture's right: positive
+  EXPECT_NEAR(turned->pitch, 0, 1e-9);
+
+  auto up = headAngles(turnedMesh(0, 0.3));
+  ASSERT_TRUE(up);
+  EXPECT_NEAR(up->pitch, 0.3, 1e-9);
+
+  auto both = headAngles(turnedMesh(0.4, -0.2));
+  ASSERT_TRUE(both);
+  // the facing direction (sin 0.4, cos 0.4 sin -0.2, cos 0.4 cos -0.2) read back as angles
+  EXPECT_NEAR(both->yaw, std::atan2(std::sin(0.4), std::cos(0.4) * std::cos(0.2)), 1e-9);
+  EXPECT_NEAR(both->pitch, std::asin(std::cos(0.4) * std::sin(-0.2)), 1e-9);
+
+  // eyes swapped: the mesh would face away from the camera, so no angles
+  EXPECT_FALSE(headAngles(turnedMesh(0.1, 0, true)));
+  EXPECT_FALSE(headAngles(std::vector<MeshPoint>(MESH_POINTS)));  // all points together
+  EXPECT_FALSE(headAngles(std::vector<MeshPoint>(10)));
+}
+
+TEST(FaceGeometry, NormalisedCoordinatesStartAtTheLowerLeft) {
+  const Rect r = normalisedRect(100, 50, 200, 100, 1000, 500);
+  EXPECT_DOUBLE_EQ(r.x, 0.1);
+  EXPECT_DOUBLE_EQ(r.y, (500 - 150) / 500.0);
+  EXPECT_DOUBLE_EQ(r.width, 0.2);
+  EXPECT_DOUBLE_EQ(r.height, 0.2);
+  const Point top = normalisedInBox({150, 50}, 100, 50, 200, 100);
+  EXPECT_DOUBLE_EQ(top.x, 0.25);
+  EXPECT_DOUBLE_EQ(top.y, 1.0);  // the box's top row is y 1
+  const Point bottom = normalisedInBox({300, 150}, 100, 50, 200, 100);
+  EXPECT_DOUBLE_EQ(bottom.x, 1.0);
+  EXPECT_DOUBLE_EQ(bottom.y, 0.0);
+}

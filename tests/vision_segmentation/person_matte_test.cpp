@@ -1,0 +1,62 @@
+// Person mattes from model outputs, on plain data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/dnn/person_matte.h"
+
+using namespace kestrel::vision;
+using namespace kestrel::vision::dnn;
+
+TEST(PersonMatte, TwoClassLogitsGiveThePersonsSoftmax) {
+  // Channel 0 background, channel 1 person; 1 x 4 each.
+  const float logits[] = {0, 2, -1000, 1000, /* person: */ 0, 0, 1000, -1000};
+  cv::Mat p = personProbability(logits, 1, 4);
+  ASSERT_EQ(p.size(), cv::Size(4, 1));
+  EXPECT_FLOAT_EQ(p.at<float>(0, 0), 0.5f);
+  EXPECT_NEAR(p.at<float>(0, 1), 1 / (1 + std::exp(2.0)), 1e-6);
+  EXPECT_FLOAT_EQ(p.at<float>(0, 2), 1.0f);  // no overflow to NaN
+  EXPECT_NEAR(p.at<float>(0, 3), 0.0f, 1e-6);
+}
+
+TEST(PersonMatte, ProbabilitiesBecomeRoundedClampedBytes) {
+  cv::Mat p = (cv::Mat_<float>(2, 3) << 0, 0.5f, 1, -0.2f, 1.3f, 0.002f);
+  Matte m = toMatte(p);
+  EXPECT_EQ(m.width, 3);
+  EXPECT_EQ(m.height, 2);
+  EXPECT_EQ(m.pixels, (std::vector<uint8_t>{0, 128, 255, 0, 255, 1}));
+}
+
+TEST(PersonMatte, RefineSizeKeepsTheShapeAndNeverEnlarges) {
+  EXPECT_EQ(refineSize(cv::Size(1280, 720), 640), cv::Size(640, 360));
+  EXPECT_EQ(refineSize(cv::Size(720, 1280), 640), cv::Size(360, 640));
+  EXPECT_EQ(refineSize(cv::Size(548, 342), 640), cv::Size(548, 342));
+  EXPECT_EQ(refineSize(cv::Size(5000, 2), 640), cv::Size(640, 1));
+}
+
+TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
+  // The picture has a sharp edge at x = 100 of 200; the coarse matte (a
+  // quarter of the size) ramps down softly a little to the right of it.
+  cv::Mat guide(100, 200, CV_8UC3, cv::Scalar(20, 20, 20));
+  guide(cv::Rect(0, 0, 100, 100)).setTo(cv::Scalar(230, 230, 230));
+  cv::Mat coarse(25, 50, CV_32F);
+  for (int x = 0; x < 50; ++x) coarse.col(x).setTo(std::clamp((29.0 - x) / 4.0, 0.0, 1.0));
+  cv::Mat r = refineToEdges(coarse, guide, 8, 1e-3);
+  ASSERT_EQ(r.size(), guide.size());
+  ASSERT_EQ(r.type(), CV_32F);
+  double lo, hi;
+  cv::minMaxLoc(r, &lo, &hi);
+  EXPECT_GE(lo, 0.0);
+  EXPECT_LE(hi, 1.0);
+  cv::Mat up;
+  cv::resize(coarse, up, guide.size(), 0, 0, cv::INTER_LINEAR);
+  // The plain upscaled matte falls by 1/16 a pixel; the refined one steps
+  // where the picture does.
+  EXPECT_LT(up.at<float>(50, 99) - up.at<float>(50, 100), 0.07f);
+  EXPECT_GT(r.at<float>(50, 99) - r.at<float>(50, 100), 0.15f);
+  // Where picture and matte agree, the matte stays decided.
+  EXPECT_GT(r.at<float>(50, 20), 0.95f);
+  EXPECT_LT(r.at<float>(50, 180), 0.05f);
+}

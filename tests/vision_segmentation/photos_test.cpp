@@ -1,0 +1,225 @@
+// The real models on photos that Debian packages ship, through the vision
+// service as the cutout stream and the person-mask mode use it.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/vision.h"
+
+using namespace kestrel;
+using namespace kestrel::vision;
+
+namespace {
+
+const std::string kSkimage = "/usr/lib/python3/dist-packages/skimage/data/";
+const std::string kOpencv = "/usr/share/doc/opencv-doc/examples/data/";
+
+// A photo as BGRA, kept for the whole run so handlers can look at it.
+struct Photo {
+  cv::Mat bgra;
+  Picture picture() const { return Picture{bgra.data, bgra.cols, bgra.rows, static_cast<int64_t>(bgra.step)}; }
+};
+
+const Photo& photo(const std::string& path) {
+  static std::map<std::string, Photo> cache;
+  auto it = cache.find(path);
+  if (it != cache.end()) return it->second;
+  cv::Mat bgr = cv::imread(path, cv::IMREAD_COLOR);
+  EXPECT_FALSE(bgr.empty()) << "missing test photo " << path;
+  Photo p;
+  if (!bgr.empty()) cv::cvtColor(bgr, p.bgra, cv::COLOR_BGR2BGRA);
+  return cache.emplace(path, std::move(p)).first->second;
+}
+
+Results perform(const Photo& p, const Requests& r) {
+  auto handler = service().handler(p.picture(), 1);
+  Results results;
+  std::string error;
+  EXPECT_TRUE(handler->perform(r, results, error)) << error;
+  return results;
+}
+
+struct Segmented {
+  std::unique_ptr<Handler> handler;
+  InstanceObservation map;
+};
+
+Segmented instancesOf(const Photo& p) {
+  Requests r;
+  r.foregroundInstances = true;
+  Segmented s{service().handler(p.picture(), 1), {}};
+  Results results;
+  std::string error;
+  EXPECT_TRUE(s.handler->perform(r, results, error)) << error;
+  EXPECT_EQ(results.instances.size(), 1u);
+  if (!results.instances.empty()) s.map = results.instances[0];
+  return s;
+}
+
+uint8_t labelAt(const InstanceObservation& o, double fx, double fy) {
+  const auto x = static_cast<int64_t>(fx * static_cast<double>(o.width));
+  const auto y = static_cast<int64_t>(fy * static_cast<double>(o.height));
+  return o.labels[static_cast<size_t>(y * o.stride + x)];
+}
+
+std::map<uint8_t, int64_t> areas(const InstanceObservation& o) {
+  std::map<uint8_t, int64_t> a;
+  for (int64_t y = 0; y < o.height; ++y)
+    for (int64_t x = 0; x < o.width; ++x)
+      if (uint8_t l = o.labels[static_cast<size_t>(y * o.stride + x)]) ++a[l];
+  return a;
+}
+
+// Labels present are exactly allInstances, ascending, none of them 0.
+void expectContract(const InstanceObservation& o) {
+  ASSERT_GT(o.width, 0);
+  ASSERT_GE(o.stride, o.width);
+  ASSERT_EQ(o.labels.size(), static_cast<size_t>(o.stride * o.height));
+  std::vector<uint8_t> present;
+  for (const auto& [label, area] : areas(o)) present.push_back(label);
+  EXPECT_EQ(present, o.allInstances);
+}
+
+Matte scaled(Segmented& s, const std::vector<uint8_t>& chosen) {
+  Matte m;
+  std::string error;
+  EXPECT_TRUE(s.handler->scaledInstanceMask(s.map, chosen, m, error)) << error;
+  return m;
+}
+
+// The mean of a matte over a box given in shares of its size.
+double meanOver(const Matte& m, double x0, double y0, double x1, double y1) {
+  cv::Mat v(static_cast<int>(m.height), static_cast<int>(m.width), CV_8U, const_cast<uint8_t*>(m.pixels.data()));
+  cv::Rect r(static_cast<int>(x0 * m.width), static_cast<int>(y0 * m.height),
+             static_cast<int>((x1 - x0) * m.width), static_cast<int>((y1 - y0) * m.height));
+  return cv::mean(v(r))[0];
+}
+
+}  // namespace
+
+TEST(PersonMatte, AstronautMatteCoversTheBodyNotTheBackgroundAtEveryQuality) {
+  const Photo& p = photo(kSkimage + "astronaut.png");
+  const struct {
+    PersonQuality quality;
+    int64_t width, height;
+  } levels[] = {{PersonQuality::Fast, 256, 144}, {PersonQuality::Balanced, 256, 256},
+                {PersonQuality::Accurate, 512, 512}};
+  for (const auto& level : levels) {
+    Requests r;
+    r.personSegmentation = true;
+    r.personQuality = level.quality;
+    Results results = perform(p, r);
+    ASSERT_EQ(results.persons.size(), 1u);
+    const Matte& m = results.persons[0];
+    EXPECT_EQ(m.width, level.width);
+    EXPECT_EQ(m.height, level.height);
+    ASSERT_EQ(m.pixels.size(), static_cast<size_t>(m.width * m.height));
+    SCOPED_TRACE(static_cast<int>(level.quality));
+    EXPECT_GT(meanOver(m, 0.40, 0.10, 0.50, 0.25), 140);  // face
+    EXPECT_GT(meanOver(m, 0.35, 0.60, 0.55, 0.80), 140);  // chest
+    EXPECT_LT(meanOver(m, 0.75, 0.35, 0.95, 0.60), 30);   // wall to the right
+    EXPECT_LT(meanOver(m, 0.60, 0.02, 0.75, 0.20), 30);   // above the shoulder
+  }
+}
+
+TEST(PersonMatte, AccurateMatteKeepsThePicturesShapeAndNoMoreThan640) {
+  const Photo& p = photo(kOpencv + "messi5.jpg");  // 548 x 342
+  Requests r;
+  r.personSegmentation = true;
+  Results results = perform(p, r);
+  ASSERT_EQ(results.persons.size(), 1u);
+  EXPECT_EQ(results.persons[0].width, 548);
+  EXPECT_EQ(results.persons[0].height, 342);
+}
+
+TEST(Instances, PlayerAndBallAreTwoInstances) {
+  Segmented s = instancesOf(photo(kOpencv + "messi5.jpg"));
+  expectContract(s.map);
+  ASSERT_EQ(s.map.allInstances.size(), 2u);
+  auto a = areas(s.map);
+  const uint8_t player = a.begin()->second > a.rbegin()->second ? a.begin()->first : a.rbegin()->first;
+  const uint8_t ball = player == a.begin()->first ? a.rbegin()->first : a.begin()->first;
+  EXPECT_LT(a[ball] * 10, a[player]);
+  // The ball lies at about (0.67, 0.90) of the picture.
+  double bx = 0, by = 0;
+  for (int64_t y = 0; y < s.map.height; ++y)
+    for (int64_t x = 0; x < s.map.width; ++x)
+      if (s.map.labels[static_cast<size_t>(y * s.map.stride + x)] == ball) {
+        bx += (x + 0.5) / static_cast<double>(s.map.width * a[ball]);
+        by += (y + 0.5) / static_cast<double>(s.map.height * a[ball]);
+      }
+  EXPECT_NEAR(bx, 0.67, 0.04);
+  EXPECT_NEAR(by, 0.90, 0.05);
+
+  // The ball's own mask: soft, on the ball, zero on the player and far away.
+  Matte m = scaled(s, {ball});
+  ASSERT_EQ(m.width, 548);
+  ASSERT_EQ(m.height, 342);
+  EXPECT_GT(meanOver(m, 0.64, 0.86, 0.70, 0.94), 100);
+  for (int64_t y = 0; y < m.height; ++y)
+    for (int64_t x = 0; x < m.width; ++x) {
+      const int64_t mx = std::min(s.map.width - 1, (2 * x + 1) * s.map.width / (2 * m.width));
+      const int64_t my = std::min(s.map.height - 1, (2 * y + 1) * s.map.height / (2 * m.height));
+      if (s.map.labels[static_cast<size_t>(my * s.map.stride + mx)] == player)
+        ASSERT_EQ(m.pixels[static_cast<size_t>(y * m.width + x)], 0) << x << "," << y;
+    }
+  EXPECT_EQ(meanOver(m, 0.0, 0.0, 0.4, 0.4), 0);
+  std::set<uint8_t> values(m.pixels.begin(), m.pixels.end());
+  EXPECT_GT(std::count_if(values.begin(), values.end(), [](uint8_t v) { return v > 0 && v < 255; }), 20)
+      << "the mask's edge should be soft";
+}
+
+TEST(Instances, CatIsOneInstance) {
+  Segmented s = instancesOf(photo(kSkimage + "chelsea.png"));
+  expectContract(s.map);
+  ASSERT_EQ(s.map.allInstances.size(), 1u);
+  EXPECT_EQ(labelAt(s.map, 0.4, 0.5), s.map.allInstances[0]);
+  EXPECT_GT(areas(s.map)[s.map.allInstances[0]] * 2, s.map.width * s.map.height);
+}
+
+TEST(Instances, CupIsOneInstanceOnTheTable) {
+  Segmented s = instancesOf(photo(kSkimage + "coffee.png"));
+  expectContract(s.map);
+  ASSERT_EQ(s.map.allInstances.size(), 1u);
+  EXPECT_EQ(labelAt(s.map, 0.47, 0.45), s.map.allInstances[0]);
+  EXPECT_EQ(labelAt(s.map, 0.03, 0.5), 0);
+  EXPECT_EQ(labelAt(s.map, 0.95, 0.5), 0);
+
+  Matte all = scaled(s, s.map.allInstances);
+  EXPECT_GT(meanOver(all, 0.40, 0.35, 0.55, 0.55), 200);
+  EXPECT_LT(meanOver(all, 0.90, 0.0, 1.0, 1.0), 5);
+  for (const std::vector<uint8_t>& none : {std::vector<uint8_t>{}, std::vector<uint8_t>{200}}) {
+    Matte m = scaled(s, none);
+    EXPECT_EQ(m.pixels, std::vector<uint8_t>(static_cast<size_t>(m.width * m.height), 0));
+  }
+}
+
+TEST(Instances, AstronautIsSplitFromTheFlagBesideHer) {
+  Segmented s = instancesOf(photo(kSkimage + "astronaut.png"));
+  expectContract(s.map);
+  const uint8_t body = labelAt(s.map, 0.45, 0.7), face = labelAt(s.map, 0.45, 0.2);
+  EXPECT_NE(body, 0);
+  EXPECT_EQ(face, body);
+  // The flag stripes at the top left touch her shoulder but are not her.
+  int64_t flag = 0;
+  for (int64_t y = 0; y < s.map.height * 2 / 5; ++y)
+    for (int64_t x = 0; x < s.map.width * 3 / 20; ++x) {
+      const uint8_t l = s.map.labels[static_cast<size_t>(y * s.map.stride + x)];
+      flag += l != 0 && l != body;
+    }
+  EXPECT_GT(flag, s.map.width * s.map.height / 100);
+}
+
+TEST(Instances, ScaledMaskBeforeAnySegmentationIsAllZero) {
+  const Photo& p = photo(kSkimage + "coffee.png");
+  auto handler = service().handler(p.picture(), 1);
+  Matte m;
+  std::string error;
+  ASSERT_TRUE(handler->scaledInstanceMask(InstanceObservation{}, {1}, m, error));
+  EXPECT_EQ(m.width, p.bgra.cols);
+  EXPECT_EQ(m.pixels, std::vector<uint8_t>(static_cast<size_t>(m.width * m.height), 0));
+}
