@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/ffmpeg_decoding.h"
 #include "platform/media/ffmpeg_handles.h"
 #include "platform/media/ffmpeg_quiet.h"
 #include "platform/media/video_reader.h"
@@ -42,14 +43,10 @@ class FfmpegVideoReader final : public VideoReader {
 
   bool next() override {
     if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
-    for (;;) {
-      int r = avcodec_receive_frame(codec_.get(), frame_.get());
-      if (r == 0) return true;
-      if (r == AVERROR_EOF) return false;
-      if (r != AVERROR(EAGAIN)) return fail(r);
-      if (draining_) return false;  // a draining decoder never asks for more
-      if (!feed()) return false;
-    }
+    const int r = receiveFrame(*format_, *codec_, stream_, *packet_, *frame_, draining_);
+    if (r == 0) return true;
+    if (r == AVERROR_EOF) return false;
+    return fail(r);
   }
 
   MediaTime time() const override {
@@ -97,27 +94,6 @@ class FfmpegVideoReader final : public VideoReader {
     failed_ = true;
     error_ = errorText(code);
     return false;
-  }
-
-  // Sends the next packet of the stream, or the end-of-stream mark.
-  bool feed() {
-    for (;;) {
-      int r = av_read_frame(format_.get(), packet_.get());
-      if (r == AVERROR_EOF) {
-        draining_ = true;
-        r = avcodec_send_packet(codec_.get(), nullptr);
-        return r == 0 || r == AVERROR_EOF || fail(r);
-      }
-      if (r < 0) return fail(r);
-      if (packet_->stream_index != stream_) {
-        av_packet_unref(packet_.get());
-        continue;
-      }
-      r = avcodec_send_packet(codec_.get(), packet_.get());
-      av_packet_unref(packet_.get());
-      if (r < 0 && r != AVERROR(EAGAIN)) return fail(r);
-      return true;
-    }
   }
 
   FormatHandle format_;
@@ -190,19 +166,8 @@ OpenResult openVideo(const std::string& path) {
     result.error = "no decoder for " + std::string(avcodec_get_name(st->codecpar->codec_id));
     return result;
   }
-  CodecHandle codec(avcodec_alloc_context3(decoder));
-  if (!codec) {
-    result.status = OpenStatus::CantDecode;
-    result.error = errorText(AVERROR(ENOMEM));
-    return result;
-  }
-  r = avcodec_parameters_to_context(codec.get(), st->codecpar);
-  if (r >= 0) {
-    codec->thread_count = 0;  // as many as the machine has
-    codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    codec->pkt_timebase = st->time_base;
-    r = avcodec_open2(codec.get(), decoder, nullptr);
-  }
+  CodecHandle codec;
+  r = openDecoder(*st, decoder, codec);
   if (r < 0) {
     result.status = OpenStatus::CantDecode;
     result.error = errorText(r);

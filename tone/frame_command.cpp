@@ -1,0 +1,38 @@
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tone/atomic_file.h"
+#include "tone/commands.h"
+#include "tone/fail.h"
+#include "tone/rgb_pack.h"
+#include "tone/words.h"
+
+namespace kestrel::tone {
+
+void runFrame(std::unique_ptr<media::SdrVideo> video, const std::vector<std::string>& a) {
+  const auto t = parseTime(a[3]);
+  if (!t) fail("frame: bad time");
+  const std::string& path = a[4];
+  if (!video->start()) fail("reading: " + readerErrorText(*video));
+
+  // The chosen frame is the first at or after t - 0.1 ms; decoding starts at
+  // the key frame before that rather than at the beginning.
+  video->seekBefore(*t - 0.0001);
+  while (video->next()) {
+    const double pts = video->seconds();
+    if (*t > pts + 0.0001) continue;
+    const media::SdrPicture picture = video->render(media::SdrLayout::Bgra8);
+    if (!picture.data) fail("rendering: " + video->error());
+    std::string rgb(static_cast<size_t>(picture.width * picture.height * 3), '\0');
+    packRgb(picture.data, picture.width, picture.height, picture.stride,
+            reinterpret_cast<uint8_t*>(rgb.data()));
+    if (auto error = writeAtomically(path, rgb)) fail("writing " + path + ": " + *error);
+    std::printf("%lld %lld\n", static_cast<long long>(picture.width),
+                static_cast<long long>(picture.height));
+    std::exit(0);
+  }
+  fail("no frame at " + timeText(*t) + " s");
+}
+
+}  // namespace kestrel::tone

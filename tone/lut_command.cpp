@@ -1,0 +1,43 @@
+#include <cstdlib>
+
+#include "tone/atomic_file.h"
+#include "tone/commands.h"
+#include "tone/fail.h"
+#include "tone/lut_table.h"
+#include "tone/words.h"
+
+namespace kestrel::tone {
+
+void runLut(std::unique_ptr<media::SdrVideo> video, const std::vector<std::string>& a) {
+  const auto n = a.size() >= 6 ? parseWholeInteger(a[3]) : std::nullopt;
+  const auto p = a.size() >= 6 ? parseWholeInteger(a[4]) : std::nullopt;
+  if (!n || !p) fail("lut: bad arguments");
+  if (*n < 1) fail("lut: N must be at least 1");
+  if (*p < 2) fail("lut: P must be at least 2");
+  const std::string& path = a[5];
+  if (!video->start()) fail("reading: " + readerErrorText(*video));
+
+  std::string text = lutHeader(*n);
+  int64_t frames = 0;
+  while (video->next()) {
+    // A video longer than the table is refused below; its extra frames are
+    // counted but not measured.
+    if (frames < *n) {
+      const media::SdrPicture picture = video->render(media::SdrLayout::RgbaHalf);
+      if (!picture.data) fail("rendering: " + video->error());
+      if (!gridFits(*n, *p, picture.width, picture.height))
+        fail("lut: a grid of " + a[3] + " x " + a[3] + " patches of " + a[4] +
+             " pixels does not fit in a " + std::to_string(picture.width) + " x " +
+             std::to_string(picture.height) + " frame");
+      appendFrameEntries(text, picture.data, picture.stride, *n, *p);
+    }
+    ++frames;
+  }
+  if (frames != *n)
+    fail("read " + std::to_string(frames) + " of " + std::to_string(*n) +
+         " frames: " + readerErrorText(*video));
+  if (auto error = writeAtomically(path, text)) fail("writing " + path + ": " + *error);
+  std::exit(0);
+}
+
+}  // namespace kestrel::tone
