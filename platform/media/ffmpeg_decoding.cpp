@@ -2,6 +2,24 @@
 
 namespace kestrel::media {
 
+std::optional<std::string> oversized(const AVCodecParameters& parameters) {
+  const int64_t w = parameters.width, h = parameters.height;
+  if (w >= 0 && h >= 0 && (w == 0 || h <= MAX_FRAME_PIXELS / w)) return std::nullopt;
+  return "frames of " + std::to_string(w) + "x" + std::to_string(h) +
+         " pixels are too large (at most 16384x16384 pixels)";
+}
+
+int openInput(const std::string& path, FormatHandle& format) {
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  AVFormatContext* raw = nullptr;
+  const int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (r < 0) return r;
+  format.reset(raw);
+  return avformat_find_stream_info(format.get(), nullptr);
+}
+
 int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& codec) {
   codec.reset(avcodec_alloc_context3(decoder));
   if (!codec) return AVERROR(ENOMEM);
@@ -10,6 +28,7 @@ int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& cod
   codec->thread_count = 0;  // as many as the machine has
   codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   codec->pkt_timebase = stream.time_base;
+  codec->max_pixels = MAX_FRAME_PIXELS;
   return avcodec_open2(codec.get(), decoder, nullptr);
 }
 

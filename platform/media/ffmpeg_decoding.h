@@ -1,8 +1,25 @@
 #pragma once
 // Decoding one stream of an opened file, shared by the video readers.
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "platform/media/ffmpeg_handles.h"
 
 namespace kestrel::media {
+
+// The most pixels a decoded frame may have: 16384 x 16384, already 1 GiB as
+// BGRA. A stream declaring more is refused before any frame is allocated, and
+// the decoder refuses frames above it that a stream grows to on the way.
+inline constexpr int64_t MAX_FRAME_PIXELS = int64_t{16384} * 16384;
+
+// Why the stream's declared picture size cannot be decoded, or nothing.
+std::optional<std::string> oversized(const AVCodecParameters& parameters);
+
+// Opens a plain local file and reads its stream information: no protocol
+// prefixes, and no playlist or list file that reaches beyond local files.
+// 0, or the library's error code.
+int openInput(const std::string& path, FormatHandle& format);
 
 // Opens a decoder for the stream, with as many threads as the machine has.
 // 0, or the library's error code.

@@ -20,16 +20,7 @@ struct Opened {
 
 Opened openFirstVideo(const std::string& path) {
   Opened o;
-  // A plain file path: no protocol prefixes, and no playlist that reaches
-  // beyond local files.
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  AVFormatContext* raw = nullptr;
-  const int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
-  av_dict_free(&options);
-  if (r < 0) return o;
-  o.format.reset(raw);
-  if (avformat_find_stream_info(o.format.get(), nullptr) < 0) return o;
+  if (openInput(path, o.format) < 0) return o;
   for (unsigned i = 0; i < o.format->nb_streams; ++i) {
     AVStream* st = o.format->streams[i];
     if (o.stream < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
@@ -52,6 +43,11 @@ class FfmpegSdrVideo final : public SdrVideo {
 
   bool start() override {
     if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
+    if (auto problem = oversized(*stream_->codecpar)) {
+      failed_ = true;
+      error_ = *problem;
+      return false;
+    }
     const int r = openDecoder(*stream_, decoder_, codec_);
     return r >= 0 || fail(r);
   }

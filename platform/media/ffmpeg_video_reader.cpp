@@ -129,15 +129,8 @@ Track readTrack(const AVStream& st) {
 OpenResult openVideo(const std::string& path) {
   silenceFfmpeg();
   OpenResult result;
-  AVFormatContext* raw = nullptr;
-  int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (r < 0) {
-    result.status = OpenStatus::CantOpen;
-    result.error = errorText(r);
-    return result;
-  }
-  FormatHandle format(raw);
-  r = avformat_find_stream_info(format.get(), nullptr);
+  FormatHandle format;
+  int r = openInput(path, format);
   if (r < 0) {
     result.status = OpenStatus::CantOpen;
     result.error = errorText(r);
@@ -164,6 +157,11 @@ OpenResult openVideo(const std::string& path) {
   if (!decoder) {
     result.status = OpenStatus::CantDecode;
     result.error = "no decoder for " + std::string(avcodec_get_name(st->codecpar->codec_id));
+    return result;
+  }
+  if (auto problem = oversized(*st->codecpar)) {
+    result.status = OpenStatus::CantDecode;
+    result.error = *problem;
     return result;
   }
   CodecHandle codec;

@@ -6,21 +6,14 @@
 #include <new>
 #include <string>
 
-#include "platform/vision/vision.h"
-#include "probe/cutout/cutout_frame.h"
-#include "probe/cutout/frame_io.h"
 #include "probe/cutout/stream_setup.h"
 #include "probe/front/fail.h"
 
 namespace kestrel {
-namespace {
 
-enum class Step { Continue, Stop };
-
-// Reads, analyses and writes one frame.
-Step cutoutFrame(CutoutStream& stream, std::vector<uint8_t>& pending, int64_t frameBytes,
-                 vision::Service& service) {
-  if (!readFrame(STDIN_FILENO, pending, frameBytes)) return Step::Stop;
+bool cutoutStep(CutoutStream& stream, std::vector<uint8_t>& pending, vision::Service& service,
+                const ByteSource& in, const ByteSink& out) {
+  if (!readFrame(in, pending, 4 * stream.pixels)) return false;
   copyRows(pending.data(), stream.height, stream.frame.data(), stream.stride, stream.width);
   pending.clear();
 
@@ -28,13 +21,8 @@ Step cutoutFrame(CutoutStream& stream, std::vector<uint8_t>& pending, int64_t fr
   const float values[8] = {h.face[0], h.face[1], h.face[2], h.face[3],
                            h.held[0], h.held[1], h.held[2], h.held[3]};
   const std::vector<uint8_t> header = headerBytes(values);
-  if (!writeAll(STDOUT_FILENO, header.data(), header.size()) ||
-      !writeAll(STDOUT_FILENO, stream.mask.data(), stream.mask.size()))
-    return Step::Stop;  // the reader has gone
-  return Step::Continue;
+  return out(header.data(), header.size()) && out(stream.mask.data(), stream.mask.size());
 }
-
-}  // namespace
 
 void runCutout(int64_t width, int64_t height) {
   const StreamSize size = streamSetup(width, height);
@@ -48,7 +36,9 @@ void runCutout(int64_t width, int64_t height) {
   } catch (const std::bad_alloc&) {
     fail("can't make a frame buffer");
   }
-  while (cutoutFrame(stream, pending, size.frameBytes, service) == Step::Continue) {
+  const ByteSource in = fileSource(STDIN_FILENO);
+  const ByteSink out = fileSink(STDOUT_FILENO);
+  while (cutoutStep(stream, pending, service, in, out)) {
   }
   std::_Exit(0);
 }

@@ -18,13 +18,25 @@ std::optional<StreamSize> streamSize(int64_t width, int64_t height) {
   return StreamSize{width, height, static_cast<int64_t>(pixels), static_cast<int64_t>(pixels * 4)};
 }
 
+ByteSource fileSource(int fd) {
+  return [fd](uint8_t* data, size_t size) { return ::read(fd, data, size); };
+}
+
+ByteSink fileSink(int fd) {
+  return [fd](const uint8_t* data, size_t size) { return writeAll(fd, data, size); };
+}
+
 bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes) {
+  return readFrame(fileSource(fd), pending, frameBytes);
+}
+
+bool readFrame(const ByteSource& source, std::vector<uint8_t>& pending, int64_t frameBytes) {
   const size_t want = static_cast<size_t>(frameBytes);
   if (pending.capacity() < want) pending.reserve(want);
   while (pending.size() < want) {
     const size_t have = pending.size();
     pending.resize(want);
-    ssize_t n = ::read(fd, pending.data() + have, want - have);
+    const ssize_t n = source(pending.data() + have, want - have);
     if (n < 0 && errno == EINTR) {
       pending.resize(have);
       continue;

@@ -1,7 +1,10 @@
 #pragma once
 // The byte side of the frame streams: frames in on standard input, header and
 // mask out on standard output.
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -14,10 +17,20 @@ struct StreamSize {
 };
 std::optional<StreamSize> streamSize(int64_t width, int64_t height);
 
-// Reads one frame of `frameBytes` bytes into `pending`, asking the file for
+// Where a stream's bytes come from and go to; a file descriptor in the
+// program, anything in tests. A source reads at most `size` bytes and returns
+// the count, 0 at the end of the input, or -1 with errno set. A sink writes
+// all bytes and returns false when the reader has gone.
+using ByteSource = std::function<ssize_t(uint8_t* data, size_t size)>;
+using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
+ByteSource fileSource(int fd);
+ByteSink fileSink(int fd);
+
+// Reads one frame of `frameBytes` bytes into `pending`, asking the source for
 // exactly the missing count each time, so nothing past the frame is read. A
 // frame may arrive in any number of pieces. False at the end of the input
 // (a partial last frame is dropped).
+bool readFrame(const ByteSource& source, std::vector<uint8_t>& pending, int64_t frameBytes);
 bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes);
 
 // Copies `rows` packed rows of `width` 4-byte pixels into a buffer whose rows

@@ -2,12 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
 #include "probe/cutout/matte_render.h"
-#include "platform/vision/vision.h"
-#include "probe/cutout/frame_io.h"
 #include "probe/cutout/stream_setup.h"
 #include "probe/front/fail.h"
 
@@ -19,38 +18,52 @@ vision::PersonQuality personQuality(const std::string& word) {
   return vision::PersonQuality::Balanced;
 }
 
+PersonStream makePersonStream(int64_t width, int64_t height, vision::PersonQuality quality) {
+  PersonStream s;
+  s.width = width;
+  s.height = height;
+  s.pixels = width * height;
+  s.stride = (4 * width + 63) / 64 * 64;
+  s.frame.assign(static_cast<size_t>(s.stride * height), 0);
+  s.mask.assign(static_cast<size_t>(s.pixels), 0);
+  s.quality = quality;
+  return s;
+}
+
+bool personStep(PersonStream& s, std::vector<uint8_t>& pending, vision::Service& service,
+                const ByteSource& in, const ByteSink& out) {
+  if (!readFrame(in, pending, 4 * s.pixels)) return false;
+  copyRows(pending.data(), s.height, s.frame.data(), s.stride, s.width);
+  pending.clear();
+  vision::Requests request;
+  request.personSegmentation = true;
+  request.personQuality = s.quality;
+  auto handler = service.handler(Picture{s.frame.data(), s.width, s.height, s.stride}, 1);
+  vision::Results results;
+  std::string error;
+  if (!handler->perform(request, results, error)) fail("Vision: " + error);
+  if (!results.persons.empty())
+    renderMatte(results.persons.front(), s.width, s.height, s.mask.data());
+  else
+    std::fill(s.mask.begin(), s.mask.end(), 0);
+  static const uint8_t header[32] = {};
+  return out(header, sizeof header) && out(s.mask.data(), s.mask.size());
+}
+
 void runPerson(int64_t width, int64_t height, const std::string& qualityWord) {
   const StreamSize size = streamSetup(width, height);
   vision::Service& service = vision::service();
-  vision::Requests request;
-  request.personSegmentation = true;
-  request.personQuality = personQuality(qualityWord);
-
-  const int64_t stride = (4 * size.width + 63) / 64 * 64;
-  std::vector<uint8_t> frame, pending, mask;
+  PersonStream stream;
+  std::vector<uint8_t> pending;
   try {
-    frame.assign(static_cast<size_t>(stride * size.height), 0);
-    mask.assign(static_cast<size_t>(size.pixels), 0);
+    stream = makePersonStream(size.width, size.height, personQuality(qualityWord));
     pending.reserve(static_cast<size_t>(size.frameBytes));
   } catch (const std::bad_alloc&) {
     fail("can't make a frame buffer");
   }
-  const std::vector<uint8_t> header(32, 0);
-
-  while (readFrame(STDIN_FILENO, pending, size.frameBytes)) {
-    copyRows(pending.data(), size.height, frame.data(), stride, size.width);
-    pending.clear();
-    auto handler = service.handler(Picture{frame.data(), size.width, size.height, stride}, 1);
-    vision::Results results;
-    std::string error;
-    if (!handler->perform(request, results, error)) fail("Vision: " + error);
-    if (!results.persons.empty())
-      renderMatte(results.persons.front(), size.width, size.height, mask.data());
-    else
-      std::fill(mask.begin(), mask.end(), 0);
-    if (!writeAll(STDOUT_FILENO, header.data(), header.size()) ||
-        !writeAll(STDOUT_FILENO, mask.data(), mask.size()))
-      break;
+  const ByteSource in = fileSource(STDIN_FILENO);
+  const ByteSink out = fileSink(STDOUT_FILENO);
+  while (personStep(stream, pending, service, in, out)) {
   }
   std::_Exit(0);
 }

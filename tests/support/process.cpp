@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,10 @@ ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOpti
     for (const auto& name : options.unsetEnv) unsetenv(name.c_str());
     for (const auto& [k, v] : options.env) setenv(k.c_str(), v.c_str(), 1);
     if (options.cwd && chdir(options.cwd->c_str()) != 0) _exit(126);
+    if (options.addressSpaceLimit) {
+      const rlimit limit{*options.addressSpaceLimit, *options.addressSpaceLimit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
     execProgram(args);
   }
   close(in[0]);
@@ -85,7 +90,9 @@ ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOpti
   close(out[0]);
   close(err[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.maxRssKb = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

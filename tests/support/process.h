@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@ struct ProcessResult {
   bool timedOut = false;  // killed after the time limit
   std::string out;        // standard output bytes
   std::string err;        // standard error bytes
+  int64_t maxRssKb = 0;   // the child's peak resident memory
 };
 
 struct ProcessOptions {
@@ -21,6 +23,9 @@ struct ProcessOptions {
   double timeoutSeconds = 120;
   // When set, standard input is written in pieces of these sizes (cycled).
   std::vector<size_t> inputPieces;
+  // When set, the child's address space is limited to this many bytes, so a
+  // huge allocation fails in it instead of taking the machine's memory.
+  std::optional<uint64_t> addressSpaceLimit;
 };
 
 // Runs a program with arguments (args[0] is the program path) and collects its outputs.
