@@ -56,6 +56,8 @@ std::string modeName(Mode m) {
   return "";
 }
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.item << " " << modeName(c.mode); }
+
 std::vector<Case> allCases() {
   std::vector<Case> cases;
   for (const char* item : kItems)
@@ -162,7 +164,9 @@ TEST_P(BrokenMedia, EndsWithAResultOrOneLine) {
   ASSERT_FALSE(r.err.empty());
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
   EXPECT_TRUE(fs::is_empty(scratch.dir())) << r.err;
-  if (c.mode == Mode::Video) EXPECT_EQ(r.out.find("\"type\":\"done\""), std::string::npos);
+  if (c.mode == Mode::Video) {
+    EXPECT_EQ(r.out.find("\"type\":\"done\""), std::string::npos);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BrokenMedia, ::testing::ValuesIn(allCases()),
