@@ -106,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Pieces of pseudo-random length from `split`; a zero-length piece is an
   // interrupted read.
+  size_t at = 0;
   const ByteSource source = [&](uint8_t* dst, size_t want) -> ssize_t {
     check(want > 0 && want <= frameBytes);
     split = split * 1103515245u + 12345u;
