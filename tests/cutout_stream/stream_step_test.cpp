@@ -25,7 +25,7 @@ struct Pieces {
       const size_t piece = sizes[turn++ % sizes.size()];
       if (piece == 0 && at < bytes.size()) return errno = EINTR, -1;
       const size_t n = std::min({piece, want, bytes.size() - at});
-      std::memcpy(dst, bytes.data() + at, n);
+      if (n > 0) std::memcpy(dst, bytes.data() + at, n);
       at += n;
       return static_cast<ssize_t>(n);
     };

@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return -1;
     }
     piece = std::min({piece, want, input.size() - at});
-    std::memcpy(dst, input.data() + at, piece);
+    if (piece > 0) std::memcpy(dst, input.data() + at, piece);
     at += piece;
     return static_cast<ssize_t>(piece);
   };
