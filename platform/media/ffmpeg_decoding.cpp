@@ -1,5 +1,7 @@
 #include "platform/media/ffmpeg_decoding.h"
 
+#include "platform/quiet_stderr.h"
+
 namespace kestrel::media {
 
 std::optional<std::string> oversized(const AVCodecParameters& parameters) {
@@ -10,6 +12,7 @@ std::optional<std::string> oversized(const AVCodecParameters& parameters) {
 }
 
 int openInput(const std::string& path, FormatHandle& format) {
+  const QuietStderr quiet;  // finding the stream information decodes frames
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   AVFormatContext* raw = nullptr;
@@ -21,6 +24,7 @@ int openInput(const std::string& path, FormatHandle& format) {
 }
 
 int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& codec) {
+  const QuietStderr quiet;
   codec.reset(avcodec_alloc_context3(decoder));
   if (!codec) return AVERROR(ENOMEM);
   int r = avcodec_parameters_to_context(codec.get(), stream.codecpar);
@@ -59,6 +63,7 @@ int feed(AVFormatContext& format, AVCodecContext& codec, int stream, AVPacket& p
 
 int receiveFrame(AVFormatContext& format, AVCodecContext& codec, int stream, AVPacket& packet,
                  AVFrame& frame, bool& draining) {
+  const QuietStderr quiet;
   for (;;) {
     int r = avcodec_receive_frame(&codec, &frame);
     if (r != AVERROR(EAGAIN)) return r;

@@ -9,6 +9,7 @@
 #include "platform/photo/photo.h"
 #include "platform/photo/replacing_file.h"
 #include "platform/photo/vips_start.h"
+#include "platform/quiet_stderr.h"
 
 namespace kestrel::photo {
 namespace {
@@ -69,6 +70,7 @@ class VipsPhoto final : public Photo {
   // and the PNG), and a second read of a sequential load would decode again.
   bool decode() override {
     if (decoded_) return true;
+    const QuietStderr quiet;
     try {
       image_ = image_.copy_memory();
       decoded_ = true;
@@ -92,6 +94,7 @@ class VipsPhoto final : public Photo {
     if (!decoded_) return false;
     ReplacingFile file(path);
     if (!file.ok()) return false;
+    const QuietStderr quiet;
     try {
       VImage out = image_;
       if (!alpha && out.bands() == 4) out = out.extract_band(0, VImage::option()->set("n", 3));
@@ -112,6 +115,7 @@ class VipsPhoto final : public Photo {
 
 std::optional<Header> readHeader(const std::string& path) {
   if (!startVips()) return std::nullopt;
+  const QuietStderr quiet;
   try {
     const VImage image = VImage::new_from_source(
         sourceOf(path), "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
@@ -131,6 +135,7 @@ std::optional<Header> readHeader(const std::string& path) {
 std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit) {
   if (!startVips()) return nullptr;
   const int side = static_cast<int>(std::clamp<int64_t>(limit, 1, MAX_SIDE));
+  const QuietStderr quiet;
   try {
     // Shrink-on-load, upright by the orientation, never enlarged. A truncated
     // or corrupt file must fail instead of decoding to grey; the thumbnail of

@@ -36,7 +36,7 @@ const char* const kItems[] = {
     "huge-frames.y4m",    "valid.png",
     "bad-crc.png",        "half.jpg",
     "no-frames.gif",      "huge.png",
-    "huge.jpg",
+    "huge.jpg",           "noisy.jxl",
 };
 
 enum class Mode { Video, Photo, ToneFrame, ToneLut };

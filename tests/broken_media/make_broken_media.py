@@ -149,6 +149,10 @@ def main():
     data[sof + 5:sof + 9] = struct.pack(">HH", 65500, 65500)
     write("huge.jpg", bytes(data))
 
+    # A JPEG XL stream that libjxl rejects with messages of its own on
+    # standard error (found by photo_fuzz).
+    write("noisy.jxl", b"\xff\x0a\x8b\x47\x0d\xff\x50\x4e\x5a\x1a\x4e\x0a")
+
     for name in os.listdir(tmp):
         os.remove(os.path.join(tmp, name))
     os.rmdir(tmp)
