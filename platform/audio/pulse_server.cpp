@@ -240,23 +240,23 @@ Result Server::startCapture(const std::string& id, const Format& format, BlockHa
                             LostHandler onLost) {
   ServerState& s = *state_;
   if (!s.context) return {Outcome::Failed, "not connected"};
-  pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, format.sampleRate, static_cast<uint8_t>(format.channels)};
-  if (format.channels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&spec))
+  pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, format.sampleRate, static_cast<uint8_t>(format.channels)};
+  if (format.channels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&sampleFormat))
     return {Outcome::Failed, pa_strerror(PA_ERR_INVALID)};
   // The source's own channel map, so that no channel is remixed on the way.
   pa_channel_map map;
   const pa_channel_map* mapUsed = nullptr;
-  if (s.mapValid && s.mapOf == id && s.map.channels == spec.channels) {
+  if (s.mapValid && s.mapOf == id && s.map.channels == sampleFormat.channels) {
     map = s.map;
     mapUsed = &map;
-  } else if (pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_AUX)) {
+  } else if (pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_AUX)) {
     mapUsed = &map;
   }
 
   LoopLock lock(s.loop.get());
-  s.stream.reset(pa_stream_new(s.context.get(), "recording", &spec, mapUsed));
+  s.stream.reset(pa_stream_new(s.context.get(), "recording", &sampleFormat, mapUsed));
   if (!s.stream) return {Outcome::Failed, errorText(s.context.get())};
-  s.frameBytes = pa_frame_size(&spec);
+  s.frameBytes = pa_frame_size(&sampleFormat);
   s.onBlock = std::move(onBlock);
   s.onLost = std::move(onLost);
   pa_stream_set_state_callback(s.stream.get(), streamChanged, &s);

@@ -4,12 +4,9 @@
 #include <vector>
 
 #include "platform/audio/mono_resampler.h"
+#include "probe/front/write_all.h"
 
 namespace kestrel {
-
-// Writes all bytes, resuming after partial writes; false when the descriptor
-// refuses them (a reader that closed its end).
-bool writeAll(int fd, const void* data, size_t bytes);
 
 // Turns each captured block into 48 kHz mono float samples and writes them in
 // one piece; after the output has failed once it writes nothing more.

@@ -54,17 +54,6 @@ void copyRows(const uint8_t* src, int64_t rows, uint8_t* dst, int64_t dstStride,
     std::memcpy(dst + r * dstStride, src + r * 4 * width, rowBytes);
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::vector<uint8_t> headerBytes(const float (&values)[8]) {
   std::vector<uint8_t> header(32, 0);
   for (int i = 0; i < 8; ++i) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "probe/front/write_all.h"
+
 namespace kestrel {
 
 // Pixels and bytes of a W x H stream; nullopt when 4 x W x H does not fit, or
@@ -36,9 +38,6 @@ bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes);
 // Copies `rows` packed rows of `width` 4-byte pixels into a buffer whose rows
 // are `dstStride` bytes apart.
 void copyRows(const uint8_t* src, int64_t rows, uint8_t* dst, int64_t dstStride, int64_t width);
-
-// Writes all bytes; false when the reader has gone (the stream then stops).
-bool writeAll(int fd, const uint8_t* data, size_t size);
 
 // The 32-byte header: eight little-endian single-precision values.
 std::vector<uint8_t> headerBytes(const float (&values)[8]);

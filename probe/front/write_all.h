@@ -1,0 +1,11 @@
+#pragma once
+#include <cstddef>
+
+namespace kestrel {
+
+// Writes all bytes to a file descriptor, resuming after partial writes and
+// interruptions; false when the descriptor refuses them (a reader that closed
+// its end, with SIGPIPE ignored).
+bool writeAll(int fd, const void* data, size_t bytes);
+
+}  // namespace kestrel
