@@ -10,14 +10,7 @@
 
 #include "probe/cutout/gate_and_restore.h"
 #include "probe/cutout/gate_test_input.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrel;
@@ -35,15 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   GateTestInput input = gateTestInput(width, height);
   for (size_t at = 0, piece = 1; at < size; at += piece, piece = piece % 13 + 1)
     take(input, data + at, std::min(piece, size - at));
-  check(input.received == size);
-  check(input.bytes.size() == std::min<size_t>(size, static_cast<size_t>(input.expected)));
+  kestrel::fuzz::check(input.received == size);
+  kestrel::fuzz::check(input.bytes.size() == std::min<size_t>(size, static_cast<size_t>(input.expected)));
   const std::string problem = lengthError(input);
   if (size != static_cast<size_t>(input.expected)) {
-    check(problem == "--gate-test: expected " + std::to_string(3 * width * height + 4) +
+    kestrel::fuzz::check(problem == "--gate-test: expected " + std::to_string(3 * width * height + 4) +
                          " bytes, got " + std::to_string(size));
     return 0;
   }
-  check(problem.empty());
+  kestrel::fuzz::check(problem.empty());
 
   const auto n = static_cast<size_t>(width * height);
   const std::vector<uint8_t> instance(input.bytes.begin() + 4, input.bytes.begin() + 4 + n);
@@ -58,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t cut = gateAndRestore(width, height, mask.data(), instance.data(), gate.data(),
                                      person.data(), ids.data(), chin);
   const uint8_t* out = gatePlanes(input);
-  check(std::equal(mask.begin(), mask.end(), out));
+  kestrel::fuzz::check(std::equal(mask.begin(), mask.end(), out));
 
   int64_t counted = 0;
   int32_t regions = 0;
@@ -67,23 +60,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t gated = std::min(instance[k], cap);
     counted += instance[k] >= 128 && gated < 128;
     // Every pixel is either gated or has its instance value back.
-    check(out[k] == gated || out[k] == instance[k]);
+    kestrel::fuzz::check(out[k] == gated || out[k] == instance[k]);
     // Region numbers sit exactly on the cut pixels; 4-neighbours share them.
     const bool cutHere = instance[k] >= 128 && gated < 128;
     if (ids[k] >= 0) {
-      check(cutHere);
+      kestrel::fuzz::check(cutHere);
       regions = std::max(regions, ids[k] + 1);
       const size_t x = k % static_cast<size_t>(width);
-      if (x + 1 < static_cast<size_t>(width) && ids[k + 1] >= 0) check(ids[k + 1] == ids[k]);
+      if (x + 1 < static_cast<size_t>(width) && ids[k + 1] >= 0) kestrel::fuzz::check(ids[k + 1] == ids[k]);
       if (k + static_cast<size_t>(width) < n && ids[k + static_cast<size_t>(width)] >= 0)
-        check(ids[k + static_cast<size_t>(width)] == ids[k]);
+        kestrel::fuzz::check(ids[k + static_cast<size_t>(width)] == ids[k]);
     } else {
-      check(ids[k] == -1);
+      kestrel::fuzz::check(ids[k] == -1);
       // Below the floor of 0 (frames under 1000 pixels) every cut pixel is labelled.
-      if (n < 1000) check(!cutHere);
+      if (n < 1000) kestrel::fuzz::check(!cutHere);
     }
   }
-  check(cut == counted);
-  check(regions <= static_cast<int32_t>(n));
+  kestrel::fuzz::check(cut == counted);
+  kestrel::fuzz::check(regions <= static_cast<int32_t>(n));
   return 0;
 }

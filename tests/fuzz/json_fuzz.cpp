@@ -14,12 +14,9 @@
 
 #include "probe/front/encode.h"
 #include "probe/front/json.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 // Well-formed UTF-8 as the Unicode standard's table 3-7 gives it, decoded to
 // code points.
@@ -133,36 +130,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   w.endArray();
-  check(w.ok() == valid);
+  kestrel::fuzz::check(w.ok() == valid);
   if (!valid) return 0;
 
   const std::string& text = w.text();
   Reader r{text};
-  check(r.eat('['));
+  kestrel::fuzz::check(r.eat('['));
   for (size_t k = 0; k < written.size(); ++k) {
-    if (k > 0) check(r.eat(','));
+    if (k > 0) kestrel::fuzz::check(r.eat(','));
     if (const auto* s = std::get_if<std::string>(&written[k])) {
       std::string got;
       const bool object = r.eat('{');
-      check(r.string(got) && got == *s);
-      if (object) check(r.eat(':') && r.eat('0') && r.eat('}'));
+      kestrel::fuzz::check(r.string(got) && got == *s);
+      if (object) kestrel::fuzz::check(r.eat(':') && r.eat('0') && r.eat('}'));
     } else {
       std::string number;
-      check(r.number(number));
+      kestrel::fuzz::check(r.number(number));
       if (const auto* d = std::get_if<double>(&written[k])) {
         const double back = std::strtod(number.c_str(), nullptr);
-        check(std::memcmp(&back, d, sizeof back) == 0);
+        kestrel::fuzz::check(std::memcmp(&back, d, sizeof back) == 0);
       } else {
-        check(number == std::to_string(std::get<int64_t>(written[k])));
+        kestrel::fuzz::check(number == std::to_string(std::get<int64_t>(written[k])));
       }
     }
   }
-  check(r.eat(']') && r.i == text.size());
+  kestrel::fuzz::check(r.eat(']') && r.i == text.size());
 
   // Whole records: dropped exactly when a string in them is not UTF-8.
   const std::string profile = in.ConsumeRandomLengthString(32);
   PhotoInfo info;
   info.profile = profile;
-  check(encode(info).has_value() == validUtf8(profile));
+  kestrel::fuzz::check(encode(info).has_value() == validUtf8(profile));
   return 0;
 }

@@ -8,33 +8,12 @@
 
 #include "probe/front/integer.h"
 #include "probe/front/routing.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-// The integer rule written out another way: sign, digits, and a value that
-// fits, computed in 128 bits.
-std::optional<int64_t> reference(const std::string& s) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i == s.size()) return std::nullopt;
-  __int128 v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return std::nullopt;
-    v = v * 10 + (s[i] - '0');
-    if (v > (static_cast<__int128>(1) << 63)) return std::nullopt;
-  }
-  if (negative) v = -v;
-  if (v > INT64_MAX || v < INT64_MIN) return std::nullopt;
-  return static_cast<int64_t>(v);
-}
-
 bool bothPositive(const std::vector<std::string>& a) {
-  auto w = reference(a[2]), h = reference(a[3]);
+  auto w = kestrel::fuzz::referenceInteger(a[2]), h = kestrel::fuzz::referenceInteger(a[3]);
   return w && h && *w >= 1 && *h >= 1;
 }
 
@@ -50,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       else args.back().push_back(static_cast<char>(data[i]));
     }
   }
-  for (const auto& a : args) check(parseInteger(a) == reference(a));
+  for (const auto& a : args) kestrel::fuzz::check(parseInteger(a) == kestrel::fuzz::referenceInteger(a));
 
   const Route r = route(args);
   const size_t n = args.size();
@@ -62,24 +41,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else if (first == "--cutout" && n >= 4 && bothPositive(args)) expected = Mode::Cutout;
   else if (first == "--gate-test" && n >= 4 && bothPositive(args)) expected = Mode::GateTest;
   else if (first == "--person" && n >= 5 && bothPositive(args)) expected = Mode::Person;
-  else if (first == "--photo" && n >= 5 && reference(args[4]).value_or(0) >= 1) expected = Mode::Photo;
-  check(r.mode == expected);
+  else if (first == "--photo" && n >= 5 && kestrel::fuzz::referenceInteger(args[4]).value_or(0) >= 1) expected = Mode::Photo;
+  kestrel::fuzz::check(r.mode == expected);
 
   switch (r.mode) {
     case Mode::Cutout:
     case Mode::GateTest:
     case Mode::Person:
-      check(r.width == *reference(args[2]) && r.height == *reference(args[3]));
-      if (r.mode == Mode::Person) check(r.text == args[4]);
+      kestrel::fuzz::check(r.width == *kestrel::fuzz::referenceInteger(args[2]) && r.height == *kestrel::fuzz::referenceInteger(args[3]));
+      if (r.mode == Mode::Person) kestrel::fuzz::check(r.text == args[4]);
       break;
     case Mode::Photo:
-      check(r.input == args[2] && r.output == args[3] && r.size == *reference(args[4]));
+      kestrel::fuzz::check(r.input == args[2] && r.output == args[3] && r.size == *kestrel::fuzz::referenceInteger(args[4]));
       break;
-    case Mode::Record: check(r.text == args[2]); break;
+    case Mode::Record: kestrel::fuzz::check(r.text == args[2]); break;
     case Mode::Video: {
-      check(r.text == first);
-      const std::optional<int64_t> v = n > 2 ? reference(args[2]) : std::nullopt;
-      check(r.hz == (v ? (*v > 1 ? *v : 1) : 5));
+      kestrel::fuzz::check(r.text == first);
+      const std::optional<int64_t> v = n > 2 ? kestrel::fuzz::referenceInteger(args[2]) : std::nullopt;
+      kestrel::fuzz::check(r.hz == (v ? (*v > 1 ? *v : 1) : 5));
       break;
     }
     case Mode::AudioInputs:

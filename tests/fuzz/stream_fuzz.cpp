@@ -13,14 +13,11 @@
 #include "probe/cutout/cutout_stream.h"
 #include "probe/cutout/person_stream.h"
 #include "tests/support/scripted_vision.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
 using namespace kestrel;
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 double anyDouble(FuzzedDataProvider& in) {
   // Mostly plain shares of the picture, sometimes any bit pattern at all.
@@ -108,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // interrupted read.
   size_t at = 0;
   const ByteSource source = [&](uint8_t* dst, size_t want) -> ssize_t {
-    check(want > 0 && want <= frameBytes);
+    kestrel::fuzz::check(want > 0 && want <= frameBytes);
     split = split * 1103515245u + 12345u;
     size_t piece = (split >> 16) % (frameBytes + 2);
     if (piece == 0 && at < input.size()) {
@@ -137,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ++frames;
       // The frame analysed is the frame read, row for row.
       for (int64_t y = 0; y < height; ++y)
-        check(std::memcmp(stream.frame.data() + y * stream.stride,
+        kestrel::fuzz::check(std::memcmp(stream.frame.data() + y * stream.stride,
                           input.data() + (frames - 1) * frameBytes + y * 4 * width,
                           static_cast<size_t>(4 * width)) == 0);
     }
@@ -145,14 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PersonStream stream = makePersonStream(width, height, vision::PersonQuality::Fast);
     while (personStep(stream, pending, service, source, sink)) ++frames;
     for (size_t f = 0; f < frames; ++f)
-      for (size_t k = 0; k < 32; ++k) check(output[f * frameOut + k] == 0);
+      for (size_t k = 0; k < 32; ++k) kestrel::fuzz::check(output[f * frameOut + k] == 0);
   }
   // Every whole frame answered (unless the reader went), nothing for a part.
   if (!gone) {
-    check(frames == input.size() / frameBytes);
-    check(at == input.size());
+    kestrel::fuzz::check(frames == input.size() / frameBytes);
+    kestrel::fuzz::check(at == input.size());
   }
-  check(output.size() == frames * frameOut || (gone && output.size() <= outLimit));
-  check(frames <= input.size() / frameBytes);
+  kestrel::fuzz::check(output.size() == frames * frameOut || (gone && output.size() <= outLimit));
+  kestrel::fuzz::check(frames <= input.size() / frameBytes);
   return 0;
 }

@@ -12,30 +12,7 @@
 
 #include "tone/lut_table.h"
 #include "tone/words.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-std::optional<int64_t> reference(const std::string& s) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i == s.size()) return std::nullopt;
-  __int128 v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return std::nullopt;
-    v = v * 10 + (s[i] - '0');
-    if (v > (static_cast<__int128>(1) << 63)) return std::nullopt;
-  }
-  if (negative) v = -v;
-  if (v > INT64_MAX || v < INT64_MIN) return std::nullopt;
-  return static_cast<int64_t>(v);
-}
-
-}  // namespace
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrel::tone;
@@ -50,25 +27,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* pixels = data + i;
   const size_t pixelBytes = size - i;
 
-  for (const auto& w : words) check(parseWholeInteger(w) == reference(w));
+  for (const auto& w : words) kestrel::fuzz::check(parseWholeInteger(w) == kestrel::fuzz::referenceInteger(w));
 
   if (const auto t = parseTime(words[2])) {
     const std::string text = timeText(*t);
     const auto back = parseTime(text);
-    check(back.has_value());
-    check(std::isnan(*t) ? std::isnan(*back) : std::memcmp(&*back, &*t, sizeof *t) == 0);
-    check(std::isnan(*t) || std::isinf(*t) || text.find_first_of(".e") != std::string::npos);
+    kestrel::fuzz::check(back.has_value());
+    kestrel::fuzz::check(std::isnan(*t) ? std::isnan(*back) : std::memcmp(&*back, &*t, sizeof *t) == 0);
+    kestrel::fuzz::check(std::isnan(*t) || std::isinf(*t) || text.find_first_of(".e") != std::string::npos);
   }
 
   const auto n = parseWholeInteger(words[0]);
   const auto p = parseWholeInteger(words[1]);
   if (!n || !p) return 0;
   // The frame: its width from the fourth word, its height from the pixels there are.
-  const int64_t width = std::min<int64_t>(reference(words[3]).value_or(1) & 0xff, 255) + 1;
+  const int64_t width = std::min<int64_t>(kestrel::fuzz::referenceInteger(words[3]).value_or(1) & 0xff, 255) + 1;
   const int64_t stride = 8 * width;
   const int64_t height = static_cast<int64_t>(pixelBytes) / stride;
   if (!gridFits(*n, *p, width, height)) return 0;
-  check(*n >= 1 && *p >= 2 && *n * *p <= 2 * std::max(width, height) + 8);
+  kestrel::fuzz::check(*n >= 1 && *p >= 2 && *n * *p <= 2 * std::max(width, height) + 8);
   std::string text = lutHeader(*n);
   const size_t head = text.size();
   appendFrameEntries(text, pixels, stride, *n, *p);
@@ -76,15 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t lines = 0;
   for (size_t at = head; at < text.size(); ++lines) {
     const size_t end = text.find('\n', at);
-    check(end != std::string::npos);
+    kestrel::fuzz::check(end != std::string::npos);
     const std::string line = text.substr(at, end - at);
     float r, g, b;
     char rest;
-    check(std::sscanf(line.c_str(), "%f %f %f%c", &r, &g, &b, &rest) == 3);
-    for (float v : {r, g, b}) check(v >= 0 && v <= 1);
-    check(line.size() == 26);  // "d.dddddd d.dddddd d.dddddd"
+    kestrel::fuzz::check(std::sscanf(line.c_str(), "%f %f %f%c", &r, &g, &b, &rest) == 3);
+    for (float v : {r, g, b}) kestrel::fuzz::check(v >= 0 && v <= 1);
+    kestrel::fuzz::check(line.size() == 26);  // "d.dddddd d.dddddd d.dddddd"
     at = end + 1;
   }
-  check(lines == static_cast<size_t>(*n * *n));
+  kestrel::fuzz::check(lines == static_cast<size_t>(*n * *n));
   return 0;
 }

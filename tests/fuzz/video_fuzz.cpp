@@ -6,25 +6,21 @@
 
 #include "platform/media/sdr_video.h"
 #include "platform/media/video_reader.h"
-#include "tests/fuzz/fuzz_file.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 void analysisReader(const std::string& path) {
   using namespace kestrel::media;
   OpenResult opened = openVideo(path);
-  check((opened.status == OpenStatus::Ok) == (opened.reader != nullptr));
+  kestrel::fuzz::check((opened.status == OpenStatus::Ok) == (opened.reader != nullptr));
   if (!opened.reader) return;
   VideoReader& reader = *opened.reader;
   for (int k = 0; k < 3 && reader.next(); ++k) {
     (void)reader.time();
     const kestrel::Picture p = reader.bgra();
     if (!p.data) continue;
-    check(p.width > 0 && p.height > 0 && p.stride >= 4 * p.width);
+    kestrel::fuzz::check(p.width > 0 && p.height > 0 && p.stride >= 4 * p.width);
     // Touch the first and the last pixel the view promises.
     volatile uint8_t sum = p.data[0];
     sum = sum + p.data[(p.height - 1) * p.stride + 4 * p.width - 1];
@@ -42,7 +38,7 @@ void sdrReader(const std::string& path, bool half) {
     const SdrPicture p = video.render(half ? SdrLayout::RgbaHalf : SdrLayout::Bgra8);
     if (!p.data) continue;
     const int64_t pixel = half ? 8 : 4;
-    check(p.width > 0 && p.height > 0 && p.stride >= pixel * p.width);
+    kestrel::fuzz::check(p.width > 0 && p.height > 0 && p.stride >= pixel * p.width);
     volatile uint8_t sum = p.data[0];
     sum = sum + p.data[(p.height - 1) * p.stride + pixel * p.width - 1];
   }
