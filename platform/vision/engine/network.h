@@ -1,0 +1,57 @@
+#pragma once
+// A neural network read from an ONNX file and compiled once into oneDNN
+// primitives; each run executes them in order on one block of memory.
+// Inputs and outputs are plain row-major float tensors in the model's own
+// shapes (NCHW for pictures).
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/vision/engine/host_tensor.h"
+
+namespace kestrel::vision::engine {
+
+struct Compiled;
+
+class Network {
+ public:
+  // Reads and compiles the model file at path. Throws ModelError with one
+  // line that names `label` and says what is wrong: unreadable, not ONNX, an
+  // op, attribute or shape the executor does not take (naming the node).
+  static std::unique_ptr<Network> load(const std::string& path, const std::string& label);
+  // The same from bytes in memory.
+  static std::unique_ptr<Network> fromBytes(const void* bytes, size_t size, const std::string& label);
+  ~Network();
+  Network(const Network&) = delete;
+  Network& operator=(const Network&) = delete;
+
+  const std::string& label() const;
+  size_t inputCount() const;
+  const std::string& inputName(size_t k) const;
+  const Dims& inputDims(size_t k) const;
+  // The buffer of input k, to be filled before run(); its contents are kept.
+  float* input(size_t k = 0);
+  float* input(const std::string& name);
+
+  void run();
+
+  // An output by name: throws ModelError when the model has no such output,
+  // or (with expected dims) when its shape differs, saying to run ./setup.
+  size_t outputCount() const;
+  const std::string& outputName(size_t k) const;
+  const float* output(const std::string& name) const;
+  const Dims& outputDims(const std::string& name) const;
+  void expectOutput(const std::string& name, const Dims& dims) const;
+  void expectInput(size_t k, const Dims& dims) const;
+
+  // The steps compiled, for the benchmark: convolutions fused, reorders...
+  std::string summary() const;
+  // Multiply-accumulates of the convolutions and matrix products in one run.
+  double macs() const;
+
+ private:
+  explicit Network(std::unique_ptr<Compiled> c);
+  std::unique_ptr<Compiled> c_;
+};
+
+}  // namespace kestrel::vision::engine
