@@ -62,11 +62,12 @@ int main(int argc, char** argv) {
              "-pix_fmt yuv420p");
 
   const std::string hdr = "/tmp/kestrel-bench-tone-1080p-pq.mkv";
-  make(hdr, "-f lavfi -i testsrc2=size=1920x1080:rate=30 -t 4 -vf format=rgb24,zscale=tin=bt709:"
-            "pin=bt709:min=gbr:rin=pc:npl=203:t=smpte2084:p=bt2020:m=bt2020nc:r=tv,"
-            "format=yuv420p10le "
-            "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=60 "
-            "-color_trc smpte2084 -color_primaries bt2020 -colorspace bt2020nc");
+  make(hdr,
+       "-f lavfi -i testsrc2=size=1920x1080:rate=30 -t 4 -vf format=rgb24,zscale=tin=bt709:"
+       "pin=bt709:min=gbr:rin=pc:npl=203:t=smpte2084:p=bt2020:m=bt2020nc:r=tv,"
+       "format=yuv420p10le "
+       "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=60 "
+       "-color_trc smpte2084 -color_primaries bt2020 -colorspace bt2020nc");
 
   auto [frame, ffmpegFrame] =
       compare(tone + " frame " + clip + " 60 /tmp/kestrel-bench-tone.rgb >/dev/null",
@@ -91,16 +92,17 @@ int main(int argc, char** argv) {
               "  ratio: %.2f (target at most 1.30)\n  in-process decode of %d frames: %.3f s\n",
               lut, decode, lut / decode, frames, inProcess);
 
-  auto [hdrFrame, ffmpegHdr] = compare(
-      tone + " frame " + hdr + " 3 /tmp/kestrel-bench-tone.rgb >/dev/null",
-      "ffmpeg -nostdin -v error -y -ss 3 -i " + hdr +
-          " -frames:v 1 -vf zscale=t=linear:npl=203,format=gbrpf32le,zscale=p=bt709,"
-          "tonemap=mobius:peak=4.93,zscale=t=bt709:m=gbr:r=pc,format=rgb24"
-          " -f rawvideo /tmp/kestrel-bench-ffmpeg.rgb",
-      runs);
+  auto [hdrFrame, ffmpegHdr] =
+      compare(tone + " frame " + hdr + " 3 /tmp/kestrel-bench-tone.rgb >/dev/null",
+              "ffmpeg -nostdin -v error -y -ss 3 -i " + hdr +
+                  " -frames:v 1 -vf zscale=t=linear:npl=203,format=gbrpf32le,zscale=p=bt709,"
+                  "tonemap=mobius:peak=4.93,zscale=t=bt709:m=gbr:r=pc,format=rgb24"
+                  " -f rawvideo /tmp/kestrel-bench-ffmpeg.rgb",
+              runs);
   std::printf("frame at 3 s, 1080p PQ HEVC (median of %d)\n", runs);
-  std::printf("  kestrel-tone frame:           %.3f s\n  ffmpeg -ss 3 zscale+tonemap: %.3f s\n"
-              "  ratio: %.2f\n",
-              hdrFrame, ffmpegHdr, hdrFrame / ffmpegHdr);
+  std::printf(
+      "  kestrel-tone frame:           %.3f s\n  ffmpeg -ss 3 zscale+tonemap: %.3f s\n"
+      "  ratio: %.2f\n",
+      hdrFrame, ffmpegHdr, hdrFrame / ffmpegHdr);
   return 0;
 }

@@ -19,12 +19,11 @@ int FilterChain::build(int width, int height, int format, const std::string& cha
   if (!graph) return AVERROR(ENOMEM);
   graph->nb_threads = 0;  // as many as the machine has
   const std::string args = "video_size=" + std::to_string(width) + "x" + std::to_string(height) +
-                           ":pix_fmt=" + std::to_string(format) +
-                           ":time_base=1/1:pixel_aspect=1/1";
+                           ":pix_fmt=" + std::to_string(format) + ":time_base=1/1:pixel_aspect=1/1";
   AVFilterContext* source = nullptr;
   AVFilterContext* sink = nullptr;
-  int r = avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "in",
-                                       args.c_str(), nullptr, graph.get());
+  int r = avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "in", args.c_str(),
+                                       nullptr, graph.get());
   if (r < 0) return r;
   r = avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr,
                                    nullptr, graph.get());
@@ -55,7 +54,8 @@ int FilterChain::run(const AVFrame& in, AVFrame& out) {
   av_frame_unref(&out);
   int r = built() ? 0 : AVERROR(EINVAL);
   if (r >= 0)
-    r = av_buffersrc_add_frame_flags(source_, const_cast<AVFrame*>(&in), AV_BUFFERSRC_FLAG_KEEP_REF);
+    r = av_buffersrc_add_frame_flags(source_, const_cast<AVFrame*>(&in),
+                                     AV_BUFFERSRC_FLAG_KEEP_REF);
   if (r >= 0) r = av_buffersink_get_frame(sink_, &out);
   if (r < 0) drop();
   return r;

@@ -92,16 +92,18 @@ double hdrPeakNits(const AVFrame& f, const AVStream& s) {
     light = reinterpret_cast<const AVContentLightMetadata*>(p)->MaxCLL;
 
   const AVMasteringDisplayMetadata* m = nullptr;
-  if (const AVFrameSideData* d = av_frame_get_side_data(&f, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+  if (const AVFrameSideData* d =
+          av_frame_get_side_data(&f, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
       d && d->size >= sizeof(AVMasteringDisplayMetadata))
     m = reinterpret_cast<const AVMasteringDisplayMetadata*>(d->data);
-  else if (const uint8_t* p = av_stream_get_side_data(&s, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &size);
+  else if (const uint8_t* p =
+               av_stream_get_side_data(&s, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &size);
            p && size >= sizeof(AVMasteringDisplayMetadata))
     m = reinterpret_cast<const AVMasteringDisplayMetadata*>(p);
   if (m && m->has_luminance && m->max_luminance.den) mastering = av_q2d(m->max_luminance);
 
-  return contentPeakNits(light, mastering, f.color_trc == AVCOL_TRC_ARIB_STD_B67 ? kHlgCeilingNits
-                                                                                 : kPqCeilingNits);
+  return contentPeakNits(light, mastering,
+                         f.color_trc == AVCOL_TRC_ARIB_STD_B67 ? kHlgCeilingNits : kPqCeilingNits);
 }
 
 std::string sdrChain(const AVFrame& f, SdrLayout layout) {
@@ -148,7 +150,8 @@ int SdrRenderer::toneMap(const AVFrame& f, double peakNits) {
   AVFrame& l = *linear_;
   for (int y = 0; y < l.height; ++y) {
     auto row = [&](int plane) {
-      return reinterpret_cast<float*>(l.data[plane] + static_cast<ptrdiff_t>(y) * l.linesize[plane]);
+      return reinterpret_cast<float*>(l.data[plane] +
+                                      static_cast<ptrdiff_t>(y) * l.linesize[plane]);
     };
     toneMapToSdr(row(2), row(0), row(1), static_cast<size_t>(l.width), rollOff);
   }
