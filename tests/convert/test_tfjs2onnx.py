@@ -218,6 +218,41 @@ class FixedSizes(Converted):
         self.assertFalse({"Min", "Max", "Expand"} & set(ops))
 
 
+class Narrowing(Converted):
+    def test_only_the_exported_channels_are_computed(self):
+        # RVM's guided filter works out colour and alpha together and splits
+        # them at the end; exporting the alpha alone must not compute the
+        # colour at full size.
+        g = Graph()
+        x = g.placeholder("x", [1, 6, 8, 8])
+        lr = g.op("lr", "_FusedConv2D", [x, g.const("w", rand(3, 3, 8, 4)), g.const("b", rand(4))],
+                  fused_ops=["BiasAdd"], num_args=1, strides=[1, 1, 1, 1], **pads("SAME"))
+        rgb = g.op("rgb", "Slice", [x, g.const("begin", ints(0, 0, 0, 0)), g.const("size", ints(-1, -1, -1, 3))])
+        mean = g.op("mean", "Mean", [x, g.const("chan", ints(3))], keep_dims=True)
+        guide = g.op("guide", "ConcatV2", [rgb, mean, g.const("ax", np.int32(3))])
+        box = g.const("box", np.full((3, 3, 4, 1), 1 / 9, np.float32))
+
+        def blur(name, t):
+            return g.op(name, "DepthwiseConv2dNative", [t, box], strides=[1, 1, 1, 1], **pads("VALID"))
+        cov = blur("cov", g.op("xy", "Mul", [guide, lr]))
+        var = g.op("var", "AddV2", [g.op("sq", "Square", [blur("mx", guide)]), g.const("eps", np.float32(0.1))])
+        a = g.op("a", "RealDiv", [cov, var])
+        size = g.const("full", ints(12, 16))
+        up = g.op("up", "ResizeBilinear", [a, size], align_corners=False, half_pixel_centers=True)
+        big = g.op("big", "ResizeBilinear", [guide, size], align_corners=False, half_pixel_centers=True)
+        out = g.op("out", "AddV2", [g.op("ax_", "Mul", [up, big]), g.op("shift", "Mul", [up, g.const("k", rand(4))])])
+        g.op("parts", "SplitV", [out, g.const("sizes", ints(3, 1)), g.const("axis", np.int32(-1))])
+        g.op("pha", "Relu", ["parts:1"])
+        self.check(g, rand(1, 6, 8, 8), ["pha"])
+
+        _, path = self.convert(g, "--outputs", "pha")
+        m = onnx.shape_inference.infer_shapes(onnx.load(path))
+        wide = [vi.name for vi in m.graph.value_info
+                if [d.dim_value for d in vi.type.tensor_type.shape.dim][1:2] not in ([1], [])]
+        self.assertEqual(wide, [], "tensors with more than the alpha channel")
+        self.assertNotIn("Split", [n.op_type for n in m.graph.node])
+
+
 class Blocks(Converted):
     def test_blaze_block_with_channel_padding(self):
         # the residual block of the face models: pool, pad the channels, add, PReLU

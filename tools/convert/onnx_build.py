@@ -135,22 +135,45 @@ class GraphBuilder:
         for vi in self.inputs:
             if not vi.type.tensor_type.HasField("shape"):
                 raise ConvertError("input %s has no known shape" % vi.name)
-        needed = {o.name for o in self.outputs}
-        nodes = []
-        for n in reversed(self.nodes):
-            if any(o in needed for o in n.output):
-                nodes.append(n)
-                needed.update(n.input)
-        nodes.reverse()
-        inits = [t for t in self.initializers if t.name in needed]
-        graph = helper.make_graph(nodes, self.name, self.inputs, self.outputs, inits)
+        graph = helper.make_graph(self.nodes, self.name, self.inputs, self.outputs, self.initializers)
         m = helper.make_model(graph, opset_imports=[helper.make_opsetid("", OPSET)],
                               producer_name="kestrel", doc_string=doc)
         m.ir_version = 7
-        return m
+        return tidy(m)
 
     def save(self, path, doc=""):
         save_model(self.model(doc), path)
+
+
+def tidy(model):
+    """Drops the nodes and initialisers no output needs and puts the nodes in
+    an order where each comes after what it uses."""
+    g = model.graph
+    made = {o: n for n in g.node for o in n.output}
+    order, state = [], {}
+    for root in [o.name for o in g.output]:
+        stack = [(root, False)]
+        while stack:
+            name, done = stack.pop()
+            n = made.get(name)
+            if n is None or state.get(id(n)) == "done":
+                continue
+            if done:
+                state[id(n)] = "done"
+                order.append(n)
+                continue
+            if state.get(id(n)) == "open":
+                continue
+            state[id(n)] = "open"
+            stack.append((name, True))
+            stack.extend((i, False) for i in reversed(n.input) if i)
+    needed = {i for n in order for i in n.input}
+    inits = [t for t in g.initializer if t.name in needed]
+    del g.node[:]
+    g.node.extend(order)
+    del g.initializer[:]
+    g.initializer.extend(inits)
+    return model
 
 
 def save_model(model, path):

@@ -36,7 +36,8 @@ groups over the channels of a 4D tensor become 1x1 convolutions;
 SpaceToBatchND, convolution, BatchToSpaceND becomes one dilated convolution;
 Minimum/Maximum against constants become one Clip. Constant subgraphs are
 folded, with Shape, StridedSlice, Pack, Squeeze, Equal, FloorMod and the
-Switch/Merge branches that depend only on them.
+Switch/Merge branches that depend only on them. Where only some pieces of a
+channel Split are exported, only their channels are computed (onnx_narrow).
 
 On failure it prints one line ("tfjs2onnx: ...") on standard error, exits
 with status 1 and leaves no output file.
@@ -50,7 +51,8 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from onnx_build import NCHW_TO_NHWC, NHWC_TO_NCHW, ConvertError, GraphBuilder  # noqa: E402
+from onnx_build import NCHW_TO_NHWC, NHWC_TO_NCHW, ConvertError, GraphBuilder, save_model, tidy  # noqa: E402
+from onnx_narrow import narrow_channels  # noqa: E402
 import tfjs_model  # noqa: E402
 from tfjs_static import DEAD, StaticOps, Value, const as _const  # noqa: E402
 
@@ -814,7 +816,10 @@ def convert(model_path, out_path, outputs=None, input_shapes=None, nhwc_outputs=
     model = tfjs_model.load(model_path)
     c = Converter(model, input_shapes, constants)
     builder = c.convert(parse_outputs(outputs, model), nhwc_outputs)
-    builder.save(out_path, doc="converted from %s" % os.path.basename(model_path))
+    m = builder.model(doc="converted from %s" % os.path.basename(model_path))
+    if narrow_channels(m):
+        tidy(m)
+    save_model(m, out_path)
 
 
 def main(argv=None):
