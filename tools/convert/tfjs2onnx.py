@@ -157,6 +157,9 @@ class Converter(StaticOps):
             except ConvertError as e:
                 raise ConvertError("%s (node %s, op %s)" % (e, node.name, node.op))
             self.values[name] = v
+        # Inputs in the order the model declares them, not the order met.
+        order = {name: i for i, name in enumerate(self.model.nodes)}
+        self.b.inputs.sort(key=lambda vi: order.get(vi.name, len(order)))
         for ref, onnx_name in outputs:
             v = self.value(ref)
             if v is DEAD:

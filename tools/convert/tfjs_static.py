@@ -25,7 +25,9 @@ class Value:
             "dilated"  a convolution over such blocks, written once the
                        BatchToSpaceND after it gives the crops (`via`).
     A constant has `const` set and no ONNX tensor until one is needed.
-    `part` is (source Value, axis, start, stop) for a piece of a Split."""
+    `via` on a Clip's result is (source Value, low, high), so that a second
+    bound joins the first. `part` is (source Value, axis, start, stop) for a
+    piece of a Split."""
 
     def __init__(self, name, shape, layout="plain", const=None, grid=None, via=None, part=None):
         self.name = name
