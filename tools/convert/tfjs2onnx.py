@@ -190,9 +190,9 @@ class Converter(StaticOps):
     def op_Placeholder(self, node, ins):
         if node.name in self.constants:
             return _const(self.constants[node.name])
-        shape = self.input_shapes.get(node.name) or self.input_shapes.get(None) or node.shape()
-        if shape is not None and node.attr.get("shape", {}).get("shape", {}).get("unknownRank"):
-            shape = None
+        shape = self.input_shapes.get(node.name) or self.input_shapes.get(None)
+        if shape is None and not node.attr.get("shape", {}).get("shape", {}).get("unknownRank"):
+            shape = node.shape()
         if shape is None:
             self.b.input(node.name, None)
             return Value(node.name, None, "open")
@@ -398,7 +398,7 @@ class Converter(StaticOps):
         if y.layout != "dilated":
             raise ConvertError("BatchToSpaceND is only supported after SpaceToBatchND and a convolution")
         emit, block_in, p, src = y.via
-        if crops.const is None or [int(b) for b in np.asarray(block.const).reshape(-1)] != block_in:
+        if crops.const is None or block.const is None or [int(b) for b in block.const.reshape(-1)] != block_in:
             raise ConvertError("crops must be constant and the block the one SpaceToBatchND used")
         c = np.asarray(crops.const, np.int64).reshape(-1, 2)
         # Padding that the crop removes again is never added; a crop beyond
