@@ -1,6 +1,7 @@
 #include "platform/vision/engine/compiler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -257,13 +258,18 @@ void Compiled::bind() {
   }
 }
 
-void Compiled::run() {
+void Compiled::run(std::map<std::string, double>* msByKind) {
   for (StepRec& s : steps) {
+    const auto began = std::chrono::steady_clock::now();
     if (s.primitive) {
       s.primitive->execute(strm, s.bound);
     } else {
       strm.wait();
       s.kernel(s.pointers);
+    }
+    if (msByKind) {
+      strm.wait();
+      (*msByKind)[s.kind] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     }
   }
   strm.wait();

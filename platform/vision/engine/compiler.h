@@ -62,7 +62,7 @@ struct Compiled {
   std::optional<memory> scratchpad;
 
   void bind();  // places the buffers and makes every step's memories
-  void run();
+  void run(std::map<std::string, double>* msByKind = nullptr);
   float* data(int value) const;
 };
 

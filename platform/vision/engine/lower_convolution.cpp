@@ -14,6 +14,13 @@ constexpr auto f32 = memory::data_type::f32;
 
 memory::desc anyDesc(const Dims& d) { return memory::desc(d, f32, memory::format_tag::any); }
 
+// Channels last: oneDNN's brgemm convolution kernels on AVX-512 read and
+// write it for any channel count, and so do its element-wise, pooling and
+// resampling kernels, so a whole network can stay in it without reorders.
+memory::desc channelsLast(const Dims& d) {
+  return d.size() == 4 ? memory::desc(d, f32, memory::format_tag::acdb) : anyDesc(d);
+}
+
 struct PostOp {
   enum Kind { Eltwise, Prelu, Sum, AddOperand } kind = Eltwise;
   const Node* node = nullptr;
@@ -120,21 +127,62 @@ Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count) {
   return f;
 }
 
-// Makes the primitive with as many of the followers fused as oneDNN takes.
+// How good oneDNN's kernel for a primitive descriptor is: its own JIT
+// kernels, then the GEMM-based fallback, then the reference loops.
+int kernelRank(const dnnl::primitive_desc_base& pd) {
+  const std::string impl = pd.impl_info_str();
+  if (impl.rfind("ref", 0) == 0) return 0;
+  if (impl.find("gemm") != std::string::npos && impl.find("brg") == std::string::npos) return 1;
+  return 2;
+}
+
+template <typename Pd>
+struct Choice {
+  Pd pd;
+  Fusion fusion;
+  size_t fused = 0;
+  int rank = 0;
+  bool better(const Choice& o) const { return rank != o.rank ? rank > o.rank : fused > o.fused; }
+};
+
+// Makes the primitive with as many of the followers fused as oneDNN takes
+// with its best kernel.
 template <typename MakePd>
-auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make, Fusion& chosen, size_t& fused) {
+auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make) {
+  using Pd = decltype(make(std::declval<const Fusion&>()));
+  std::optional<Choice<Pd>> best;
   for (size_t count = ops.size() + 1; count-- > 0;) {
     Fusion f = fuse(b, ops, count);
     try {
-      auto pd = make(f);
-      chosen = std::move(f);
-      fused = count;
-      return pd;
+      Pd pd = make(f);
+      Choice<Pd> c{pd, std::move(f), count, kernelRank(pd)};
+      if (!best || c.better(*best)) best = std::move(c);
+      if (best->rank == 2) break;
     } catch (const dnnl::error&) {
-      if (count == 0) throw;
+      if (count == 0 && !best) throw;
     }
   }
-  throw ModelError("unreachable");
+  return std::move(*best);
+}
+
+// The first of the input's own layout, channels last and oneDNN's own pick
+// whose kernel and fusion are best: a chain of convolutions settles in one
+// layout instead of reordering between them.
+template <typename Make>
+auto fastest(Make make, const memory::desc& actual, const Dims& in, const Dims& out) {
+  std::optional<decltype(make(actual, actual))> best;
+  const std::pair<memory::desc, memory::desc> layouts[] = {
+      {actual, channelsLast(out)}, {channelsLast(in), channelsLast(out)}, {anyDesc(in), anyDesc(out)}};
+  for (const auto& [src, dst] : layouts) {
+    try {
+      auto c = make(src, dst);
+      if (!best || c.better(*best)) best = std::move(c);
+    } catch (const dnnl::error&) {
+      // not for this layout
+    }
+  }
+  if (!best) return make(anyDesc(in), anyDesc(out));  // throws oneDNN's own reason
+  return std::move(*best);
 }
 
 // Names the last fused op's output as the primitive's and marks the ops as done.
@@ -177,20 +225,24 @@ void lowerConvolution(Builder& b, const Node& node) {
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int x = b.valueOf(source);
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   memory::dims dilations;
   for (int64_t d : win.dilations) dilations.push_back(d - 1);
   const memory::desc wPlain = weightsDesc(w->dims, group);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
-  Fusion fusion;
-  size_t fused = 0;
-  auto pd = withPostOps(b, ops, [&](const Fusion& f) {
-    dnnl::convolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::convolution_direct,
-                                      anyDesc(in), memory::desc(wPlain.dims(), f32, memory::format_tag::any),
-                                      bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
-                                      f.dst ? *f.dst : anyDesc(out), win.strides, dilations, win.padBegin, win.padEnd);
-    return dnnl::convolution_forward::primitive_desc(d, f.attr, b.eng());
-  }, fusion, fused);
+  auto make = [&](const memory::desc& src, const memory::desc& dst) {
+    return withPostOps(b, ops, [&](const Fusion& f) {
+      dnnl::convolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::convolution_direct,
+                                        src, memory::desc(wPlain.dims(), f32, memory::format_tag::any),
+                                        bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
+                                        f.dst ? *f.dst : dst, win.strides, dilations, win.padBegin, win.padEnd);
+      return dnnl::convolution_forward::primitive_desc(d, f.attr, b.eng());
+    });
+  };
+  auto choice = fastest(make, b.value(x).desc, in, out);
+  const auto& pd = choice.pd;
+  const Fusion& fusion = choice.fusion;
+  const size_t fused = choice.fused;
   StepRec s;
   s.kind = fused ? "Conv+" + std::to_string(fused) : "Conv";
   s.primitive = dnnl::convolution_forward(pd);
@@ -212,7 +264,7 @@ void lowerTransposedConvolution(Builder& b, const Node& node) {
   const HostTensor* bias = node.input(2).empty() ? nullptr : b.constant(node.input(2));
   if (!node.input(2).empty() && !bias) refuseNode(node, "bias must be a constant");
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const Window win = transposedWindow(node, in, w->dims);
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
@@ -237,15 +289,19 @@ void lowerTransposedConvolution(Builder& b, const Node& node) {
   memory::dims dilations;
   for (int64_t d : win.dilations) dilations.push_back(d - 1);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
-  Fusion fusion;
-  size_t fused = 0;
-  auto pd = withPostOps(b, ops, [&](const Fusion& f) {
-    dnnl::deconvolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::deconvolution_direct,
-                                        anyDesc(in), anyDesc(dims),
-                                        bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
-                                        f.dst ? *f.dst : anyDesc(out), win.strides, dilations, win.padBegin, win.padEnd);
-    return dnnl::deconvolution_forward::primitive_desc(d, f.attr, b.eng());
-  }, fusion, fused);
+  auto make = [&](const memory::desc& src, const memory::desc& dst) {
+    return withPostOps(b, ops, [&](const Fusion& f) {
+      dnnl::deconvolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::deconvolution_direct,
+                                          src, anyDesc(dims),
+                                          bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
+                                          f.dst ? *f.dst : dst, win.strides, dilations, win.padBegin, win.padEnd);
+      return dnnl::deconvolution_forward::primitive_desc(d, f.attr, b.eng());
+    });
+  };
+  auto choice = fastest(make, b.value(x).desc, in, out);
+  const auto& pd = choice.pd;
+  const Fusion& fusion = choice.fusion;
+  const size_t fused = choice.fused;
   StepRec s;
   s.kind = "ConvTranspose";
   s.primitive = dnnl::deconvolution_forward(pd);

@@ -92,7 +92,7 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
 void lowerElementwise(Builder& b, const Node& node) {
   if (node.op == "PRelu") {
     const int x = b.valueOf(node.input(0));
-    const Dims& dims = b.value(x).dims;
+    const Dims dims = b.value(x).dims;
     const int slope = b.valueOf(node.input(1));
     const Dims sd = atRank(b.value(slope).dims, dims.size());
     const int slopeView = b.viewValue(b.plain(slope), sd, Builder::plainDesc(sd));
@@ -135,7 +135,10 @@ void lowerBinary(Builder& b, const Node& node) {
   }
   int src1;
   const Dims sd = atRank(b.value(second).dims, out.size());
-  if (b.value(second).dims == out && b.value(second).desc.dims() == b.value(first).desc.dims()) {
+  if (b.value(second).dims == out) {
+    // Both full: the result takes the layout of the one a convolution left
+    // (not plain), so that a residual chain stays in it.
+    if (b.isPlain(first) && !b.isPlain(second)) first = b.inLayout(first, b.value(second).desc);
     src1 = b.inLayout(second, b.value(first).desc);
   } else {
     src1 = b.viewValue(b.plain(second), sd, Builder::plainDesc(sd));

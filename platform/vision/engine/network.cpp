@@ -1,5 +1,6 @@
 #include "platform/vision/engine/network.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -96,5 +97,13 @@ std::string Network::summary() const {
 }
 
 double Network::macs() const { return c_->macs; }
+
+std::vector<std::pair<std::string, double>> Network::profile() {
+  std::map<std::string, double> ms;
+  c_->run(&ms);
+  std::vector<std::pair<std::string, double>> out(ms.begin(), ms.end());
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  return out;
+}
 
 }  // namespace kestrel::vision::engine

@@ -46,6 +46,8 @@ class Network {
 
   // The steps compiled, for the benchmark: convolutions fused, reorders...
   std::string summary() const;
+  // One run timed step by step: milliseconds by kind of step, largest first.
+  std::vector<std::pair<std::string, double>> profile();
   // Multiply-accumulates of the convolutions and matrix products in one run.
   double macs() const;
 
