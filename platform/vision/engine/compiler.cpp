@@ -292,14 +292,18 @@ void Compiled::record(const StepRec& s) {
   // end: a few outliers would otherwise cost every other value its precision.
   const float* p = data(s.calibratesValue);
   std::vector<float> v(p, p + values[s.calibratesValue].desc.get_size() / sizeof(float));
+  double squares = 0;
+  for (float x : v) squares += static_cast<double>(x) * x;
   const size_t cut = v.size() / 10000;
   std::nth_element(v.begin(), v.begin() + cut, v.end());
   const float lo = v[cut];
   std::nth_element(v.begin(), v.end() - 1 - cut, v.end());
   const float hi = v[v.size() - 1 - cut];
-  auto it = ranges.find(s.calibrates);
-  if (it == ranges.end()) ranges[s.calibrates] = {lo, hi};
-  else it->second = {std::min(it->second.first, lo), std::max(it->second.second, hi)};
+  ValueRange& r = ranges[s.calibrates];
+  r.lo = r.runs ? std::min(r.lo, lo) : lo;
+  r.hi = r.runs ? std::max(r.hi, hi) : hi;
+  r.meanSquare = (r.meanSquare * r.runs + squares / static_cast<double>(v.size())) / (r.runs + 1);
+  ++r.runs;
 }
 
 void Compiled::runSteps(std::map<std::string, double>* msByKind) {

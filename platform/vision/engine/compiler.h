@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/vision/engine/graph_plan.h"
+#include "platform/vision/engine/network.h"
 
 namespace kestrel::vision::engine {
 
@@ -61,7 +62,7 @@ struct Compiled {
   // Calibration: the float inputs of the convolutions that int8 could run, by
   // name, and the range each took over the runs so far.
   bool recording = false;
-  std::map<std::string, std::pair<float, float>> ranges;
+  std::map<std::string, ValueRange> ranges;
   dnnl::engine eng{dnnl::engine::kind::cpu, 0};
   dnnl::stream strm{eng};
   std::vector<ValueRec> values;

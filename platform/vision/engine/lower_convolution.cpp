@@ -256,7 +256,9 @@ void lowerConvolution(Builder& b, const Node& node) {
   // In int8 where the model's side file gives this input a scale: the input
   // quantized once, weights per output channel, the product scaled back to
   // float before the post-ops. Depthwise convolutions gain nothing in int8.
-  const Int8Input* q = group == 1 ? b.int8Input(source) : nullptr;
+  // Thin convolutions (the few channels of a model's head, say) stay in
+  // float: they cost little and carry the output's precision.
+  const Int8Input* q = group == 1 && out[1] >= 16 && in[1] >= 16 ? b.int8Input(source) : nullptr;
   const memory::data_type srcType = !q ? f32 : q->isUnsigned ? memory::data_type::u8 : memory::data_type::s8;
   std::vector<float> weightScales, outputScales;
   std::optional<memory> int8W;

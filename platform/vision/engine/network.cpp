@@ -95,7 +95,7 @@ std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, cons
 
 bool Network::int8() const { return c_->stepCounts.count("Quantize") != 0; }
 void Network::recordRanges() { c_->recording = true; }
-std::map<std::string, std::pair<float, float>> Network::ranges() const { return c_->ranges; }
+std::map<std::string, ValueRange> Network::ranges() const { return c_->ranges; }
 
 const std::string& Network::label() const { return c_->label; }
 size_t Network::inputCount() const { return c_->inputValues.size(); }

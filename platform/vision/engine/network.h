@@ -14,6 +14,13 @@ namespace kestrel::vision::engine {
 
 struct Compiled;
 
+// What calibration saw of one convolution input over its runs.
+struct ValueRange {
+  float lo = 0, hi = 0;
+  double meanSquare = 0;
+  int runs = 0;
+};
+
 class Network {
  public:
   // Reads and compiles the model file at path. Throws ModelError with one
@@ -33,7 +40,7 @@ class Network {
   // Calibration: from now on each run widens the range of every float
   // convolution input that int8 could take; ranges() gives them by name.
   void recordRanges();
-  std::map<std::string, std::pair<float, float>> ranges() const;
+  std::map<std::string, ValueRange> ranges() const;
   ~Network();
   Network(const Network&) = delete;
   Network& operator=(const Network&) = delete;
