@@ -1,7 +1,7 @@
-// Per model: OpenCV DNN's time and the executor's in the same run, their
-// ratio and the GFLOP/s the executor reaches (two operations per
-// multiply-accumulate of its convolutions and matrix products), median of
-// the runs. OpenCV 4.6 reads Clip only with attribute bounds, so its copy of
+// Per model: OpenCV DNN's time, the executor's in float and, where the model
+// step left an int8 side file, in int8, in the same run; the ratios and the
+// GFLOP/s the executor reaches (two operations per multiply-accumulate of its
+// convolutions and matrix products), median of the runs. OpenCV 4.6 reads Clip only with attribute bounds, so its copy of
 // each model is rewritten that way first.
 //   engine_bench [runs] [model...]
 #include <algorithm>
@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
   std::vector<std::string> models(argv + std::min(argc, 2), argv + argc);
   if (models.empty()) models = kModels;
-  std::printf("%-26s %10s %10s %7s %8s %7s  %s\n", "model", "opencv ms", "engine ms", "ratio", "GFLOP/s", "GMAC",
-              "steps");
+  std::printf("%-26s %9s %9s %9s %7s %7s %8s %7s  %s\n", "model", "opencv ms", "float ms", "int8 ms", "cv/flt",
+              "flt/i8", "GFLOP/s", "GMAC", "steps");
   for (const std::string& name : models) {
     std::string path;
     try {
@@ -91,7 +91,15 @@ int main(int argc, char** argv) {
       std::printf("%-26s missing\n", name.c_str());
       continue;
     }
-    auto net = Network::load(path, name);
+    std::ifstream file(path, std::ios::binary);
+    const std::string model((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto net = Network::fromBytes(model.data(), model.size(), name);
+    std::unique_ptr<Network> int8;
+    std::ifstream side(Network::int8Path(path));
+    if (side) {
+      const std::string text((std::istreambuf_iterator<char>(side)), std::istreambuf_iterator<char>());
+      int8 = Network::fromBytes(model.data(), model.size(), name, text);
+    }
     cv::RNG rng(7);
     std::vector<cv::Mat> inputs;
     for (size_t k = 0; k < net->inputCount(); ++k) {
@@ -99,6 +107,7 @@ int main(int argc, char** argv) {
       cv::Mat m(static_cast<int>(dims.size()), dims.data(), CV_32F);
       rng.fill(m, cv::RNG::UNIFORM, 0.0, 1.0);
       std::copy_n(m.ptr<float>(), m.total(), net->input(k));
+      if (int8) std::copy_n(m.ptr<float>(), m.total(), int8->input(k));
       inputs.push_back(m);
     }
     const std::string bytes = forOpenCv(path);
@@ -115,10 +124,18 @@ int main(int argc, char** argv) {
     engine();
     const double cvMs = medianMs(runs, opencv);
     const double engineMs = medianMs(runs, engine);
-    std::printf("%-26s %10.2f %10.2f %6.2fx %8.1f %7.3f  %s\n", name.c_str(), cvMs, engineMs, cvMs / engineMs,
-                2 * net->macs() / engineMs / 1e6, net->macs() / 1e9, net->summary().c_str());
+    double int8Ms = 0;
+    if (int8) {
+      int8->run();
+      int8Ms = medianMs(runs, [&] { int8->run(); });
+    }
+    const double fastest = int8 ? int8Ms : engineMs;
+    std::printf("%-26s %9.2f %9.2f %9s %6.2fx %6s %8.1f %7.3f  %s\n", name.c_str(), cvMs, engineMs,
+                int8 ? std::to_string(int8Ms).substr(0, 6).c_str() : "-", cvMs / engineMs,
+                int8 ? (std::to_string(engineMs / int8Ms).substr(0, 4) + "x").c_str() : "-",
+                2 * net->macs() / fastest / 1e6, net->macs() / 1e9, (int8 ? int8 : net)->summary().c_str());
     std::string split = "    time by step:";
-    for (const auto& [kind, ms] : net->profile()) split += " " + kind + " " + std::to_string(ms).substr(0, 5);
+    for (const auto& [kind, ms] : (int8 ? int8 : net)->profile()) split += " " + kind + " " + std::to_string(ms).substr(0, 5);
     std::printf("%s\n", split.c_str());
     std::fflush(stdout);
   }
