@@ -94,7 +94,7 @@ int Builder::plain(int v) {
   return p;
 }
 
-int Builder::inLayout(int v, const memory::desc& desc) {
+int Builder::inLayout(int v, memory::desc desc) {
   if (out_.values[v].desc == desc) return v;
   const int to = newValue(out_.values[v].dims, desc);
   dnnl::reorder::primitive_desc pd(out_.eng, out_.values[v].desc, out_.eng, desc, attributes());

@@ -37,6 +37,22 @@ Dims atRank(const Dims& d, size_t rank) {
   return out;
 }
 
+// A plain copy of v broadcast to dims: zeros plus v.
+int spread(Builder& b, int v, const Dims& dims) {
+  const Dims sd = atRank(b.value(v).dims, dims.size());
+  const int from = b.viewValue(b.plain(v), sd, Builder::plainDesc(sd));
+  const int zeros = b.constantValue(HostTensor::floats(dims, std::vector<float>(elementCount(dims), 0.0f)), dims);
+  dnnl::binary::desc d(algorithm::binary_add, b.value(zeros).desc, b.value(from).desc, Builder::plainDesc(dims));
+  dnnl::binary::primitive_desc pd(d, b.attributes(), b.eng());
+  StepRec s;
+  s.kind = "Broadcast";
+  s.primitive = dnnl::binary(pd);
+  const int dst = b.newValue(dims, pd.dst_desc());
+  s.valueArgs = {{DNNL_ARG_SRC_0, zeros}, {DNNL_ARG_SRC_1, from}, {DNNL_ARG_DST, dst}};
+  b.addStep(std::move(s), pd);
+  return dst;
+}
+
 }  // namespace
 
 std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
@@ -84,6 +100,7 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
     if (op == "Sub") return constantFirst ? EltwiseSpec{algorithm::eltwise_linear, -1, *c}
                                           : EltwiseSpec{algorithm::eltwise_linear, 1, -*c};
     if (op == "Div" && !constantFirst && *c != 0) return EltwiseSpec{algorithm::eltwise_linear, 1 / *c, 0};
+    if (op == "Div" && constantFirst) return EltwiseSpec{algorithm::eltwise_pow, *c, -1};
     if (op == "Pow" && !constantFirst) return EltwiseSpec{algorithm::eltwise_pow, 1, *c};
   }
   return std::nullopt;
@@ -92,7 +109,7 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
 void lowerElementwise(Builder& b, const Node& node) {
   if (node.op == "PRelu") {
     const int x = b.valueOf(node.input(0));
-    const Dims& dims = b.value(x).dims;
+    const Dims dims = b.value(x).dims;
     const int slope = b.valueOf(node.input(1));
     const Dims sd = atRank(b.value(slope).dims, dims.size());
     const int slopeView = b.viewValue(b.plain(slope), sd, Builder::plainDesc(sd));
@@ -126,12 +143,13 @@ void lowerBinary(Builder& b, const Node& node) {
   else if (op != "Add") refuseNode(node, "takes only a single constant exponent");
   const Dims out = b.plan().dims.at(node.outputs[0]);
   int first = b.valueOf(node.input(0)), second = b.valueOf(node.input(1));
-  // oneDNN broadcasts only its second source.
+  // oneDNN broadcasts only its second source: the sources swap when the op
+  // commutes, else the first is spread to the output's shape beforehand.
   if (b.value(first).dims != out) {
     const bool commutes = alg == algorithm::binary_add || alg == algorithm::binary_mul ||
                           alg == algorithm::binary_max || alg == algorithm::binary_min;
-    if (!commutes || b.value(second).dims != out) refuseNode(node, "broadcasts its first input, which is not taken");
-    std::swap(first, second);
+    if (commutes && b.value(second).dims == out) std::swap(first, second);
+    else first = spread(b, first, out);
   }
   int src1;
   const Dims sd = atRank(b.value(second).dims, out.size());

@@ -61,7 +61,7 @@ std::optional<Planes> planesOf(const ValueRec& v) {
 
 void lowerPooling(Builder& b, const Node& node) {
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
   Window w;
   if (node.op == "GlobalAveragePool" || node.op == "GlobalMaxPool") {
@@ -95,14 +95,17 @@ void lowerResize(Builder& b, const Node& node) {
   const InputFacts facts = factsOf(b, node);
   const ResizeGeometry g = resizeGeometry(node, facts);
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   if (in.size() != 4 || g.output[0] != in[0] || g.output[1] != in[1])
     refuseNode(node, "resizes other axes than height and width");
   const std::string mode = node.text("mode", "nearest");
   const std::string transform = node.op == "Upsample" || b.plan().opset < 11
                                     ? "asymmetric"
                                     : node.text("coordinate_transformation_mode", "half_pixel");
-  const std::string nearest = node.text("nearest_mode", "round_prefer_floor");
+  // Upsample and the Resize of opset 10 take the source index rounded down.
+  const std::string nearest = node.op == "Upsample" || b.plan().opset < 11
+                                  ? "floor"
+                                  : node.text("nearest_mode", "round_prefer_floor");
   if (mode != "nearest" && mode != "linear") refuseNode(node, "mode " + mode + " is not taken");
   if (transform != "half_pixel" && transform != "pytorch_half_pixel" && transform != "align_corners" &&
       transform != "asymmetric" && transform != "tf_half_pixel_for_nn")
@@ -167,7 +170,7 @@ void lowerShapeOp(Builder& b, const Node& node) {
     b.name(node.outputs[0], b.viewValue(x, out, Builder::plainDesc(out)));
     return;
   }
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   std::vector<int64_t> perm = node.integers("perm");
   if (perm.empty())
     for (size_t k = in.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
@@ -183,7 +186,7 @@ void lowerShapeOp(Builder& b, const Node& node) {
 void lowerSlicing(Builder& b, const Node& node) {
   const InputFacts facts = factsOf(b, node);
   const int x = b.plain(b.valueOf(node.input(0)));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const memory::desc whole = Builder::plainDesc(in);
   auto take = [&](const Dims& offsets, const Dims& dims, const std::string& name) {
     const memory::desc part = whole.submemory_desc(dims, offsets);
@@ -278,7 +281,7 @@ void lowerSoftmax(Builder& b, const Node& node) {
 
 void lowerReduce(Builder& b, const Node& node) {
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
   // oneDNN keeps the reduced axes as 1s; without keepdims the result is then seen without them.
   std::vector<int64_t> axes = node.has("axes") ? node.integers("axes")
