@@ -4,6 +4,7 @@
 #include <cfloat>
 
 #include "platform/vision/engine/compiler.h"
+#include "platform/vision/engine/kernels.h"
 #include "platform/vision/engine/shape_rules.h"
 
 namespace kestrel::vision::engine {
@@ -37,19 +38,13 @@ Dims atRank(const Dims& d, size_t rank) {
   return out;
 }
 
-// A plain copy of v broadcast to dims: zeros plus v.
+// A plain copy of v broadcast to dims.
 int spread(Builder& b, int v, const Dims& dims) {
   const Dims sd = atRank(b.value(v).dims, dims.size());
-  const int from = b.viewValue(b.plain(v), sd, Builder::plainDesc(sd));
-  const int zeros = b.constantValue(HostTensor::floats(dims, std::vector<float>(elementCount(dims), 0.0f)), dims);
-  dnnl::binary::desc d(algorithm::binary_add, b.value(zeros).desc, b.value(from).desc, Builder::plainDesc(dims));
-  dnnl::binary::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = "Broadcast";
-  s.primitive = dnnl::binary(pd);
-  const int dst = b.newValue(dims, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC_0, zeros}, {DNNL_ARG_SRC_1, from}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int from = b.plain(v);
+  const int dst = b.newValue(dims, Builder::plainDesc(dims));
+  b.addKernel("Broadcast*", [sd, dims](const std::vector<float*>& p) { broadcastTo(p[0], sd, p[1], dims); },
+              {from, dst});
   return dst;
 }
 
