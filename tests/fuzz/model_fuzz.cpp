@@ -3,6 +3,8 @@
 // ./setup again, or gives a network whose inputs and outputs are the shapes
 // it reports and which runs. Small networks are run on inputs filled from the
 // bytes, so that a wrong buffer or view shows up under AddressSanitizer.
+// The loader allows a 2 GB arena: run with -rss_limit_mb=3072, e.g.
+//   tests/fuzz/build-and-run 300 model_fuzz -rss_limit_mb=3072
 #include <cstdint>
 #include <cstring>
 #include <string>
