@@ -73,6 +73,19 @@ void resizePlanes(const float* src, const PixelPlanes& in, float* dst, const Axi
   }
 }
 
+void meanOverAxis(const float* src, int64_t outer, int64_t axis, int64_t inner, float* dst) {
+  const float scale = 1.0f / static_cast<float>(axis);
+#pragma omp parallel for schedule(static)
+  for (int64_t o = 0; o < outer; ++o) {
+    float* out = dst + o * inner;
+    const float* in = src + o * axis * inner;
+    std::copy(in, in + inner, out);
+    for (int64_t k = 1; k < axis; ++k)
+      for (int64_t i = 0; i < inner; ++i) out[i] += in[k * inner + i];
+    for (int64_t i = 0; i < inner; ++i) out[i] *= scale;
+  }
+}
+
 namespace {
 
 void padAxis(const float* src, const Dims& dims, const Dims& srcStrides, float* dst, const Dims& outDims,

@@ -148,7 +148,10 @@ void lowerBinary(Builder& b, const Node& node) {
   }
   int src1;
   const Dims sd = atRank(b.value(second).dims, out.size());
-  if (b.value(second).dims == out && b.value(second).desc.dims() == b.value(first).desc.dims()) {
+  if (b.value(second).dims == out) {
+    // Both full: the result takes the layout of the one a convolution left
+    // (not plain), so that a residual chain stays in it.
+    if (b.isPlain(first) && !b.isPlain(second)) first = b.inLayout(first, b.value(second).desc);
     src1 = b.inLayout(second, b.value(first).desc);
   } else {
     src1 = b.viewValue(b.plain(second), sd, Builder::plainDesc(sd));
