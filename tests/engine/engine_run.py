@@ -15,15 +15,18 @@ class Refused(Exception):
     """The executor would not load the model: its one line."""
 
 
-def run_file(path, inputs):
-    """inputs: arrays in the model's input order. Returns {name: array}."""
+def run_file(path, inputs, int8=False):
+    """inputs: arrays in the model's input order. Returns {name: array}.
+    Convolutions run in float unless int8 is asked for and the model has an
+    int8 side file."""
     with tempfile.TemporaryDirectory() as tmp:
         files = []
         for k, a in enumerate(inputs):
             f = os.path.join(tmp, "in%d.f32" % k)
             np.ascontiguousarray(a, dtype=np.float32).tofile(f)
             files.append(f)
-        r = subprocess.run([RUN_MODEL, path, tmp] + files, capture_output=True, text=True, timeout=300)
+        env = dict(os.environ, KESTREL_FLOAT="0" if int8 else "1")
+        r = subprocess.run([RUN_MODEL, path, tmp] + files, capture_output=True, text=True, timeout=300, env=env)
         if r.returncode == 1:
             raise Refused(r.stderr.strip())
         if r.returncode != 0:
