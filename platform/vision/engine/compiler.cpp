@@ -95,7 +95,7 @@ int Builder::plain(int v) {
   return p;
 }
 
-int Builder::inLayout(int v, const memory::desc& desc) {
+int Builder::inLayout(int v, memory::desc desc) {
   if (out_.values[v].desc == desc) return v;
   const int to = newValue(out_.values[v].dims, desc);
   dnnl::reorder::primitive_desc pd(out_.eng, out_.values[v].desc, out_.eng, desc, attributes());
@@ -267,6 +267,9 @@ void Compiled::bind() {
     lives.push_back({b.bytes, b.first, b.last});
   }
   const ArenaLayout layout = placeInArena(lives, 64);
+  // The shipped models need a few hundred megabytes at most.
+  constexpr size_t kArenaLimit = size_t{2} << 30;
+  if (layout.total > kArenaLimit) throw std::bad_alloc();
   void* block = std::aligned_alloc(64, std::max<size_t>(64, (layout.total + 63) / 64 * 64));
   if (!block) throw ModelError("can't allocate " + std::to_string(layout.total) + " bytes");
   std::memset(block, 0, layout.total);

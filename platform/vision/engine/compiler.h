@@ -97,11 +97,12 @@ class Builder {
   int valueOf(const std::string& name);  // runtime value or constant, by name
   bool known(const std::string& name) const { return names_.count(name) || constant(name); }
   void name(const std::string& name, int value) { names_[name] = value; }
+  // The record moves when values are added: keep copies of its dims, not references.
   const ValueRec& value(int v) const { return out_.values[v]; }
   static memory::desc plainDesc(const Dims& dims);
   bool isPlain(int v) const;
   int plain(int v);                                 // reorders once when needed
-  int inLayout(int v, const memory::desc& desc);    // reorders when needed
+  int inLayout(int v, memory::desc desc);           // reorders when needed
   int quantized(int v, const memory::desc& desc, float scale);  // f32 to int8 once
   const Int8Input* int8Input(const std::string& name) const;
 

@@ -116,7 +116,24 @@ Dims rowMajorStrides(const Dims& d) {
   return s;
 }
 
+void broadcastAxis(const float* src, const Dims& from, const Dims& srcStrides, float* dst, const Dims& dims,
+                   const Dims& dstStrides, size_t axis) {
+  const int64_t step = from[axis] == 1 ? 0 : srcStrides[axis];
+  for (int64_t o = 0; o < dims[axis]; ++o) {
+    if (axis + 1 == dims.size()) dst[o] = src[o * step];
+    else broadcastAxis(src + o * step, from, srcStrides, dst + o * dstStrides[axis], dims, dstStrides, axis + 1);
+  }
+}
+
 }  // namespace
+
+void broadcastTo(const float* src, const Dims& from, float* dst, const Dims& dims) {
+  if (dims.empty()) {
+    dst[0] = src[0];
+    return;
+  }
+  broadcastAxis(src, from, rowMajorStrides(from), dst, dims, rowMajorStrides(dims), 0);
+}
 
 void padConstant(const float* src, const Dims& dims, float* dst, const std::vector<int64_t>& pads, float value) {
   if (dims.empty()) {

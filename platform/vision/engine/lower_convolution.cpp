@@ -36,12 +36,12 @@ const HostTensor* perChannel(Builder& b, const std::string& name, int64_t channe
   if (!t || t->integer) return nullptr;
   if (t->size() == 1) return t;
   if (static_cast<int64_t>(t->size()) != channels) return nullptr;
-  // [C], [C,1,1] or [1,C,1,1]: the channel axis is the one of length C.
+  // Broadcasting aligns the last axes: [C,1,1] or [1,C,1,1] is per channel
+  // of a 4-d activation, while [C] or [C,1] runs along the width or height.
   const Dims& d = t->dims;
-  if (static_cast<int>(d.size()) > rank) return nullptr;
-  const size_t channelAxis = d.size() >= static_cast<size_t>(rank - 1) ? d.size() - (rank - 1) : 0;
-  if (d.size() == 1 || (channelAxis < d.size() && d[channelAxis] == channels)) return t;
-  return nullptr;
+  const int size = static_cast<int>(d.size());
+  if (size > rank || size < rank - 1) return nullptr;
+  return d[static_cast<size_t>(size - (rank - 1))] == channels ? t : nullptr;
 }
 
 // The ops after a convolution's output that can run as its post-ops, in order.

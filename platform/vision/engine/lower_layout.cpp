@@ -102,7 +102,10 @@ void lowerResize(Builder& b, const Node& node) {
   const std::string transform = node.op == "Upsample" || b.plan().opset < 11
                                     ? "asymmetric"
                                     : node.text("coordinate_transformation_mode", "half_pixel");
-  const std::string nearest = node.text("nearest_mode", "round_prefer_floor");
+  // Upsample and the Resize of opset 10 take the source index rounded down.
+  const std::string nearest = node.op == "Upsample" || b.plan().opset < 11
+                                  ? "floor"
+                                  : node.text("nearest_mode", "round_prefer_floor");
   if (mode != "nearest" && mode != "linear") refuseNode(node, "mode " + mode + " is not taken");
   if (transform != "half_pixel" && transform != "pytorch_half_pixel" && transform != "align_corners" &&
       transform != "asymmetric" && transform != "tf_half_pixel_for_nn")

@@ -17,6 +17,13 @@ std::string dimsText(const Dims& d) {
   return s;
 }
 
+// Names read from the file may hold any bytes: the message stays one line.
+std::string printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return text;
+}
+
 }  // namespace
 
 Network::Network(std::unique_ptr<Compiled> c) : c_(std::move(c)) {}
@@ -84,9 +91,10 @@ std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, cons
     builder.build();
     compiled->bind();
   } catch (const ModelError& e) {
-    throw ModelError("model file " + label + " " + e.what() + "; run ./setup to install it again");
+    throw ModelError("model file " + label + " " + printable(e.what()) + "; run ./setup to install it again");
   } catch (const dnnl::error& e) {
-    throw ModelError("model file " + label + " can't be compiled (" + e.what() + "); run ./setup to install it again");
+    throw ModelError("model file " + label + " can't be compiled (" + printable(e.what()) +
+                     "); run ./setup to install it again");
   } catch (const std::bad_alloc&) {
     throw ModelError("model file " + label + " needs more memory than there is");
   }
