@@ -23,6 +23,9 @@ class LiveProcess {
   void gather(double seconds);
   // Gathers until standard output holds at least `bytes`; false on timeout or end.
   bool gatherUntil(size_t bytes, double timeoutSeconds);
+  // Writes the bytes to standard input, gathering output meanwhile; false
+  // when the program stopped taking them or on timeout.
+  bool send(const std::string& bytes, double timeoutSeconds = 30);
   void closeInput();
   // The reader goes away: later writes of the program fail.
   void closeOutput();
@@ -36,6 +39,8 @@ class LiveProcess {
   double cpuSeconds() const { return cpuSeconds_; }  // user + system time, once finished
   std::chrono::steady_clock::time_point startTime() const { return start_; }
   std::chrono::steady_clock::time_point firstOutputTime() const { return firstOut_; }
+  // When the program was seen to have ended, to within 20 ms.
+  std::chrono::steady_clock::time_point endTime() const { return end_; }
 
  private:
   void poll(int timeoutMs);
@@ -46,7 +51,7 @@ class LiveProcess {
   std::string out_, err_;
   int status_ = -1;
   double cpuSeconds_ = 0;
-  std::chrono::steady_clock::time_point start_, firstOut_;
+  std::chrono::steady_clock::time_point start_, firstOut_, end_;
 };
 
 }  // namespace kestrel::test

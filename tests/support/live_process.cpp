@@ -1,4 +1,4 @@
-#include "tests/audio/live_process.h"
+#include "tests/support/live_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "tests/support/process.h"
@@ -86,6 +89,24 @@ bool LiveProcess::gatherUntil(size_t bytes, double timeoutSeconds) {
   return true;
 }
 
+bool LiveProcess::send(const std::string& bytes, double timeoutSeconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  size_t at = 0;
+  while (at < bytes.size()) {
+    if (in_ < 0 || std::chrono::steady_clock::now() >= end) return false;
+    pollfd fd{in_, POLLOUT, 0};
+    if (::poll(&fd, 1, 0) <= 0 || !(fd.revents & (POLLOUT | POLLERR))) {
+      poll(5);  // the program may be waiting for its output to be read
+      continue;
+    }
+    // A pipe that polls writable takes PIPE_BUF bytes without blocking.
+    ssize_t n = write(in_, bytes.data() + at, std::min<size_t>(PIPE_BUF, bytes.size() - at));
+    if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
+    if (n > 0) at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 void LiveProcess::closeInput() {
   if (in_ >= 0) close(in_);
   in_ = -1;
@@ -101,6 +122,7 @@ bool LiveProcess::reap(bool block) {
   rusage usage{};
   pid_t r = wait4(pid_, &status, block ? 0 : WNOHANG, &usage);
   if (r != pid_) return false;
+  end_ = std::chrono::steady_clock::now();
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   cpuSeconds_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
