@@ -238,11 +238,11 @@ Result Server::connect() {
   for (;;) {
     pa_context_state_t state = pa_context_get_state(s.context.get());
     if (state == PA_CONTEXT_READY) return {};
-    if (deadline.passed()) return {Outcome::Failed, Deadline::text()};
     if (!PA_CONTEXT_IS_GOOD(state)) {
       int code = pa_context_errno(s.context.get());
       return {code == PA_ERR_ACCESS ? Outcome::AccessDenied : Outcome::Failed, errorText(s.context.get())};
     }
+    if (deadline.passed()) return {Outcome::Failed, Deadline::text()};
     pa_threaded_mainloop_wait(s.loop.get());
   }
 }
@@ -254,7 +254,8 @@ std::optional<std::vector<Source>> Server::sources() {
   Deadline deadline(s);
   SourcesReply reply{&s, {}};
   pa_operation* op = pa_context_get_source_info_list(s.context.get(), sourceListed, &reply);
-  if (!s.await(op, deadline) || reply.failed || pa_context_get_state(s.context.get()) != PA_CONTEXT_READY) return std::nullopt;
+  if (!s.await(op, deadline) || reply.failed || pa_context_get_state(s.context.get()) != PA_CONTEXT_READY)
+    return std::nullopt;
   return std::move(reply.sources);
 }
 
@@ -322,10 +323,6 @@ Result Server::startCapture(const std::string& id, const Format& format, BlockHa
       s.capturing = true;
       return {};
     }
-    if (deadline.passed()) {
-      s.stream.reset();
-      return {Outcome::Failed, Deadline::text()};
-    }
     if (!PA_STREAM_IS_GOOD(state)) {
       int code = pa_context_errno(s.context.get());
       std::string text = errorText(s.context.get());
@@ -333,6 +330,10 @@ Result Server::startCapture(const std::string& id, const Format& format, BlockHa
       if (code == PA_ERR_ACCESS) return {Outcome::AccessDenied, text};
       if (code == PA_ERR_NOENTITY) return {Outcome::NoSource, text};
       return {Outcome::Failed, text};
+    }
+    if (deadline.passed()) {
+      s.stream.reset();
+      return {Outcome::Failed, Deadline::text()};
     }
     pa_threaded_mainloop_wait(s.loop.get());
   }
