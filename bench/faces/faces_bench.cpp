@@ -31,15 +31,12 @@ double medianMs(int runs, const std::function<void()>& f) {
   return t[t.size() / 2];
 }
 
-void model(const char* name, std::vector<int> shape, std::vector<cv::String> outputs) {
-  cv::dnn::Net& net = vision::dnn::loadModel(name);
-  cv::Mat input(static_cast<int>(shape.size()), shape.data(), CV_32F);
+// One model on the executor, random input.
+void model(const char* name) {
+  auto net = vision::engine::Network::load(vision::dnn::modelPath(name), name);
+  cv::Mat input(1, static_cast<int>(vision::engine::elementCount(net->inputDims(0))), CV_32F, net->input());
   cv::randu(input, 0.0f, 1.0f);
-  std::vector<cv::Mat> outs;
-  const double ms = medianMs(20, [&] {
-    net.setInput(input);
-    net.forward(outs, outputs);
-  });
+  const double ms = medianMs(20, [&] { net->run(); });
   std::printf("%-26s %8.1f ms\n", name, ms);
 }
 
@@ -75,9 +72,9 @@ int main() {
   head.copyTo(frame(cv::Rect(700, 300, head.cols, head.rows)));
 
   std::printf("faces benchmark, %d OpenCV threads, median of 20 runs\n", cv::getNumThreads());
-  model("blazeface_back_256.onnx", {1, 256, 256, 3}, {"Identity:0", "Identity_1:0", "Identity_2:0", "Identity_3:0"});
-  model("facemesh.onnx", {1, 3, 192, 192}, {"mesh", "presence"});
-  model("iris.onnx", {2, 3, 64, 64}, {"iris"});
+  model("blazeface_back_256.onnx");
+  model("facemesh.onnx");
+  model("iris.onnx");
   size_t faces = 0;
   const double boxes = frameMs(frame, false, faces);
   std::printf("%-26s %8.1f ms (%zu face)\n", "1080p faces", boxes, faces);

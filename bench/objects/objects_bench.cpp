@@ -60,16 +60,11 @@ void report(const char* what, const Timing& t, const char* target = "") {
   std::printf("%-48s %7.1f ms wall %7.1f ms CPU %s\n", what, t.wallMs, t.cpuMs, target);
 }
 
-Timing forward(int runs, const char* model, const std::vector<int>& shape,
-                 const std::vector<cv::String>& outputs) {
-  cv::dnn::Net& net = vision::dnn::loadModel(model);
-  cv::Mat blob(static_cast<int>(shape.size()), shape.data(), CV_32F);
+Timing forward(int runs, const char* model) {
+  auto net = vision::engine::Network::load(vision::dnn::modelPath(model), model);
+  cv::Mat blob(1, static_cast<int>(vision::engine::elementCount(net->inputDims(0))), CV_32F, net->input());
   cv::randu(blob, 0, 1);
-  return measure(runs, [&] {
-    net.setInput(blob);
-    std::vector<cv::Mat> out;
-    net.forward(out, outputs);
-  });
+  return measure(runs, [&] { net->run(); });
 }
 
 // A 1920x1080 BGR frame: the open hand twice (once mirrored) over a street
@@ -100,11 +95,11 @@ int main(int argc, char** argv) {
   std::printf("OpenCV threads: %d, %d runs per figure (median)\n", cv::getNumThreads(), runs);
   try {
     report("forward centernet.onnx 1x3x512x512",
-           forward(runs, "centernet.onnx", {1, 3, 512, 512}, {"heatmaps", "boxes"}));
+           forward(runs, "centernet.onnx"));
     report("forward palm_detection_full.onnx 1x3x192x192",
-           forward(runs, "palm_detection_full.onnx", {1, 3, 192, 192}, {"Identity", "Identity_1"}));
+           forward(runs, "palm_detection_full.onnx"));
     report("forward hand_landmark_full.onnx 1x3x224x224",
-           forward(runs, "hand_landmark_full.onnx", {1, 3, 224, 224}, {"Identity", "Identity_1"}));
+           forward(runs, "hand_landmark_full.onnx"));
 
     size_t hands = 0;
     vision::dnn::Objects objects;

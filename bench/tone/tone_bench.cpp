@@ -1,7 +1,9 @@
 // kestrel-tone beside FFmpeg on the same files in the same run:
 //   "frame" at 60 s of a 1080p30 H.264 clip with a key frame every 2 s, beside
 //   ffmpeg -ss 60 extracting the same frame as raw RGB;
-//   "lut" for N = 33, P = 16, beside decoding the same grid video alone.
+//   "lut" for N = 33, P = 16, beside decoding the same grid video alone;
+//   "frame" at 3 s of a 1080p PQ HEVC clip, beside ffmpeg -ss 3 rendering the
+//   same frame with zscale and its tonemap filter (mobius) to raw RGB.
 //   bench_tone [runs]   (the videos are made once under /tmp)
 // Each figure is the median wall time of the runs, processes started alike.
 #include <algorithm>
@@ -59,6 +61,14 @@ int main(int argc, char** argv) {
   make(grid, "-f lavfi -i testsrc2=size=528x528:rate=30 -frames:v 33 -c:v libx264 -crf 8 "
              "-pix_fmt yuv420p");
 
+  const std::string hdr = "/tmp/kestrel-bench-tone-1080p-pq.mkv";
+  make(hdr,
+       "-f lavfi -i testsrc2=size=1920x1080:rate=30 -t 4 -vf format=rgb24,zscale=tin=bt709:"
+       "pin=bt709:min=gbr:rin=pc:npl=203:t=smpte2084:p=bt2020:m=bt2020nc:r=tv,"
+       "format=yuv420p10le "
+       "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=60 "
+       "-color_trc smpte2084 -color_primaries bt2020 -colorspace bt2020nc");
+
   auto [frame, ffmpegFrame] =
       compare(tone + " frame " + clip + " 60 /tmp/kestrel-bench-tone.rgb >/dev/null",
               "ffmpeg -nostdin -v error -y -ss 60 -i " + clip +
@@ -81,5 +91,18 @@ int main(int argc, char** argv) {
   std::printf("  kestrel-tone lut:      %.3f s\n  ffmpeg decode alone:   %.3f s\n"
               "  ratio: %.2f (target at most 1.30)\n  in-process decode of %d frames: %.3f s\n",
               lut, decode, lut / decode, frames, inProcess);
+
+  auto [hdrFrame, ffmpegHdr] =
+      compare(tone + " frame " + hdr + " 3 /tmp/kestrel-bench-tone.rgb >/dev/null",
+              "ffmpeg -nostdin -v error -y -ss 3 -i " + hdr +
+                  " -frames:v 1 -vf zscale=t=linear:npl=203,format=gbrpf32le,zscale=p=bt709,"
+                  "tonemap=mobius:peak=4.93,zscale=t=bt709:m=gbr:r=pc,format=rgb24"
+                  " -f rawvideo /tmp/kestrel-bench-ffmpeg.rgb",
+              runs);
+  std::printf("frame at 3 s, 1080p PQ HEVC (median of %d)\n", runs);
+  std::printf(
+      "  kestrel-tone frame:           %.3f s\n  ffmpeg -ss 3 zscale+tonemap: %.3f s\n"
+      "  ratio: %.2f\n",
+      hdrFrame, ffmpegHdr, hdrFrame / ffmpegHdr);
   return 0;
 }

@@ -3,10 +3,10 @@
 #include <initializer_list>
 
 #include "platform/media/half_float.h"
+#include "platform/media/hdr_tone.h"
 
 extern "C" {
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -55,6 +55,11 @@ bool isHdr(const AVFrame& f) {
   return f.color_trc == AVCOL_TRC_SMPTE2084 || f.color_trc == AVCOL_TRC_ARIB_STD_B67;
 }
 
+// The end of a chain that has BT.709 RGB: the layout's pixel format.
+std::string layoutEnd(SdrLayout layout) {
+  return layout == SdrLayout::RgbaHalf ? "format=gbrpf32le" : "format=gbrp,format=bgra";
+}
+
 }  // namespace
 
 void fillColour(AVFrame& f, const AVCodecParameters& s) {
@@ -76,17 +81,40 @@ void fillColour(AVFrame& f, const AVCodecParameters& s) {
   }
 }
 
+double hdrPeakNits(const AVFrame& f, const AVStream& s) {
+  double light = 0, mastering = 0;
+  size_t size = 0;
+  if (const AVFrameSideData* d = av_frame_get_side_data(&f, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+      d && d->size >= sizeof(AVContentLightMetadata))
+    light = reinterpret_cast<const AVContentLightMetadata*>(d->data)->MaxCLL;
+  else if (const uint8_t* p = av_stream_get_side_data(&s, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &size);
+           p && size >= sizeof(AVContentLightMetadata))
+    light = reinterpret_cast<const AVContentLightMetadata*>(p)->MaxCLL;
+
+  const AVMasteringDisplayMetadata* m = nullptr;
+  if (const AVFrameSideData* d =
+          av_frame_get_side_data(&f, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+      d && d->size >= sizeof(AVMasteringDisplayMetadata))
+    m = reinterpret_cast<const AVMasteringDisplayMetadata*>(d->data);
+  else if (const uint8_t* p =
+               av_stream_get_side_data(&s, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &size);
+           p && size >= sizeof(AVMasteringDisplayMetadata))
+    m = reinterpret_cast<const AVMasteringDisplayMetadata*>(p);
+  if (m && m->has_luminance && m->max_luminance.den) mastering = av_q2d(m->max_luminance);
+
+  return contentPeakNits(light, mastering,
+                         f.color_trc == AVCOL_TRC_ARIB_STD_B67 ? kHlgCeilingNits : kPqCeilingNits);
+}
+
 std::string sdrChain(const AVFrame& f, SdrLayout layout) {
-  const std::string end =
-      layout == SdrLayout::RgbaHalf ? "format=gbrpf32le" : "format=gbrp,format=bgra";
   // The size is given: left to itself zscale trims odd sizes of subsampled sources.
   const std::string size = "zscale=w=" + std::to_string(f.width) + ":h=" + std::to_string(f.height);
   if (isHdr(f))
-    // Linear light at 100 nits per unit, primaries to BT.709, Hable tone curve
-    // back into range, then the BT.709 transfer.
-    return size + ":t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
-           "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=pc," + end;
-  return size + ":p=bt709:t=bt709:m=gbr:r=pc," + end;
+    // Linear light with reference white at 1, then primaries to BT.709 (HLG
+    // needs its own primaries for the step to display light).
+    return size + ":t=linear:npl=" + std::to_string(static_cast<int>(kReferenceWhiteNits)) +
+           ",format=gbrpf32le,zscale=p=bt709,format=gbrpf32le";
+  return size + ":p=bt709:t=bt709:m=gbr:r=pc," + layoutEnd(layout);
 }
 
 bool SdrRenderer::failWith(const std::string& what, int code) {
@@ -97,56 +125,47 @@ bool SdrRenderer::failWith(const std::string& what, int code) {
 bool SdrRenderer::configure(const AVFrame& f, SdrLayout layout) {
   Key key{f.width, f.height, f.format, f.color_primaries, f.color_trc, f.colorspace,
           f.color_range, layout};
-  if (graph_ && key == key_) return true;
-  graph_.reset(avfilter_graph_alloc());
-  source_ = sink_ = nullptr;
-  if (!graph_) return failWith("filter graph", AVERROR(ENOMEM));
-  graph_->nb_threads = 0;  // as many as the machine has
-  const std::string args = "video_size=" + std::to_string(f.width) + "x" +
-                           std::to_string(f.height) + ":pix_fmt=" + std::to_string(f.format) +
-                           ":time_base=1/1:pixel_aspect=1/1";
-  int r = avfilter_graph_create_filter(&source_, avfilter_get_by_name("buffer"), "in",
-                                       args.c_str(), nullptr, graph_.get());
-  if (r < 0) return failWith("filter source", r);
-  r = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "out", nullptr,
-                                   nullptr, graph_.get());
-  if (r < 0) return failWith("filter sink", r);
-
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  if (outputs && inputs) {
-    outputs->name = av_strdup("in");
-    outputs->filter_ctx = source_;
-    inputs->name = av_strdup("out");
-    inputs->filter_ctx = sink_;
-    r = avfilter_graph_parse_ptr(graph_.get(), sdrChain(f, layout).c_str(), &inputs, &outputs,
-                                 nullptr);
-  } else {
-    r = AVERROR(ENOMEM);
-  }
-  avfilter_inout_free(&inputs);
-  avfilter_inout_free(&outputs);
-  if (r >= 0) r = avfilter_graph_config(graph_.get(), nullptr);
+  const bool hdr = isHdr(f);
+  if (chain_.built() && (!hdr || encode_.built()) && key == key_) return true;
+  encode_.drop();
+  int r = chain_.build(f.width, f.height, f.format, sdrChain(f, layout));
+  if (r >= 0 && hdr)
+    r = encode_.build(f.width, f.height, AV_PIX_FMT_GBRPF32,
+                      "zscale=tin=linear:pin=bt709:min=gbr:rin=pc:t=bt709:p=bt709:m=gbr:r=pc," +
+                          layoutEnd(layout));
   if (r < 0) {
-    graph_.reset();
+    chain_.drop();
     return failWith("filter graph", r);
   }
   key_ = key;
   return true;
 }
 
-SdrPicture SdrRenderer::render(const AVFrame& f, SdrLayout layout) {
-  if (!out_) {
+int SdrRenderer::toneMap(const AVFrame& f, double peakNits) {
+  int r = chain_.run(f, *linear_);
+  if (r >= 0) r = av_frame_make_writable(linear_.get());
+  if (r < 0) return r;
+  // No libavfilter filter maps gamut at constant hue, nor has this curve.
+  const HighlightRollOff rollOff(peakNits / kReferenceWhiteNits);
+  AVFrame& l = *linear_;
+  for (int y = 0; y < l.height; ++y) {
+    auto row = [&](int plane) {
+      return reinterpret_cast<float*>(l.data[plane] +
+                                      static_cast<ptrdiff_t>(y) * l.linesize[plane]);
+    };
+    toneMapToSdr(row(2), row(0), row(1), static_cast<size_t>(l.width), rollOff);
+  }
+  return encode_.run(l, *out_);
+}
+
+SdrPicture SdrRenderer::render(const AVFrame& f, SdrLayout layout, double peakNits) {
+  if (!out_ || !linear_) {
     failWith("rendering", AVERROR(ENOMEM));
     return {};
   }
   if (!configure(f, layout)) return {};
-  int r = av_buffersrc_add_frame_flags(source_, const_cast<AVFrame*>(&f),
-                                       AV_BUFFERSRC_FLAG_KEEP_REF);
-  av_frame_unref(out_.get());
-  if (r >= 0) r = av_buffersink_get_frame(sink_, out_.get());
+  const int r = isHdr(f) ? toneMap(f, peakNits) : chain_.run(f, *out_);
   if (r < 0) {
-    graph_.reset();  // a graph left holding a frame is rebuilt for the next one
     failWith("rendering", r);
     return {};
   }

@@ -102,7 +102,7 @@ class FfmpegSdrVideo final : public SdrVideo {
 
   SdrPicture render(SdrLayout layout) override {
     fillColour(*frame_, *stream_->codecpar);
-    SdrPicture p = renderer_.render(*frame_, layout);
+    SdrPicture p = renderer_.render(*frame_, layout, hdrPeakNits(*frame_, *stream_));
     if (!p.data) {
       failed_ = true;
       error_ = renderer_.error();

@@ -10,6 +10,8 @@ import numpy as np
 
 
 def _attr(v):
+    if isinstance(v, dict):  # already in JSON form, such as {"type": "DT_INT32"}
+        return v
     if isinstance(v, bool):
         return {"b": v}
     if isinstance(v, int):
@@ -32,9 +34,10 @@ class Graph:
         self.values = {}
 
     def placeholder(self, name, shape):
+        """shape None: unknown rank."""
+        dims = {"unknownRank": True} if shape is None else {"dim": [{"size": str(s)} for s in shape]}
         self.nodes.append({"name": name, "op": "Placeholder",
-                           "attr": {"dtype": {"type": "DT_FLOAT"},
-                                    "shape": {"shape": {"dim": [{"size": str(s)} for s in shape]}}}})
+                           "attr": {"dtype": {"type": "DT_FLOAT"}, "shape": {"shape": dims}}})
         return name
 
     def const(self, name, array, quant=None):
@@ -92,18 +95,26 @@ class Graph:
 
     # ---- the NumPy evaluator ---------------------------------------------
     def run(self, feeds, outputs):
-        """Evaluates what the outputs need, nothing else."""
+        """Evaluates what the outputs need, nothing else. A Switch leaves its
+        untaken output DEAD; so is whatever uses it, up to a Merge."""
         env = dict(self.values)
         env.update(feeds)
         nodes = {n["name"]: n for n in self.nodes}
 
-        def value(name):
+        def value(ref):
+            name, _, idx = ref.partition(":")
             if name not in env:
                 n = nodes[name]
-                env[name] = _EVAL[n["op"]](n, [value(i.partition(":")[0]) for i in n.get("input", [])])
-            return env[name]
+                ins = [value(i) for i in n.get("input", [])]
+                dead = n["op"] != "Merge" and any(i is DEAD for i in ins)
+                env[name] = DEAD if dead else _EVAL[n["op"]](n, ins)
+            v = env[name]
+            return v[int(idx or 0)] if isinstance(v, list) else v
 
-        return [value(o.partition(":")[0]) for o in outputs]
+        return [value(o) for o in outputs]
+
+
+DEAD = object()
 
 
 def _get(n, key, default=None):
@@ -256,6 +267,45 @@ def _depth_to_space(n, ins):
     return y.reshape(nb, h * bs, w * bs, c // bs // bs)
 
 
+def _strided_slice(n, ins):
+    x, begin, end, strides = ins
+    index = []
+    for d, (b, e, s) in enumerate(zip(begin, end, strides)):
+        if _get(n, "shrink_axis_mask", 0) >> d & 1:
+            index.append(int(b))
+        else:
+            index.append(slice(None if _get(n, "begin_mask", 0) >> d & 1 else int(b),
+                               None if _get(n, "end_mask", 0) >> d & 1 else int(e), int(s)))
+    return np.asarray(x[tuple(index)])
+
+
+def _space_to_batch(n, ins):
+    x, (bh, bw), pads = ins
+    x = np.pad(x, [(0, 0), tuple(pads[0]), tuple(pads[1]), (0, 0)])
+    nb, h, w, c = x.shape
+    x = x.reshape(nb, h // bh, bh, w // bw, bw, c).transpose(2, 4, 0, 1, 3, 5)
+    return x.reshape(bh * bw * nb, h // bh, w // bw, c)
+
+
+def _batch_to_space(n, ins):
+    x, (bh, bw), crops = ins
+    b, h, w, c = x.shape
+    nb = b // (bh * bw)
+    x = x.reshape(bh, bw, nb, h, w, c).transpose(2, 3, 0, 4, 1, 5).reshape(nb, h * bh, w * bw, c)
+    return x[:, crops[0][0]:h * bh - crops[0][1], crops[1][0]:w * bw - crops[1][1]]
+
+
+def _switch(n, ins):
+    data, pred = ins
+    return [DEAD, data] if bool(pred) else [data, DEAD]
+
+
+def _merge(n, ins):
+    live = [i for i, v in enumerate(ins) if v is not DEAD]
+    assert len(live) == 1, "a Merge needs exactly one live input"
+    return [ins[live[0]], np.int32(live[0])]
+
+
 def _prelu(n, ins):
     x, a = ins
     return np.where(x >= 0, x, x * a)
@@ -291,4 +341,21 @@ _EVAL = {
     "ResizeNearestNeighbor": lambda n, i: _resize(n, i, False),
     "DepthToSpace": _depth_to_space,
     "Identity": lambda n, i: i[0],
+    "Minimum": lambda n, i: np.minimum(i[0], i[1]),
+    "Square": lambda n, i: np.square(i[0]),
+    "Shape": lambda n, i: np.array(i[0].shape, np.int32),
+    "StridedSlice": _strided_slice,
+    "Pack": lambda n, i: np.stack(i, axis=_get(n, "axis", 0)),
+    "Squeeze": lambda n, i: np.squeeze(i[0]),
+    "Equal": lambda n, i: np.equal(i[0], i[1]),
+    "FloorMod": lambda n, i: np.mod(i[0], i[1]),
+    "Cast": lambda n, i: np.asarray(i[0]).astype({"DT_FLOAT": np.float32, "DT_INT32": np.int32}[n["attr"]["DstT"]["type"]]),
+    "Switch": _switch,
+    "Merge": _merge,
+    "Split": lambda n, i: np.split(i[1], _get(n, "num_split"), axis=int(i[0])),
+    "SplitV": lambda n, i: np.split(i[0], np.cumsum(i[1])[:-1], axis=int(i[2])),
+    "Slice": lambda n, i: i[0][tuple(slice(b, None if s == -1 else b + s) for b, s in zip(i[1], i[2]))],
+    "BroadcastTo": lambda n, i: np.broadcast_to(i[0], [int(v) for v in i[1]]),
+    "SpaceToBatchND": _space_to_batch,
+    "BatchToSpaceND": _batch_to_space,
 }

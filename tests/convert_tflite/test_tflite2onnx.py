@@ -9,6 +9,7 @@ import unittest
 
 import cv2
 import numpy as np
+import onnx
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools", "convert")
@@ -16,6 +17,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, TOOLS)
 
 import tflite2onnx  # noqa: E402
+from onnx_build import opencv_view  # noqa: E402
 from tflite_builder import Graph, Vector  # noqa: E402
 
 SAME, VALID = 0, 1
@@ -74,7 +76,8 @@ def resize_half_pixel(x, oh, ow):
 
 # -- running --------------------------------------------------------------------
 def run_converted(graph, feeds, outputs, tmp):
-    """Converts the graph's bytes and runs them in OpenCV; 4-D inputs go in as NCHW."""
+    """Converts the graph's bytes and runs them in OpenCV (which reads opset 11's
+    Clip only in the older attribute form); 4-D inputs go in as NCHW."""
     src = os.path.join(tmp, "m.tflite")
     dst = os.path.join(tmp, "m.onnx")
     with open(src, "wb") as f:
@@ -82,7 +85,7 @@ def run_converted(graph, feeds, outputs, tmp):
     result = subprocess.run([sys.executable, os.path.join(TOOLS, "tflite2onnx.py"), src, dst],
                             capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
-    net = cv2.dnn.readNetFromONNX(dst)
+    net = cv2.dnn.readNetFromONNX(np.frombuffer(opencv_view(onnx.load(dst)).SerializeToString(), np.uint8))
     for name, value in feeds.items():
         net.setInput(value.transpose(0, 3, 1, 2).copy() if value.ndim == 4 else value, name)
     return net.forward(outputs)

@@ -1,9 +1,11 @@
-"""Helpers for writing ONNX models that OpenCV 4.6's DNN module loads.
+"""Helpers for writing standard ONNX models (opset 11, float32).
 
 Shared by the project's converters (TFJS graph models, TFLite, float16 ONNX).
-OpenCV 4.6 wants: float32 initialisers only, every graph input and output
-with a shape, Clip in its attribute form (the min/max-input form fails to
-load), constant operands stored as initialisers, and plain output names.
+What they write passes onnx.checker and keeps to forms OpenCV 4.6's DNN
+module reads too: float32 initialisers only, every graph input and output
+with a shape, constant operands stored as initialisers, plain output names.
+One exception: opset 11 gives Clip its bounds as inputs, which OpenCV 4.6
+refuses; opencv_view() rewrites them into the older attribute form for it.
 
     b = GraphBuilder("mesh")
     x = b.input("input", [1, 3, 192, 192])
@@ -16,8 +18,7 @@ import numpy as np
 import onnx
 from onnx import TensorProto, helper, numpy_helper
 
-# Opset 11 has the Resize, Pad and Slice forms OpenCV 4.6 reads; Clip stays in
-# its older attribute form because that is the one OpenCV accepts.
+# Opset 11 has the Resize, Pad and Slice forms OpenCV 4.6 reads.
 OPSET = 11
 
 # Moves a channels-last 4D tensor to channels-first and back.
@@ -49,9 +50,17 @@ class GraphBuilder:
         return name
 
     def input(self, name, shape, dtype=TensorProto.FLOAT):
+        """A graph input; shape None leaves it to set_input_shape()."""
         self._used.add(name)
-        self.inputs.append(helper.make_tensor_value_info(name, dtype, list(shape)))
+        self.inputs.append(helper.make_tensor_value_info(name, dtype, list(shape) if shape else None))
         return name
+
+    def set_input_shape(self, name, shape):
+        for i, vi in enumerate(self.inputs):
+            if vi.name == name:
+                self.inputs[i] = helper.make_tensor_value_info(name, vi.type.tensor_type.elem_type, list(shape))
+                return
+        raise ConvertError("no graph input %s" % name)
 
     def const(self, array, name="const"):
         """An initialiser; float arrays are stored as float32, integers as int64.
@@ -79,9 +88,9 @@ class GraphBuilder:
         self.nodes.append(helper.make_node(op, list(inputs), outs, name=base, **attrs))
         return outs[0] if outputs == 1 else outs
 
-    # Forms OpenCV 4.6 is known to read.
     def clip(self, x, lo, hi, name=None):
-        return self.node("Clip", [x], name=name, min=float(lo), max=float(hi))
+        return self.node("Clip", [x, self.const(np.float32(lo), "clip_min"),
+                                  self.const(np.float32(hi), "clip_max")], name=name)
 
     def transpose(self, x, perm, name=None):
         return self.node("Transpose", [x], name=name, perm=list(perm))
@@ -121,22 +130,85 @@ class GraphBuilder:
         self._used.add(new)
 
     def model(self, doc=""):
+        """The model, without the nodes and initialisers no output needs
+        (converters may write a node, then fold it into a later one)."""
+        for vi in self.inputs:
+            if not vi.type.tensor_type.HasField("shape"):
+                raise ConvertError("input %s has no known shape" % vi.name)
         graph = helper.make_graph(self.nodes, self.name, self.inputs, self.outputs, self.initializers)
         m = helper.make_model(graph, opset_imports=[helper.make_opsetid("", OPSET)],
                               producer_name="kestrel", doc_string=doc)
         m.ir_version = 7
-        return m
+        return tidy(m)
 
     def save(self, path, doc=""):
         save_model(self.model(doc), path)
 
 
+def tidy(model):
+    """Drops the nodes and initialisers no output needs and puts the nodes in
+    an order where each comes after what it uses."""
+    g = model.graph
+    made = {o: n for n in g.node for o in n.output}
+    order, state = [], {}
+    for root in [o.name for o in g.output]:
+        stack = [(root, False)]
+        while stack:
+            name, done = stack.pop()
+            n = made.get(name)
+            if n is None or state.get(id(n)) == "done":
+                continue
+            if done:
+                state[id(n)] = "done"
+                order.append(n)
+                continue
+            if state.get(id(n)) == "open":
+                continue
+            state[id(n)] = "open"
+            stack.append((name, True))
+            stack.extend((i, False) for i in reversed(n.input) if i)
+    needed = {i for n in order for i in n.input}
+    inits = [t for t in g.initializer if t.name in needed]
+    del g.node[:]
+    g.node.extend(order)
+    del g.initializer[:]
+    g.initializer.extend(inits)
+    return model
+
+
 def save_model(model, path):
-    """Writes the model to a temporary file then moves it into place, so a
-    failed conversion never leaves a half-written model behind."""
+    """Checks the model against the ONNX standard, writes it to a temporary
+    file then moves it into place, so a failed conversion never leaves a
+    half-written or non-standard model behind."""
     import os
+    try:
+        onnx.checker.check_model(model)
+    except onnx.checker.ValidationError as e:
+        raise ConvertError("the ONNX checker refuses the result: %s" % str(e).splitlines()[0])
     tmp = path + ".part"
     with open(tmp, "wb") as f:
         f.write(model.SerializeToString())
     os.replace(tmp, path)
 
+
+
+def opencv_view(model):
+    """A copy that OpenCV 4.6's importer loads: Clip with constant bounds as
+    inputs (the opset 11 form, which that importer refuses) gets them as
+    min/max attributes instead. Same arithmetic; not a valid opset 11 model."""
+    m = onnx.ModelProto()
+    m.CopyFrom(model)
+    inits = {t.name: t for t in m.graph.initializer}
+    for n in m.graph.node:
+        if n.op_type != "Clip" or len(n.input) == 1:
+            continue
+        bounds = {}
+        for key, name in zip(("min", "max"), list(n.input)[1:]):
+            if not name:
+                continue
+            if name not in inits:
+                raise ConvertError("Clip %s has a bound that is not an initialiser" % n.name)
+            bounds[key] = float(numpy_helper.to_array(inits[name]).reshape(-1)[0])
+        del n.input[1:]
+        n.attribute.extend(helper.make_attribute(k, v) for k, v in bounds.items())
+    return m

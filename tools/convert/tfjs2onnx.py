@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Converts a TensorFlow.js graph model to a float32 ONNX model for OpenCV 4.6.
+"""Converts a TensorFlow.js graph model to a standard float32 ONNX model
+(opset 11, checked with onnx.checker) at fixed input sizes.
 
     python3 tools/convert/tfjs2onnx.py MODEL.json OUT.onnx [options]
 
@@ -8,23 +9,35 @@ Options:
                            or Identity_2:0; `=name` renames the ONNX output).
                            Default: the signature's outputs, else every node
                            nothing else consumes. Only what they need is kept.
-  --input-shape 1,H,W,C    the input's TF (channels-last) shape, for models
-                           whose placeholder leaves sizes open (batch -1 is 1).
+  --input-shape [NAME=]1,H,W,C
+                           an input's TF (channels-last) shape, for models
+                           whose placeholder leaves sizes open (batch -1 is
+                           1); without NAME= it applies to every input. May
+                           be repeated.
+  --constant NAME=V[,V...] feed an input a fixed value and fold it away (a
+                           downsample ratio that the graph branches on).
   --nhwc-outputs           give 4D outputs channels-last as TensorFlow does
-                           (default: channels-first, as OpenCV computes them).
+                           (default: channels-first).
 
-The input becomes channels-first: a 1xHxWxC placeholder is the ONNX input
-1xCxHxW named after the placeholder (what cv::dnn::blobFromImage gives).
+Inputs become channels-first: a 1xHxWxC placeholder is the ONNX input 1xCxHxW
+named after the placeholder (what cv::dnn::blobFromImage gives). An input of
+unknown rank that the graph only broadcasts to a known shape (a recurrent
+state fed as a 1x1x1x1 zero on the first frame) takes that full shape.
 Weight shards may be float32 or quantised (float16, uint8, uint16).
 
 Ops: Conv2D, DepthwiseConv2dNative, _FusedConv2D and FusedDepthwiseConv2dNative
 (BiasAdd or FusedBatchNorm, then Relu, Relu6, Elu, LeakyRelu, Prelu, Sigmoid
 or Tanh), Conv2DBackpropInput, BiasAdd, Add, AddV2, AddN, Sub, Mul, RealDiv,
-Maximum, Minimum, Relu, Relu6, Elu, LeakyRelu, Prelu, Sigmoid, Tanh, MaxPool,
-AvgPool, Mean, Pad, PadV2, MirrorPad (reflect), ConcatV2, Reshape, MatMul,
-ResizeBilinear, ResizeNearestNeighbor, DepthToSpace, Identity, Cast (float).
-Reshape-MatMul-Reshape groups over the channels of a 4D tensor become 1x1
-convolutions. Constant subgraphs are folded.
+Maximum, Minimum, Square, Relu, Relu6, Elu, LeakyRelu, Prelu, Sigmoid, Tanh,
+MaxPool, AvgPool, Mean, Pad, PadV2, MirrorPad (reflect), ConcatV2, Split,
+SplitV, Slice, BroadcastTo, Reshape, MatMul, ResizeBilinear,
+ResizeNearestNeighbor, DepthToSpace, Identity, Cast. Reshape-MatMul-Reshape
+groups over the channels of a 4D tensor become 1x1 convolutions;
+SpaceToBatchND, convolution, BatchToSpaceND becomes one dilated convolution;
+Minimum/Maximum against constants become one Clip. Constant subgraphs are
+folded, with Shape, StridedSlice, Pack, Squeeze, Equal, FloorMod and the
+Switch/Merge branches that depend only on them. Where only some pieces of a
+channel Split are exported, only their channels are computed (onnx_narrow).
 
 On failure it prints one line ("tfjs2onnx: ...") on standard error, exits
 with status 1 and leaves no output file.
@@ -38,37 +51,24 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from onnx_build import NCHW_TO_NHWC, NHWC_TO_NCHW, ConvertError, GraphBuilder  # noqa: E402
+from onnx_build import NCHW_TO_NHWC, NHWC_TO_NCHW, ConvertError, GraphBuilder, save_model, tidy  # noqa: E402
+from onnx_narrow import narrow_channels  # noqa: E402
 import tfjs_model  # noqa: E402
+from tfjs_static import DEAD, StaticOps, Value, const as _const  # noqa: E402
+
+_TF_TYPES = {"DT_FLOAT": np.float32, "DT_INT32": np.int32, "DT_BOOL": np.bool_}
+# Ops that may take a SpaceToBatchND's blocks (and give a dilated convolution).
+_BLOCK_CONVS = ("Conv2D", "_FusedConv2D", "DepthwiseConv2dNative", "FusedDepthwiseConv2dNative")
 
 
-class Value:
-    """A converted tensor. `shape` is TensorFlow's (channels-last) shape.
-
-    layout: "nchw"  a 4D tensor stored channels-first;
-            "plain" stored exactly as TensorFlow has it;
-            "rows"  TensorFlow's 2D [N*H*W, C] view of a 4D tensor that is
-                    stored channels-first with grid [N, H, W, C].
-    A constant has `const` set and no ONNX tensor until one is needed."""
-
-    def __init__(self, name, shape, layout="plain", const=None, grid=None):
-        self.name = name
-        self.shape = [int(s) for s in shape]
-        self.layout = layout
-        self.const = const
-        self.grid = grid
-
-
-def _const(a):
-    a = np.asarray(a)
-    return Value(None, a.shape, const=a)
-
-
-class Converter:
-    def __init__(self, model, input_shape=None):
+class Converter(StaticOps):
+    def __init__(self, model, input_shapes=None, constants=None):
+        """input_shapes: {name or None (every input): TF shape};
+        constants: {name: array} for inputs folded away."""
         self.model = model
         self.b = GraphBuilder("tfjs")
-        self.input_shape = input_shape
+        self.input_shapes = input_shapes or {}
+        self.constants = constants or {}
         self.values = {}
 
     # ---- layout helpers -------------------------------------------------
@@ -112,11 +112,16 @@ class Converter:
     # ---- graph walk -----------------------------------------------------
     def value(self, ref):
         name, _, idx = ref.partition(":")
-        if idx and idx != "0":
-            raise ConvertError("output %s of %s is not supported" % (idx, name))
         if name not in self.values:
             raise ConvertError("tensor %s is used before it is made" % name)
-        return self.values[name]
+        v, k = self.values[name], int(idx or 0)
+        if isinstance(v, list):
+            if k >= len(v):
+                raise ConvertError("%s has no output %d" % (name, k))
+            return v[k]
+        if k and v is not DEAD:
+            raise ConvertError("output %d of %s is not supported" % (k, name))
+        return v
 
     def needed(self, outputs):
         order, seen = [], set()
@@ -143,15 +148,25 @@ class Converter:
             if handler is None:
                 raise ConvertError("unsupported op %s (node %s)" % (node.op, node.name))
             ins = [self.value(i) for i in node.inputs]
+            if node.op != "Merge" and any(v is DEAD for v in ins):
+                self.values[name] = DEAD
+                continue
             try:
+                self._check_layouts(node, ins)
                 v = handler(node, ins)
             except ConvertError as e:
                 raise ConvertError("%s (node %s, op %s)" % (e, node.name, node.op))
             self.values[name] = v
+        # Inputs in the order the model declares them, not the order met.
+        order = {name: i for i, name in enumerate(self.model.nodes)}
+        self.b.inputs.sort(key=lambda vi: order.get(vi.name, len(order)))
         for ref, onnx_name in outputs:
             v = self.value(ref)
+            if v is DEAD:
+                raise ConvertError("output %s is on a branch the graph does not take" % ref)
             if v.const is not None:
                 raise ConvertError("output %s is a constant" % ref)
+            self._check_layouts(None, [v])
             if v.layout == "nchw" and not nhwc_outputs:
                 n, h, w, c = v.shape
                 self.b.output(v.name, onnx_name, [n, c, h, w])
@@ -159,9 +174,28 @@ class Converter:
                 self.b.output(self.plain(v), onnx_name, v.shape)
         return self.b
 
+    @staticmethod
+    def _check_layouts(node, ins):
+        """Values that are not tensors yet may only go where they can become one."""
+        for v in ins:
+            if v.layout == "open" and (node is None or node.op != "BroadcastTo"):
+                raise ConvertError("input %s has no known shape; give --input-shape %s=... or --constant"
+                                   % (v.name, v.name))
+            if v.layout == "batched" and (node is None or node.op not in _BLOCK_CONVS):
+                raise ConvertError("SpaceToBatchND is only supported in front of a convolution")
+            if v.layout == "dilated" and (node is None or node.op != "BatchToSpaceND"):
+                raise ConvertError("a convolution over SpaceToBatchND blocks must go to BatchToSpaceND")
+
     # ---- sources --------------------------------------------------------
     def op_Placeholder(self, node, ins):
-        shape = self.input_shape or node.shape() or []
+        if node.name in self.constants:
+            return _const(self.constants[node.name])
+        shape = self.input_shapes.get(node.name) or self.input_shapes.get(None)
+        if shape is None and not node.attr.get("shape", {}).get("shape", {}).get("unknownRank"):
+            shape = node.shape()
+        if shape is None:
+            self.b.input(node.name, None)
+            return Value(node.name, None, "open")
         shape = [1 if (i == 0 and s < 0) else s for i, s in enumerate(shape)]
         if not shape or any(s <= 0 for s in shape):
             raise ConvertError("input %s has open sizes %s; give --input-shape" % (node.name, shape))
@@ -183,12 +217,35 @@ class Converter:
     op_StopGradient = op_Snapshot = op_Identity
 
     def op_Cast(self, node, ins):
-        dst = node.attr.get("DstT", {}).get("type")
-        if dst != "DT_FLOAT":
+        dst = _TF_TYPES.get(node.attr.get("DstT", {}).get("type"))
+        if ins[0].const is not None and dst is not None:
+            return _const(ins[0].const.astype(dst))  # float to int truncates, as TF does
+        if dst is not np.float32:
             raise ConvertError("only casts to float are supported")
-        if ins[0].const is not None:
-            return _const(ins[0].const.astype(np.float32))
         return ins[0]
+
+    def op_BroadcastTo(self, node, ins):
+        x, shape = ins
+        if shape.const is None:
+            raise ConvertError("the target shape must be constant")
+        target = [int(s) for s in shape.const.reshape(-1)]
+        if x.layout == "open":  # the input is fed at the full shape
+            x.shape = target
+            if len(target) == 4:
+                x.layout = "nchw"
+                self.b.set_input_shape(x.name, [target[i] for i in NHWC_TO_NCHW])
+            else:
+                x.layout = "plain"
+                self.b.set_input_shape(x.name, target)
+            return x
+        if x.const is not None:
+            return _const(np.broadcast_to(x.const, target))
+        if x.shape == target:
+            return x
+        if x.layout == "nchw" and len(target) == 4:
+            y = self.b.node("Expand", [x.name, self.b.const(np.array([target[i] for i in NHWC_TO_NCHW]), "shape")])
+            return self.out4(y, target)
+        return Value(self.b.node("Expand", [self.plain(x), self.b.const(np.array(target), "shape")]), target)
 
     # ---- convolutions ---------------------------------------------------
     def _check_nhwc(self, node):
@@ -253,7 +310,8 @@ class Converter:
             return np.transpose(a, (2, 0, 1))
         raise ConvertError("Prelu alpha of shape %s" % list(a.shape))
 
-    def _conv(self, node, ins, depthwise, fused):
+    def _conv(self, node, ins, depthwise, fused, deferred=False):
+        """deferred: return (emit(pads, dilations), output channels) and write nothing yet."""
         self._check_nhwc(node)
         x, f = ins[0], ins[1]
         if f.const is None:
@@ -262,6 +320,8 @@ class Converter:
         kh, kw = w.shape[:2]
         strides = (node.ints("strides") or [1, 1, 1, 1])[1:3]
         dilations = (node.ints("dilations") or [1, 1, 1, 1])[1:3]
+        if x.layout == "batched":
+            return self._block_conv(node, ins, depthwise, fused, w, strides, dilations)
         pads, oh, ow = self._spatial(node, x, kh, kw, strides, dilations)
         n, _, _, c = x.shape
         if depthwise:
@@ -294,11 +354,64 @@ class Converter:
         inputs = [self.nchw(x), self.b.const(weight, "weight")]
         if bias is not None:
             inputs.append(self.b.const(bias, "bias"))
-        y = self.b.node("Conv", inputs, kernel_shape=[kh, kw], strides=list(strides),
-                        dilations=list(dilations), pads=pads, group=group)
-        if activation:
-            y = self._activation(activation[0], y, cout, node, extra[0] if extra else None)
-        return self.out4(y, [n, oh, ow, cout])
+
+        def emit(pads, dilations):
+            y = self.b.node("Conv", inputs, kernel_shape=[kh, kw], strides=list(strides),
+                            dilations=list(dilations), pads=list(pads), group=group)
+            if activation:
+                y = self._activation(activation[0], y, cout, node, extra[0] if extra else None)
+            return y
+        if deferred:
+            return emit, cout
+        return self.out4(emit(pads, dilations), [n, oh, ow, cout])
+
+    # SpaceToBatchND, a VALID convolution on each block, BatchToSpaceND is how
+    # TensorFlow writes a dilated convolution: it is one, over the input
+    # padded as SpaceToBatchND pads it, then cropped as BatchToSpaceND crops.
+    def op_SpaceToBatchND(self, node, ins):
+        x, block, paddings = ins
+        if block.const is None or paddings.const is None:
+            raise ConvertError("block shape and paddings must be constant")
+        block = [int(b) for b in block.const.reshape(-1)]
+        p = np.asarray(paddings.const, np.int64).reshape(-1, 2)
+        if len(x.shape) != 4 or len(block) != 2:
+            raise ConvertError("only 2D blocks of a 4D tensor are supported")
+        n, h, w, c = x.shape
+        hp, wp = h + p[0].sum(), w + p[1].sum()
+        if hp % block[0] or wp % block[1]:
+            raise ConvertError("padded size %dx%d is not a multiple of the block" % (hp, wp))
+        shape = [n * block[0] * block[1], hp // block[0], wp // block[1], c]
+        return Value(None, shape, "batched", via=(x, block, p))
+
+    def _block_conv(self, node, ins, depthwise, fused, w, strides, dilations):
+        src, block, p = ins[0].via
+        if node.s("padding") != "VALID" or list(strides) != [1, 1] or list(dilations) != [1, 1]:
+            raise ConvertError("only a VALID, undilated stride-1 convolution may run on SpaceToBatchND blocks")
+        emit, cout = self._conv(node, [src] + ins[1:], depthwise, fused, deferred=True)
+        kh, kw = w.shape[:2]
+        n, hb, wb, _ = ins[0].shape
+        shape = [n, hb - kh + 1, wb - kw + 1, cout]
+        return Value(None, shape, "dilated", via=(emit, block, p, src))
+
+    def op_BatchToSpaceND(self, node, ins):
+        y, block, crops = ins
+        if y.layout != "dilated":
+            raise ConvertError("BatchToSpaceND is only supported after SpaceToBatchND and a convolution")
+        emit, block_in, p, src = y.via
+        if crops.const is None or block.const is None or [int(b) for b in block.const.reshape(-1)] != block_in:
+            raise ConvertError("crops must be constant and the block the one SpaceToBatchND used")
+        c = np.asarray(crops.const, np.int64).reshape(-1, 2)
+        # Padding that the crop removes again is never added; a crop beyond
+        # the padding slices the result.
+        keep = p - c
+        pads = np.maximum(keep, 0)
+        out = emit([pads[0, 0], pads[1, 0], pads[0, 1], pads[1, 1]], block_in)
+        n, bh, bw, cout = y.shape
+        oh, ow = bh * block_in[0] - c[0].sum(), bw * block_in[1] - c[1].sum()
+        cut = np.maximum(-keep, 0)
+        if cut.any():
+            out = self.b.slice(out, [cut[0, 0], cut[1, 0]], [cut[0, 0] + oh, cut[1, 0] + ow], [2, 3])
+        return self.out4(out, [src.shape[0], oh, ow, cout])
 
     def op_Conv2D(self, node, ins):
         return self._conv(node, ins, depthwise=False, fused=False)
@@ -384,11 +497,30 @@ class Converter:
     def op_RealDiv(self, node, ins):
         return self._binary(node, ins[0], ins[1], "Div")
 
+    def _bound(self, node, ins, upper):
+        """Minimum/Maximum against a scalar constant: a Clip, merged with the
+        Clip it may follow (clip_by_value writes both)."""
+        a, c = ins
+        x, k = (a, c) if c.const is not None else (c, a)
+        if (x.const is not None or k.const is None or k.const.size != 1
+                or k.const.ndim > len(x.shape) or x.layout not in ("nchw", "plain", "rows")):
+            return self._binary(node, a, c, "Min" if upper else "Max")
+        bound = np.float32(k.const.reshape(-1)[0])
+        src, lo, hi = x.via if x.via else (x, np.finfo(np.float32).min, np.finfo(np.float32).max)
+        lo, hi = (min(lo, bound), min(hi, bound)) if upper else (max(lo, bound), max(hi, bound))
+        return Value(self.b.clip(src.name, lo, hi), x.shape, x.layout, grid=x.grid, via=(src, lo, hi))
+
     def op_Maximum(self, node, ins):
-        return self._binary(node, ins[0], ins[1], "Max")
+        return self._bound(node, ins, upper=False)
 
     def op_Minimum(self, node, ins):
-        return self._binary(node, ins[0], ins[1], "Min")
+        return self._bound(node, ins, upper=True)
+
+    def op_Square(self, node, ins):
+        x = ins[0]
+        if x.const is not None:
+            return _const(np.square(x.const))
+        return Value(self.b.node("Mul", [x.name, x.name]), x.shape, x.layout, grid=x.grid)
 
     def op_AddN(self, node, ins):
         v = ins[0]
@@ -462,6 +594,9 @@ class Converter:
                 return self.out4(y, [n, 1, 1, c])
             return Value(self.b.reshape(y, [n, c]), [n, c])
         shape = [1 if i in ax else s for i, s in enumerate(x.shape)]
+        if x.layout == "nchw" and keep:
+            y = self.b.node("ReduceMean", [x.name], axes=sorted(NHWC_TO_NCHW.index(a) for a in ax), keepdims=1)
+            return self.out4(y, shape)
         y = self.b.node("ReduceMean", [self.plain(x)], axes=ax, keepdims=1 if keep else 0)
         return Value(y, shape if keep else [s for i, s in enumerate(x.shape) if i not in ax])
 
@@ -505,12 +640,71 @@ class Converter:
         a = int(np.asarray(axis.const).reshape(-1)[0]) % rank
         shape = list(parts[0].shape)
         shape[a] = sum(p.shape[a] for p in parts)
+        whole = parts[0].part[0] if parts[0].part else None
+        if whole is not None and whole.shape == shape and all(
+                p.part and p.part[0] is whole and p.part[1] == a and p.part[2] == sum(q.shape[a] for q in parts[:i])
+                for i, p in enumerate(parts)):
+            return whole  # the pieces of a Split put back together
         if all(p.const is not None for p in parts):
             return _const(np.concatenate([p.const for p in parts], axis=a))
         if rank == 4 and all(p.layout == "nchw" or p.const is not None for p in parts):
             y = self.b.node("Concat", [self.nchw(p) for p in parts], axis=NHWC_TO_NCHW.index(a))
             return self.out4(y, shape)
         return Value(self.b.node("Concat", [self.plain(p) for p in parts], axis=a), shape)
+
+    def _split(self, x, axis, sizes):
+        rank = len(x.shape)
+        a = axis % rank
+        if sizes.count(-1) == 1:
+            sizes[sizes.index(-1)] = x.shape[a] - (sum(sizes) + 1)
+        if sum(sizes) != x.shape[a] or min(sizes) < 0:
+            raise ConvertError("can't split %d into %s" % (x.shape[a], sizes))
+        starts = np.cumsum([0] + sizes).tolist()
+        if x.const is not None:
+            return [_const(p) for p in np.split(x.const, starts[1:-1], axis=a)]
+        if x.layout == "nchw":
+            src, onnx_axis, layout = x.name, NHWC_TO_NCHW.index(a), "nchw"
+        else:
+            src, onnx_axis, layout = self.plain(x), a, "plain"
+        outs = self.b.node("Split", [src], outputs=len(sizes), axis=onnx_axis, split=sizes)
+        outs = outs if len(sizes) > 1 else [outs]
+        shapes = [x.shape[:a] + [n] + x.shape[a + 1:] for n in sizes]
+        return [Value(o, sh, layout, part=(x, a, starts[i], starts[i + 1]))
+                for i, (o, sh) in enumerate(zip(outs, shapes))]
+
+    def op_Split(self, node, ins):
+        axis, x = ins
+        if axis.const is None:
+            raise ConvertError("the split axis must be constant")
+        n = node.i("num_split")
+        a = int(axis.const.reshape(-1)[0])
+        if not n or x.shape[a] % n:
+            raise ConvertError("can't split %d into %s parts" % (x.shape[a], n))
+        return self._split(x, a, [x.shape[a] // n] * n)
+
+    def op_SplitV(self, node, ins):
+        x, sizes, axis = ins
+        if sizes.const is None or axis.const is None:
+            raise ConvertError("split sizes and axis must be constant")
+        return self._split(x, int(axis.const.reshape(-1)[0]), [int(s) for s in sizes.const.reshape(-1)])
+
+    def op_Slice(self, node, ins):
+        x, begin, size = ins
+        if begin.const is None or size.const is None:
+            raise ConvertError("slice begin and size must be constant")
+        begin = [int(b) for b in begin.const.reshape(-1)]
+        end = [d if s == -1 else b + int(s) for b, s, d in zip(begin, size.const.reshape(-1), x.shape)]
+        if x.const is not None:
+            return _const(x.const[tuple(slice(b, e) for b, e in zip(begin, end))])
+        axes = [i for i, (b, e, d) in enumerate(zip(begin, end, x.shape)) if b != 0 or e != d]
+        if not axes:
+            return x
+        shape = [e - b for b, e in zip(begin, end)]
+        if x.layout == "nchw":
+            y = self.b.slice(x.name, [begin[i] for i in axes], [end[i] for i in axes],
+                             [NHWC_TO_NCHW.index(i) for i in axes])
+            return self.out4(y, shape)
+        return Value(self.b.slice(self.plain(x), [begin[i] for i in axes], [end[i] for i in axes], axes), shape)
 
     def op_Reshape(self, node, ins):
         x, t = ins
@@ -612,24 +806,41 @@ def parse_outputs(text, model):
     return out
 
 
-def convert(model_path, out_path, outputs=None, input_shape=None, nhwc_outputs=False):
+def _named(items, parse):
+    """["name=1,2", "3,4"] -> {"name": parse("1,2"), None: parse("3,4")}."""
+    out = {}
+    for item in items or []:
+        name, _, text = item.rpartition("=")
+        out[name or None] = parse([t for t in text.split(",") if t.strip()])
+    return out
+
+
+def convert(model_path, out_path, outputs=None, input_shapes=None, nhwc_outputs=False, constants=None):
     model = tfjs_model.load(model_path)
-    c = Converter(model, input_shape)
+    c = Converter(model, input_shapes, constants)
     builder = c.convert(parse_outputs(outputs, model), nhwc_outputs)
-    builder.save(out_path, doc="converted from %s" % os.path.basename(model_path))
+    m = builder.model(doc="converted from %s" % os.path.basename(model_path))
+    if narrow_channels(m):
+        tidy(m)
+    save_model(m, out_path)
 
 
 def main(argv=None):
-    p = argparse.ArgumentParser(description="TensorFlow.js graph model to ONNX for OpenCV 4.6")
+    p = argparse.ArgumentParser(description="TensorFlow.js graph model to standard ONNX")
     p.add_argument("model")
     p.add_argument("out")
     p.add_argument("--outputs")
-    p.add_argument("--input-shape")
+    p.add_argument("--input-shape", action="append")
+    p.add_argument("--constant", action="append")
     p.add_argument("--nhwc-outputs", action="store_true")
     a = p.parse_args(argv)
     try:
-        shape = [int(s) for s in a.input_shape.split(",")] if a.input_shape else None
-        convert(a.model, a.out, a.outputs, shape, a.nhwc_outputs)
+        shapes = _named(a.input_shape, lambda t: [int(s) for s in t])
+        constants = _named(a.constant, lambda t: np.array([float(s) for s in t], np.float32).reshape(
+            () if len(t) == 1 else (len(t),)))
+        if None in constants:
+            raise ValueError("--constant needs NAME=VALUE")
+        convert(a.model, a.out, a.outputs, shapes, a.nhwc_outputs, constants)
     except ValueError as e:
         print("tfjs2onnx: %s" % e, file=sys.stderr)
         return 1

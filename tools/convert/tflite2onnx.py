@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-"""Converts a float TFLite model to a float32 ONNX model that OpenCV's DNN
-module (4.6) loads.
+"""Converts a float TFLite model to a standard float32 ONNX model (opset 11).
 
     tflite2onnx.py MODEL.tflite OUT.onnx
 
@@ -8,8 +7,8 @@ The TFLite file is read directly (tflite_reader.py); no TFLite runtime is
 needed. Activations with four dimensions become NCHW, so a [1,H,W,3] input is
 fed as a [1,3,H,W] blob; outputs keep TFLite's shapes and names. Float16
 weights behind DEQUANTIZE are widened to float32. TF's SAME padding is written
-as explicit (possibly uneven) pads. Clip uses the min/max attribute form, the
-one OpenCV 4.6 reads.
+as explicit (possibly uneven) pads. Clip takes its bounds as inputs, as opset
+11 has it (onnx_build.opencv_view gives OpenCV 4.6 the attribute form).
 """
 import os
 import sys
@@ -213,7 +212,11 @@ class Converter:
         self.unary(o, "Relu")
 
     def op_RELU6(self, o):
-        self.unary(o, "Clip", min=0.0, max=6.0)
+        x = o.inputs[0]
+        self.names[o.outputs[0]] = self.b.clip(self.value(x), 0.0, 6.0,
+                                               name=self.tensor(o.outputs[0]).name.replace("/", "_"))
+        if x in self.nchw:
+            self.nchw.add(o.outputs[0])
 
     def op_TANH(self, o):
         self.unary(o, "Tanh")
@@ -341,10 +344,10 @@ def main(argv):
     try:
         with open(argv[1], "rb") as f:
             model = convert(f.read())
+        save_model(model, argv[2])
     except (OSError, ValueError, ConvertError) as e:
         print("tflite2onnx: %s: %s" % (argv[1], e), file=sys.stderr)
         return 1
-    save_model(model, argv[2])
     return 0
 
 

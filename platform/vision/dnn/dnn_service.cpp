@@ -1,4 +1,4 @@
-// The vision service on OpenCV's DNN module: one handler per picture turns it
+// The vision service on the oneDNN executor: one handler per picture turns it
 // upright once and runs the requested models on it.
 #include <exception>
 
@@ -94,7 +94,7 @@ class DnnHandler final : public Handler {
 class DnnService final : public Service {
  public:
   DnnService() { cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT); }
-  std::string description() const override { return "opencv-dnn faces humans animals hands"; }
+  std::string description() const override { return "onednn faces humans animals hands"; }
   std::unique_ptr<Handler> handler(const Picture& picture, uint32_t orientation) override {
     return std::make_unique<DnnHandler>(picture, orientation);
   }

@@ -6,12 +6,12 @@
 #include <cmath>
 #include <stdexcept>
 
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/face_geometry.h"
 #include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
 
 namespace kestrel::vision::dnn {
@@ -47,21 +47,16 @@ std::vector<FaceDetection> runDetector(const cv::Mat& scaled, double scale, cons
   const cv::Rect inside = region & cv::Rect(0, 0, scaled.cols, scaled.rows);
   if (inside.empty()) return {};
   scaled(inside).copyTo(canvas(inside - region.tl()));
-  cv::Mat rgb, input;
-  cv::cvtColor(canvas, rgb, cv::COLOR_BGR2RGB);
-  rgb.convertTo(input, CV_32FC3, 1.0 / 127.5, -1.0);
-  const int dims[] = {1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3};
-  cv::dnn::Net& net = loadModel(DETECTOR);
-  net.setInput(cv::Mat(4, dims, CV_32F, input.data));
-  std::vector<cv::Mat> outs;
-  net.forward(outs, std::vector<cv::String>{"Identity:0", "Identity_1:0", "Identity_2:0", "Identity_3:0"});
-  if (outs.size() != 4 || outs[0].total() != 512 || outs[1].total() != 384 ||
-      outs[2].total() != 512 * 16 || outs[3].total() != 384 * 16)
-    throw std::runtime_error(std::string("model file ") + DETECTOR + " gives unexpected outputs");
-  std::vector<float> logits(outs[0].ptr<float>(), outs[0].ptr<float>() + 512);
-  logits.insert(logits.end(), outs[1].ptr<float>(), outs[1].ptr<float>() + 384);
-  std::vector<float> regressors(outs[2].ptr<float>(), outs[2].ptr<float>() + 512 * 16);
-  regressors.insert(regressors.end(), outs[3].ptr<float>(), outs[3].ptr<float>() + 384 * 16);
+  static engine::Network& net =
+      loadModel(DETECTOR, {{{1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3}},
+                           {{"Identity:0", {1, 512, 1}}, {"Identity_1:0", {1, 384, 1}},
+                            {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}});
+  writeRgbPixels(canvas, 1.0f / 127.5f, -1.0f, net.input());
+  net.run();
+  std::vector<float> logits(net.output("Identity:0"), net.output("Identity:0") + 512);
+  logits.insert(logits.end(), net.output("Identity_1:0"), net.output("Identity_1:0") + 384);
+  std::vector<float> regressors(net.output("Identity_2:0"), net.output("Identity_2:0") + 512 * 16);
+  regressors.insert(regressors.end(), net.output("Identity_3:0"), net.output("Identity_3:0") + 384 * 16);
   const InputPlacement placement{1.0 / scale, region.x / scale, region.y / scale};
   return decodeBlazeface(logits.data(), regressors.data(), placement, DETECTION_THRESHOLD);
 }
@@ -115,14 +110,12 @@ std::optional<std::vector<MeshPoint>> faceMesh(const cv::Mat& bgr, const FaceDet
   const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
   const double angle = lineAngle(d.keypoints[0], d.keypoints[1]);
   const CropTransform t = cropTransform(centre, std::max(d.width, d.height) * MESH_CROP, angle, MESH_SIZE, false);
-  cv::dnn::Net& net = loadModel(MESH);
-  net.setInput(cv::dnn::blobFromImage(crop(bgr, t, MESH_SIZE), 1.0 / 255, cv::Size(), cv::Scalar(), true));
-  std::vector<cv::Mat> outs;
-  net.forward(outs, std::vector<cv::String>{"mesh", "presence"});
-  if (outs.size() != 2 || outs[0].total() != MESH_POINTS * 3 || outs[1].total() != 1)
-    throw std::runtime_error(std::string("model file ") + MESH + " gives unexpected outputs");
-  if (!(outs[1].ptr<float>()[0] >= MESH_PRESENCE)) return std::nullopt;
-  const float* m = outs[0].ptr<float>();
+  static engine::Network& net =
+      loadModel(MESH, {{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}});
+  writeRgbPlanes(crop(bgr, t, MESH_SIZE), 1.0f / 255, 0, net.input());
+  net.run();
+  if (!(net.output("presence")[0] >= MESH_PRESENCE)) return std::nullopt;
+  const float* m = net.output("mesh");
   const double zScale = t.pictureScale();
   std::vector<MeshPoint> mesh(MESH_POINTS);
   for (int i = 0; i < MESH_POINTS; ++i) {
@@ -137,31 +130,24 @@ struct Eye {
   PixelPoint pupil;
 };
 
-// Both eyes in one run of the iris model, which knows right eyes only: the
-// person's left eye is read mirrored.
+// Each eye through the iris model, which knows right eyes only: the person's
+// left eye is read mirrored.
 std::array<Eye, 2> eyes(const cv::Mat& bgr, const std::vector<MeshPoint>& mesh) {
   auto at = [&](int i) { return PixelPoint{mesh[i].x, mesh[i].y}; };
   const std::array<std::pair<int, int>, 2> corners{{{MESH_RIGHT_EYE_OUTER, MESH_RIGHT_EYE_INNER},
                                                     {MESH_LEFT_EYE_INNER, MESH_LEFT_EYE_OUTER}}};
-  std::array<CropTransform, 2> transforms;
-  std::vector<cv::Mat> crops;
+  static engine::Network& net = loadModel(IRIS, {{{1, 3, IRIS_SIZE, IRIS_SIZE}}, {{"iris", {1, IRIS_OUTPUTS, 1, 1}}}});
+  std::array<Eye, 2> result;
   for (int e = 0; e < 2; ++e) {
     const PixelPoint a = at(corners[e].first), b = at(corners[e].second);
     const PixelPoint centre{(a.x + b.x) / 2, (a.y + b.y) / 2};
     const double side = std::max(EYE_CROP * std::hypot(b.x - a.x, b.y - a.y), 1.0);
-    transforms[e] = cropTransform(centre, side, lineAngle(a, b), IRIS_SIZE, e == 1);
-    crops.push_back(crop(bgr, transforms[e], IRIS_SIZE));
-  }
-  cv::dnn::Net& net = loadModel(IRIS);
-  net.setInput(cv::dnn::blobFromImages(crops, 1.0 / 255, cv::Size(), cv::Scalar(), true));
-  const cv::Mat out = net.forward("iris");
-  if (out.total() != 2 * IRIS_OUTPUTS)
-    throw std::runtime_error(std::string("model file ") + IRIS + " gives unexpected outputs");
-  std::array<Eye, 2> result;
-  for (int e = 0; e < 2; ++e) {
-    const float* o = out.ptr<float>() + e * IRIS_OUTPUTS;
-    for (int k = 0; k < EYE_CONTOUR; ++k) result[e].contour.push_back(transforms[e].toPicture({o[3 * k], o[3 * k + 1]}));
-    result[e].pupil = transforms[e].toPicture({o[3 * IRIS_CENTRE], o[3 * IRIS_CENTRE + 1]});
+    const CropTransform t = cropTransform(centre, side, lineAngle(a, b), IRIS_SIZE, e == 1);
+    writeRgbPlanes(crop(bgr, t, IRIS_SIZE), 1.0f / 255, 0, net.input());
+    net.run();
+    const float* o = net.output("iris");
+    for (int k = 0; k < EYE_CONTOUR; ++k) result[e].contour.push_back(t.toPicture({o[3 * k], o[3 * k + 1]}));
+    result[e].pupil = t.toPicture({o[3 * IRIS_CENTRE], o[3 * IRIS_CENTRE + 1]});
   }
   return result;
 }

@@ -5,8 +5,6 @@
 // per-joint confidence: joints inside the picture carry the hand's presence
 // score (0.5 or more for a kept hand) and joints outside it 0, so a caller's
 // cut at 0.3 keeps exactly the joints that lie in the picture.
-#include <opencv2/dnn.hpp>
-
 #include "platform/vision/dnn/hand_geometry.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
@@ -23,13 +21,15 @@ constexpr float kMinPresence = 0.5f;
 
 std::vector<Palm> detectPalms(const cv::Mat& bgr, size_t limit) {
   static const std::vector<Point> anchors = palmAnchors();
-  cv::dnn::Net& net = loadModel("palm_detection_full.onnx");
+  const int64_t count = static_cast<int64_t>(anchors.size());
+  engine::Network& net = loadModel("palm_detection_full.onnx",
+                                   {{{1, 3, kPalmInput, kPalmInput}},
+                                    {{"Identity", {1, count, 18}}, {"Identity_1", {1, count, 1}}}});
   const Letterbox box = Letterbox::fit(bgr.cols, bgr.rows, kPalmInput);
-  net.setInput(rgbBlob(letterboxImage(bgr, box), 1.0 / 255));
-  std::vector<cv::Mat> out;
-  net.forward(out, std::vector<cv::String>{"Identity", "Identity_1"});
+  writeRgbPlanes(letterboxImage(bgr, box), 1.0f / 255, 0, net.input());
+  net.run();
   std::vector<Palm> palms =
-      mergePalms(decodePalms(out[0].ptr<float>(), out[1].ptr<float>(), anchors, kMinPalmScore),
+      mergePalms(decodePalms(net.output("Identity"), net.output("Identity_1"), anchors, kMinPalmScore),
                  kPalmOverlap, limit);
   for (Palm& p : palms) p = palmInPicture(p, box);
   return palms;
@@ -40,18 +40,18 @@ std::vector<Palm> detectPalms(const cv::Mat& bgr, size_t limit) {
 std::vector<HandObservation> detectHands(const cv::Mat& bgr, int maximumHandCount) {
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
-  cv::dnn::Net& net = loadModel("hand_landmark_full.onnx");
+  engine::Network& net = loadModel("hand_landmark_full.onnx",
+                                   {{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}});
   for (const Palm& palm : detectPalms(bgr, static_cast<size_t>(maximumHandCount))) {
     const HandCrop crop = handCrop(palm);
     if (!(crop.side > 1)) continue;
-    net.setInput(rgbBlob(affineCrop(bgr, pictureToCrop(crop, kHandInput), kHandInput), 1.0 / 255));
-    std::vector<cv::Mat> out;
-    net.forward(out, std::vector<cv::String>{"Identity", "Identity_1"});
-    const float presence = out[1].at<float>(0);
+    writeRgbPlanes(affineCrop(bgr, pictureToCrop(crop, kHandInput), kHandInput), 1.0f / 255, 0, net.input());
+    net.run();
+    const float presence = net.output("Identity_1")[0];
     if (!(presence >= kMinPresence)) continue;
     HandObservation hand;
     hand.confidence = presence;
-    hand.joints = handJoints(out[0].ptr<float>(), crop, kHandInput, bgr.cols, bgr.rows, presence);
+    hand.joints = handJoints(net.output("Identity"), crop, kHandInput, bgr.cols, bgr.rows, presence);
     hands.push_back(std::move(hand));
   }
   return hands;

@@ -1,10 +1,10 @@
 // Foreground instances: ISNet's salient map, cut into instances, with people
 // split from what they hold by the person matte.
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/instance_map.h"
 #include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
 
 namespace kestrel::vision::dnn {
@@ -21,12 +21,10 @@ constexpr const char* kModel = "isnet_256.onnx";
 cv::Mat salientMap(const cv::Mat& bgr) {
   cv::Mat small;
   cv::resize(bgr, small, cv::Size(kSide, kSide), 0, 0, cv::INTER_AREA);
-  cv::Mat blob = cv::dnn::blobFromImage(small, 1.0 / 256.0, cv::Size(), cv::Scalar(128, 128, 128),
-                                        /*swapRB=*/true, /*crop=*/false);
-  cv::dnn::Net& net = loadModel(kModel);
-  net.setInput(blob);
-  cv::Mat out = net.forward();
-  return cv::Mat(kSide, kSide, CV_32F, out.ptr<float>()).clone();
+  static engine::Network& net = loadModel(kModel, {{{1, 3, kSide, kSide}}, {{"output", {1, 1, kSide, kSide}}}});
+  writeRgbPlanes(small, 1.0f / 256, -0.5f, net.input());
+  net.run();
+  return cv::Mat(kSide, kSide, CV_32F, const_cast<float*>(net.output("output"))).clone();
 }
 
 // A person matte at the salient map's size, or empty when there is none.

@@ -6,7 +6,7 @@
 #include <map>
 #include <stdexcept>
 
-#include <opencv2/core/utils/logger.hpp>
+#include <memory>
 
 namespace kestrel::vision::dnn {
 namespace fs = std::filesystem;
@@ -29,21 +29,14 @@ std::string modelPath(const std::string& name) {
   throw std::runtime_error("model file " + name + " is missing; run ./setup to install the models");
 }
 
-cv::dnn::Net& loadModel(const std::string& name) {
-  static std::map<std::string, cv::dnn::Net> loaded;
+engine::Network& loadModel(const std::string& name, const ModelContract& contract) {
+  static std::map<std::string, std::unique_ptr<engine::Network>> loaded;
   auto it = loaded.find(name);
-  if (it != loaded.end()) return it->second;
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  const std::string path = modelPath(name);
-  cv::dnn::Net net;
-  try {
-    net = cv::dnn::readNetFromONNX(path);
-  } catch (const cv::Exception&) {
-    throw std::runtime_error("model file " + path + " can't be read; run ./setup to install it again");
-  }
-  if (net.empty())
-    throw std::runtime_error("model file " + path + " can't be read; run ./setup to install it again");
-  return loaded.emplace(name, std::move(net)).first->second;
+  if (it != loaded.end()) return *it->second;
+  auto net = engine::Network::load(modelPath(name), name);
+  for (size_t k = 0; k < contract.inputs.size(); ++k) net->expectInput(k, contract.inputs[k]);
+  for (const auto& [output, dims] : contract.outputs) net->expectOutput(output, dims);
+  return *loaded.emplace(name, std::move(net)).first->second;
 }
 
 }  // namespace kestrel::vision::dnn

@@ -1,7 +1,9 @@
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
-#include <opencv2/dnn.hpp>
+#include "platform/vision/engine/network.h"
 
 namespace kestrel::vision::dnn {
 
@@ -10,7 +12,15 @@ namespace kestrel::vision::dnn {
 // Throws std::runtime_error naming the file when it is not there.
 std::string modelPath(const std::string& name);
 
-// Loads an ONNX model once per process; later calls return the same network.
-cv::dnn::Net& loadModel(const std::string& name);
+// What a module reads of its model: the input's shape and each output's
+// name and shape. A file that differs fails at load, never in a decoder.
+struct ModelContract {
+  std::vector<engine::Dims> inputs;
+  std::vector<std::pair<std::string, engine::Dims>> outputs;
+};
+
+// Loads and compiles a model once per process, checking it against its
+// contract; later calls return the same network.
+engine::Network& loadModel(const std::string& name, const ModelContract& contract);
 
 }  // namespace kestrel::vision::dnn

@@ -1,6 +1,5 @@
 #include "platform/vision/dnn/model_input.h"
 
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace kestrel::vision::dnn {
@@ -13,8 +12,29 @@ cv::Mat letterboxImage(const cv::Mat& bgr, const Letterbox& box) {
   return square;
 }
 
-cv::Mat rgbBlob(const cv::Mat& bgr, double scale) {
-  return cv::dnn::blobFromImage(bgr, scale, cv::Size(), cv::Scalar(), /*swapRB=*/true, false, CV_32F);
+void writeRgbPlanes(const cv::Mat& bgr, float scale, float shift, float* dst) {
+  const size_t plane = static_cast<size_t>(bgr.rows) * static_cast<size_t>(bgr.cols);
+  for (int y = 0; y < bgr.rows; ++y) {
+    const uint8_t* p = bgr.ptr<uint8_t>(y);
+    float* r = dst + static_cast<size_t>(y) * static_cast<size_t>(bgr.cols);
+    for (int x = 0; x < bgr.cols; ++x, p += 3) {
+      r[x] = p[2] * scale + shift;
+      r[x + plane] = p[1] * scale + shift;
+      r[x + 2 * plane] = p[0] * scale + shift;
+    }
+  }
+}
+
+void writeRgbPixels(const cv::Mat& bgr, float scale, float shift, float* dst) {
+  for (int y = 0; y < bgr.rows; ++y) {
+    const uint8_t* p = bgr.ptr<uint8_t>(y);
+    float* out = dst + static_cast<size_t>(y) * static_cast<size_t>(bgr.cols) * 3;
+    for (int x = 0; x < bgr.cols; ++x, p += 3, out += 3) {
+      out[0] = p[2] * scale + shift;
+      out[1] = p[1] * scale + shift;
+      out[2] = p[0] * scale + shift;
+    }
+  }
 }
 
 cv::Mat affineCrop(const cv::Mat& bgr, const std::array<double, 6>& m, int side) {

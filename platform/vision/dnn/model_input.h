@@ -12,8 +12,11 @@ namespace kestrel::vision::dnn {
 // shrinking), padded with black: 8-bit BGR, side x side.
 cv::Mat letterboxImage(const cv::Mat& bgr, const Letterbox& box);
 
-// An NCHW float blob of an 8-bit BGR image as RGB, each value times scale.
-cv::Mat rgbBlob(const cv::Mat& bgr, double scale);
+// An 8-bit BGR image written as a model input: RGB planes one after another
+// (channels first), each value v * scale + shift; dst holds 3 x rows x cols.
+void writeRgbPlanes(const cv::Mat& bgr, float scale, float shift, float* dst);
+// The same with the channels last (rows x cols x 3), for NHWC models.
+void writeRgbPixels(const cv::Mat& bgr, float scale, float shift, float* dst);
 
 // The part of the picture that a 2x3 affine map (picture -> crop) sends onto
 // a side x side crop, bilinear, black outside the picture.

@@ -3,10 +3,7 @@
 // animal-class boxes, and each class's strongest heat in the picture is an
 // image-level label.
 #include <algorithm>
-#include <stdexcept>
 #include <string>
-
-#include <opencv2/dnn.hpp>
 
 #include "platform/vision/dnn/coco_classes.h"
 #include "platform/vision/dnn/model_files.h"
@@ -18,6 +15,7 @@ namespace kestrel::vision::dnn {
 namespace {
 
 constexpr int kInput = 512;  // letterboxed RGB, raw 0..255
+constexpr int kGrid = kInput / 4;  // the heat maps' side
 // Thresholds, measured on the photos of tests/vision_objects (strongest peak
 // of the class on each object, after suppression):
 //   people:  person.jpg 0.77, messi5.jpg 0.66 and background players 0.31 to
@@ -43,15 +41,13 @@ constexpr double kSameAnimal = 0.7;
 }  // namespace
 
 Objects detectObjects(const cv::Mat& bgr) {
-  cv::dnn::Net& net = loadModel("centernet.onnx");
+  engine::Network& net = loadModel("centernet.onnx", {{{1, 3, kInput, kInput}},
+                                                      {{"heatmaps", {1, kCocoClasses, kGrid, kGrid}},
+                                                       {"boxes", {1, 4, kGrid, kGrid}}}});
   const Letterbox box = Letterbox::fit(bgr.cols, bgr.rows, kInput);
-  net.setInput(rgbBlob(letterboxImage(bgr, box), 1.0));
-  std::vector<cv::Mat> out;
-  net.forward(out, std::vector<cv::String>{"heatmaps", "boxes"});
-  HeatMaps maps{out[0].ptr<float>(), out[1].ptr<float>(), out[0].size[1], out[0].size[2],
-                out[0].size[3], kInput / out[0].size[3]};
-  if (maps.classes != kCocoClasses)
-    throw std::runtime_error("model file centernet.onnx gives an unexpected number of classes");
+  writeRgbPlanes(letterboxImage(bgr, box), 1.0f, 0, net.input());
+  net.run();
+  const HeatMaps maps{net.output("heatmaps"), net.output("boxes"), kCocoClasses, kGrid, kGrid, kInput / kGrid};
 
   Objects objects;
   const auto& names = cocoIdentifiers();

@@ -1,9 +1,9 @@
 // Person segmentation: MediaPipe's Meet model (fast), Selfie (balanced) and
 // Selfie snapped to the picture's edges by a guided filter (accurate).
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/person_matte.h"
 
@@ -18,24 +18,22 @@ constexpr int kRefineRadius = 8;
 constexpr double kRefineEps = 1e-3;
 
 // The picture stretched to the model's input, RGB in 0..1, channels first.
-cv::Mat run(const char* model, const cv::Mat& bgr, cv::Size input) {
+const float* run(engine::Network& net, const cv::Mat& bgr, cv::Size input) {
   cv::Mat small;
   cv::resize(bgr, small, input, 0, 0, cv::INTER_AREA);
-  cv::Mat blob = cv::dnn::blobFromImage(small, 1.0 / 255.0, cv::Size(), cv::Scalar(), /*swapRB=*/true,
-                                        /*crop=*/false);
-  cv::dnn::Net& net = loadModel(model);
-  net.setInput(blob);
-  return net.forward();
+  writeRgbPlanes(small, 1.0f / 255, 0, net.input());
+  net.run();
+  return net.output(net.outputName(0));
 }
 
 cv::Mat selfie(const cv::Mat& bgr) {
-  cv::Mat out = run("person_selfie.onnx", bgr, cv::Size(256, 256));
-  return cv::Mat(256, 256, CV_32F, out.ptr<float>()).clone();
+  static engine::Network& net = loadModel("person_selfie.onnx", {{{1, 3, 256, 256}}, {{"matte", {1, 1, 256, 256}}}});
+  return cv::Mat(256, 256, CV_32F, const_cast<float*>(run(net, bgr, cv::Size(256, 256)))).clone();
 }
 
 cv::Mat meet(const cv::Mat& bgr) {
-  cv::Mat out = run("person_meet.onnx", bgr, cv::Size(256, 144));
-  return personProbability(out.ptr<float>(), 144, 256);
+  static engine::Network& net = loadModel("person_meet.onnx", {{{1, 3, 144, 256}}, {{"logits", {1, 2, 144, 256}}}});
+  return personProbability(run(net, bgr, cv::Size(256, 144)), 144, 256);
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+#pragma once
+// Plain tensors the loader works on before anything runs: initializers,
+// attribute values and the small shape arithmetic that load-time folding
+// evaluates. Values are float or 64-bit integer, row-major.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrel::vision::engine {
+
+using Dims = std::vector<int64_t>;
+
+// The number of elements of dims, or -1 when a dimension is negative or the
+// product would not fit the limit (2^31 elements: far above any model here).
+int64_t elementCount(const Dims& dims);
+
+struct HostTensor {
+  Dims dims;
+  bool integer = false;
+  std::vector<float> f;      // when !integer
+  std::vector<int64_t> i;    // when integer
+
+  size_t size() const { return integer ? i.size() : f.size(); }
+  // Element k as a double or an integer, whatever the type.
+  double real(size_t k) const { return integer ? static_cast<double>(i[k]) : f[k]; }
+  int64_t whole(size_t k) const { return integer ? i[k] : static_cast<int64_t>(f[k]); }
+  std::vector<int64_t> wholes() const;
+
+  static HostTensor floats(Dims dims, std::vector<float> values);
+  static HostTensor ints(Dims dims, std::vector<int64_t> values);
+};
+
+// A model that the loader cannot take: the text says what and where.
+struct ModelError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace kestrel::vision::engine

@@ -1,0 +1,158 @@
+// Element-wise ops: unary activations as oneDNN eltwise primitives, binary
+// arithmetic with broadcasting as binary primitives (or, by a single constant,
+// as a linear eltwise), PReLU with its slopes.
+#include <cfloat>
+
+#include "platform/vision/engine/compiler.h"
+#include "platform/vision/engine/shape_rules.h"
+
+namespace kestrel::vision::engine {
+namespace {
+
+using dnnl::algorithm;
+constexpr auto f32 = memory::data_type::f32;
+
+std::optional<float> scalarConstant(Builder& b, const std::string& name) {
+  const HostTensor* t = name.empty() ? nullptr : b.constant(name);
+  if (!t || t->size() != 1) return std::nullopt;
+  return static_cast<float>(t->real(0));
+}
+
+int eltwise(Builder& b, int x, const EltwiseSpec& e, const std::string& kind) {
+  dnnl::eltwise_forward::desc d(dnnl::prop_kind::forward_inference, e.alg, b.value(x).desc, e.alpha, e.beta);
+  dnnl::eltwise_forward::primitive_desc pd(d, b.attributes(), b.eng());
+  StepRec s;
+  s.kind = kind;
+  s.primitive = dnnl::eltwise_forward(pd);
+  const int dst = b.newValue(b.value(x).dims, pd.dst_desc());
+  s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_DST, dst}};
+  b.addStep(std::move(s), pd);
+  return dst;
+}
+
+// The dims of a broadcast operand at the output's rank.
+Dims atRank(const Dims& d, size_t rank) {
+  Dims out(rank - d.size(), 1);
+  out.insert(out.end(), d.begin(), d.end());
+  return out;
+}
+
+}  // namespace
+
+std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
+  const std::string& op = node.op;
+  if (op == "Relu") return EltwiseSpec{algorithm::eltwise_relu, 0, 0};
+  if (op == "LeakyRelu") return EltwiseSpec{algorithm::eltwise_relu, node.real("alpha", 0.01f), 0};
+  if (op == "Sigmoid") return EltwiseSpec{algorithm::eltwise_logistic, 0, 0};
+  if (op == "Tanh") return EltwiseSpec{algorithm::eltwise_tanh, 0, 0};
+  if (op == "HardSwish") return EltwiseSpec{algorithm::eltwise_hardswish, 0, 0};
+  if (op == "Elu") return EltwiseSpec{algorithm::eltwise_elu, node.real("alpha", 1.0f), 0};
+  if (op == "Exp") return EltwiseSpec{algorithm::eltwise_exp, 0, 0};
+  if (op == "Abs") return EltwiseSpec{algorithm::eltwise_abs, 0, 0};
+  if (op == "Sqrt") return EltwiseSpec{algorithm::eltwise_sqrt, 0, 0};
+  if (op == "Neg") return EltwiseSpec{algorithm::eltwise_linear, -1, 0};
+  if (op == "Reciprocal") return EltwiseSpec{algorithm::eltwise_pow, 1, -1};
+  if (op == "Clip") {
+    float lo = -FLT_MAX, hi = FLT_MAX;
+    // Bounds as attributes (older opsets, and files written for OpenCV), else as inputs.
+    if (b.plan().opset < 11 || node.has("min") || node.has("max")) {
+      lo = node.real("min", lo);
+      hi = node.real("max", hi);
+    } else {
+      if (!node.input(1).empty()) {
+        auto v = scalarConstant(b, node.input(1));
+        if (!v) return std::nullopt;
+        lo = *v;
+      }
+      if (!node.input(2).empty()) {
+        auto v = scalarConstant(b, node.input(2));
+        if (!v) return std::nullopt;
+        hi = *v;
+      }
+    }
+    return EltwiseSpec{algorithm::eltwise_clip_v2, lo, hi};
+  }
+  // Arithmetic by one constant number: a linear map (or a power).
+  if (op == "Add" || op == "Sub" || op == "Mul" || op == "Div" || op == "Pow") {
+    auto c = scalarConstant(b, node.input(1));
+    const bool constantFirst = !c;
+    if (!c) c = scalarConstant(b, node.input(0));
+    if (!c) return std::nullopt;
+    if (b.plan().dims.at(node.outputs[0]) != b.plan().dims.at(node.input(constantFirst ? 1 : 0))) return std::nullopt;
+    if (op == "Add") return EltwiseSpec{algorithm::eltwise_linear, 1, *c};
+    if (op == "Mul") return EltwiseSpec{algorithm::eltwise_linear, *c, 0};
+    if (op == "Sub") return constantFirst ? EltwiseSpec{algorithm::eltwise_linear, -1, *c}
+                                          : EltwiseSpec{algorithm::eltwise_linear, 1, -*c};
+    if (op == "Div" && !constantFirst && *c != 0) return EltwiseSpec{algorithm::eltwise_linear, 1 / *c, 0};
+    if (op == "Pow" && !constantFirst) return EltwiseSpec{algorithm::eltwise_pow, 1, *c};
+  }
+  return std::nullopt;
+}
+
+void lowerElementwise(Builder& b, const Node& node) {
+  if (node.op == "PRelu") {
+    const int x = b.valueOf(node.input(0));
+    const Dims dims = b.value(x).dims;
+    const int slope = b.valueOf(node.input(1));
+    const Dims sd = atRank(b.value(slope).dims, dims.size());
+    const int slopeView = b.viewValue(b.plain(slope), sd, Builder::plainDesc(sd));
+    dnnl::prelu_forward::desc d(dnnl::prop_kind::forward_inference, b.value(x).desc, b.value(slopeView).desc);
+    dnnl::prelu_forward::primitive_desc pd(d, b.attributes(), b.eng());
+    StepRec s;
+    s.kind = "PRelu";
+    s.primitive = dnnl::prelu_forward(pd);
+    const int dst = b.newValue(dims, pd.dst_desc());
+    s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_WEIGHTS, slopeView}, {DNNL_ARG_DST, dst}};
+    b.addStep(std::move(s), pd);
+    b.name(node.outputs[0], dst);
+    return;
+  }
+  auto e = eltwiseOf(b, node);
+  if (!e) refuseNode(node, "is an op the executor does not support");
+  const bool constantFirst = node.inputs.size() > 1 && b.constant(node.input(0));
+  const int x = b.valueOf(node.input(constantFirst ? 1 : 0));
+  b.name(node.outputs[0], eltwise(b, x, *e, node.op));
+}
+
+void lowerBinary(Builder& b, const Node& node) {
+  if (eltwiseOf(b, node)) return lowerElementwise(b, node);
+  const std::string& op = node.op;
+  algorithm alg = algorithm::binary_add;
+  if (op == "Sub") alg = algorithm::binary_sub;
+  else if (op == "Mul") alg = algorithm::binary_mul;
+  else if (op == "Div") alg = algorithm::binary_div;
+  else if (op == "Max") alg = algorithm::binary_max;
+  else if (op == "Min") alg = algorithm::binary_min;
+  else if (op != "Add") refuseNode(node, "takes only a single constant exponent");
+  const Dims out = b.plan().dims.at(node.outputs[0]);
+  int first = b.valueOf(node.input(0)), second = b.valueOf(node.input(1));
+  // oneDNN broadcasts only its second source.
+  if (b.value(first).dims != out) {
+    const bool commutes = alg == algorithm::binary_add || alg == algorithm::binary_mul ||
+                          alg == algorithm::binary_max || alg == algorithm::binary_min;
+    if (!commutes || b.value(second).dims != out) refuseNode(node, "broadcasts its first input, which is not taken");
+    std::swap(first, second);
+  }
+  int src1;
+  const Dims sd = atRank(b.value(second).dims, out.size());
+  if (b.value(second).dims == out) {
+    // Both full: the result takes the layout of the one a convolution left
+    // (not plain), so that a residual chain stays in it.
+    if (b.isPlain(first) && !b.isPlain(second)) first = b.inLayout(first, b.value(second).desc);
+    src1 = b.inLayout(second, b.value(first).desc);
+  } else {
+    src1 = b.viewValue(b.plain(second), sd, Builder::plainDesc(sd));
+  }
+  dnnl::binary::desc d(alg, b.value(first).desc, b.value(src1).desc,
+                       memory::desc(out, f32, memory::format_tag::any));
+  dnnl::binary::primitive_desc pd(d, b.attributes(), b.eng());
+  StepRec s;
+  s.kind = op;
+  s.primitive = dnnl::binary(pd);
+  const int dst = b.newValue(out, pd.dst_desc());
+  s.valueArgs = {{DNNL_ARG_SRC_0, first}, {DNNL_ARG_SRC_1, src1}, {DNNL_ARG_DST, dst}};
+  b.addStep(std::move(s), pd);
+  b.name(node.outputs[0], dst);
+}
+
+}  // namespace kestrel::vision::engine
