@@ -175,6 +175,8 @@ void analysis(const std::string& probe, const std::string& dir, int seconds) {
   }
   free(line);
   fclose(out);
+  // The last lines come with the flush at the exit, while the program ends.
+  while (!samples.empty() && samples.back().frame > frames - 5) samples.pop_back();
   const int status = exitStatus(child);
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   report("video analysis, " + std::to_string(seconds) + " s of 768x576 at 5 Hz", samples, frames, took);
