@@ -1,6 +1,9 @@
 // Recording costs against a private PulseAudio server: the delay from starting
 // kestrel-probe --record to its first bytes on standard output (and how much
-// of it is the program's own start), and the CPU time per second of recording.
+// of it is the program's own start), the CPU time per second of recording,
+// how soon the recording stops after its input ends (with a reader that keeps
+// up and with one that lags), and how long a server that never answers holds
+// the start.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,8 +14,10 @@
 
 #include <unistd.h>
 
-#include "tests/audio/live_process.h"
+#include <thread>
+
 #include "tests/audio/pulse_server.h"
+#include "tests/support/live_process.h"
 
 using namespace kestrel::test;
 using Clock = std::chrono::steady_clock;
@@ -40,6 +45,32 @@ double cpuSoFar(pid_t pid) {
     if (i == 15) stime = std::stod(field);
   }
   return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The audio written beyond the time the input was open, after a lag of
+// `lagSeconds` without reading: the stop's delay plus the first block, which
+// was captured before the clock started. Negative on failure.
+double excessAudio(const PulseServer& server, double lagSeconds) {
+  LiveProcess p({KESTREL_PROBE, "--record", "stereo"}, server.clientEnv());
+  if (!p.gatherUntil(4, 10)) return -1;
+  p.gather(0.5);
+  std::this_thread::sleep_for(std::chrono::duration<double>(lagSeconds));
+  p.closeInput();
+  const double held = std::chrono::duration<double>(Clock::now() - p.firstOutputTime()).count();
+  if (!p.finish(10) || p.status() != 0) return -1;
+  return static_cast<double>(p.out().size()) / 4 / 48000 - held;
+}
+
+// Milliseconds from the start to the failure line against a Unix socket that
+// accepts and never answers.
+void silentServer() {
+  const std::string path = "/tmp/kestrel-silent-" + std::to_string(getpid());
+  SilentServer silent(path);
+  LiveProcess p({KESTREL_PROBE, "--record", ""}, {{"PULSE_SERVER", "unix:" + path}});
+  p.closeInput();
+  p.finish(60);
+  std::printf("silent server: \"%s\" after %.0f ms (target < 5000 ms)\n",
+              p.err().substr(0, p.err().find('\n')).c_str(), ms(p.endTime() - p.startTime()));
 }
 
 }  // namespace
@@ -100,5 +131,27 @@ int main() {
                 "whole run %.3f s CPU\n",
                 id, 100 * (after - before) / span, recorded, p.cpuSeconds());
   }
+
+  // The stop: input closed to process gone, with a reader that keeps up.
+  std::vector<double> stops;
+  for (int run = 0; run < 10; ++run) {
+    LiveProcess p({KESTREL_PROBE, "--record", "stereo"}, server.clientEnv());
+    if (!p.gatherUntil(4, 10)) return 1;
+    p.gather(0.3);
+    const auto closed = Clock::now();
+    p.closeInput();
+    if (!p.finish(10)) return 1;
+    stops.push_back(ms(p.endTime() - closed));
+  }
+  std::printf("stop, input end to exit, reader keeping up: median %.1f ms, worst %.1f ms (target < 100 ms)\n",
+              median(stops), *std::max_element(stops.begin(), stops.end()));
+  for (double lag : {1.0, 3.0}) {
+    std::vector<double> excess;
+    for (int run = 0; run < 5; ++run) excess.push_back(1000 * excessAudio(server, lag));
+    std::printf("stop with a reader lagging %.0f s: audio beyond the open input median %.0f ms, worst %.0f ms "
+                "(first block ~46 ms + stop; target < 150 ms)\n",
+                lag, median(excess), *std::max_element(excess.begin(), excess.end()));
+  }
+  silentServer();
   return 0;
 }

@@ -2,6 +2,7 @@
 // callback here only copies values and wakes the waiting thread; the two that
 // call back into the mode catch everything, so no exception crosses libpulse.
 #include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
 #include <pulse/utf8.h>
 
 #include <cstdlib>
@@ -18,6 +19,10 @@ constexpr const char* CLIENT_NAME = "kestrel-probe";
 // Frames per captured block: small enough for a prompt start, large enough
 // to keep the wake-ups few.
 constexpr uint32_t BLOCK_FRAMES = 2048;
+// How long the server may take over one exchange, the connection included: a
+// server that accepts and then says nothing would otherwise hold the caller
+// for libpulse's own 30 s.
+constexpr pa_usec_t ANSWER_TIME = 3 * PA_USEC_PER_SEC;
 
 std::string errorText(pa_context* c) {
   const char* text = pa_strerror(pa_context_errno(c));
@@ -41,6 +46,8 @@ void silenceAudio() {
   setenv("PULSE_LOG_SYSLOG", "1", 1);
 }
 
+class Deadline;
+
 struct ServerState {
   MainloopHandle loop;
   ContextHandle context;
@@ -55,16 +62,9 @@ struct ServerState {
   bool stopping = false;
   size_t frameBytes = 0;
 
-  // Waits, with the lock held, until the operation has finished.
-  void await(pa_operation* op) {
-    OperationHandle owned(op);
-    if (!op) return;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
-      pa_context_state_t s = pa_context_get_state(context.get());
-      if (!PA_CONTEXT_IS_GOOD(s)) return;
-      pa_threaded_mainloop_wait(loop.get());
-    }
-  }
+  // Waits, with the lock held, until the operation has finished; false when
+  // it did not (the connection failed or the deadline passed).
+  bool await(pa_operation* op, const Deadline& deadline);
 
   void reportLost(std::string error) {
     if (!capturing || lost || stopping) return;
@@ -75,6 +75,45 @@ struct ServerState {
     }
   }
 };
+
+// Ends the waits of one exchange with the server after ANSWER_TIME. Made and
+// dropped with the loop's lock held; without a timer the waits have no end
+// but the library's own.
+class Deadline {
+ public:
+  explicit Deadline(ServerState& s) : s_(s) {
+    event_ = pa_context_rttime_new(s.context.get(), pa_rtclock_now() + ANSWER_TIME, fired, this);
+  }
+  ~Deadline() {
+    if (event_) pa_threaded_mainloop_get_api(s_.loop.get())->time_free(event_);
+  }
+  Deadline(const Deadline&) = delete;
+  Deadline& operator=(const Deadline&) = delete;
+
+  bool passed() const { return passed_; }
+  static std::string text() { return pa_strerror(PA_ERR_TIMEOUT); }
+
+ private:
+  static void fired(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user) {
+    auto* d = static_cast<Deadline*>(user);
+    d->passed_ = true;
+    pa_threaded_mainloop_signal(d->s_.loop.get(), 0);
+  }
+
+  ServerState& s_;
+  pa_time_event* event_ = nullptr;
+  bool passed_ = false;
+};
+
+bool ServerState::await(pa_operation* op, const Deadline& deadline) {
+  OperationHandle owned(op);
+  if (!op) return false;
+  while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get())) || deadline.passed()) return false;
+    pa_threaded_mainloop_wait(loop.get());
+  }
+  return pa_operation_get_state(op) == PA_OPERATION_DONE;
+}
 
 namespace {
 
@@ -169,9 +208,10 @@ void sourceDescribed(pa_context*, const pa_source_info* info, int eol, void* use
   if (eol != 0) pa_threaded_mainloop_signal(r->state->loop.get(), 0);
 }
 
-std::optional<std::string> defaultSource(ServerState& s) {
+std::optional<std::string> defaultSource(ServerState& s, const Deadline& deadline) {
   DefaultReply reply{&s, {}};
-  s.await(pa_context_get_server_info(s.context.get(), serverDescribed, &reply));
+  if (!s.await(pa_context_get_server_info(s.context.get(), serverDescribed, &reply), deadline))
+    return std::nullopt;
   return reply.id;
 }
 
@@ -194,6 +234,7 @@ Result Server::connect() {
   if (pa_threaded_mainloop_start(s.loop.get()) < 0) return {Outcome::Failed, "can't start a thread"};
 
   LoopLock lock(s.loop.get());
+  Deadline deadline(s);
   for (;;) {
     pa_context_state_t state = pa_context_get_state(s.context.get());
     if (state == PA_CONTEXT_READY) return {};
@@ -201,6 +242,7 @@ Result Server::connect() {
       int code = pa_context_errno(s.context.get());
       return {code == PA_ERR_ACCESS ? Outcome::AccessDenied : Outcome::Failed, errorText(s.context.get())};
     }
+    if (deadline.passed()) return {Outcome::Failed, Deadline::text()};
     pa_threaded_mainloop_wait(s.loop.get());
   }
 }
@@ -209,11 +251,11 @@ std::optional<std::vector<Source>> Server::sources() {
   ServerState& s = *state_;
   if (!s.context) return std::nullopt;
   LoopLock lock(s.loop.get());
+  Deadline deadline(s);
   SourcesReply reply{&s, {}};
   pa_operation* op = pa_context_get_source_info_list(s.context.get(), sourceListed, &reply);
-  if (!op) return std::nullopt;
-  s.await(op);
-  if (reply.failed || pa_context_get_state(s.context.get()) != PA_CONTEXT_READY) return std::nullopt;
+  if (!s.await(op, deadline) || reply.failed || pa_context_get_state(s.context.get()) != PA_CONTEXT_READY)
+    return std::nullopt;
   return std::move(reply.sources);
 }
 
@@ -221,15 +263,18 @@ std::optional<Format> Server::format(const std::string& id) {
   ServerState& s = *state_;
   if (!s.context) return std::nullopt;
   LoopLock lock(s.loop.get());
+  Deadline deadline(s);
   std::string name = id;
   if (name.empty()) {
-    auto fallback = defaultSource(s);
+    auto fallback = defaultSource(s, deadline);
     if (!fallback) return std::nullopt;
     name = *fallback;
   }
   FormatReply reply{&s, {}};
-  s.await(pa_context_get_source_info_by_name(s.context.get(), name.c_str(), sourceDescribed, &reply));
-  if (!reply.format) return std::nullopt;
+  if (!s.await(pa_context_get_source_info_by_name(s.context.get(), name.c_str(), sourceDescribed, &reply),
+               deadline) ||
+      !reply.format)
+    return std::nullopt;
   s.map = reply.map;
   s.mapOf = id;
   s.mapValid = pa_channel_map_valid(&reply.map) && reply.map.channels == reply.format->channels;
@@ -271,6 +316,7 @@ Result Server::startCapture(const std::string& id, const Format& format, BlockHa
   if (pa_stream_connect_record(s.stream.get(), id.empty() ? nullptr : id.c_str(), &attr, flags) < 0)
     return {Outcome::Failed, errorText(s.context.get())};
 
+  Deadline deadline(s);
   for (;;) {
     pa_stream_state_t state = pa_stream_get_state(s.stream.get());
     if (state == PA_STREAM_READY) {
@@ -284,6 +330,10 @@ Result Server::startCapture(const std::string& id, const Format& format, BlockHa
       if (code == PA_ERR_ACCESS) return {Outcome::AccessDenied, text};
       if (code == PA_ERR_NOENTITY) return {Outcome::NoSource, text};
       return {Outcome::Failed, text};
+    }
+    if (deadline.passed()) {
+      s.stream.reset();
+      return {Outcome::Failed, Deadline::text()};
     }
     pa_threaded_mainloop_wait(s.loop.get());
   }
@@ -306,7 +356,8 @@ std::optional<std::string> Server::defaultId() {
   ServerState& s = *state_;
   if (!s.context) return std::nullopt;
   LoopLock lock(s.loop.get());
-  return defaultSource(s);
+  Deadline deadline(s);
+  return defaultSource(s, deadline);
 }
 
 SourceList listSources() {

@@ -1,5 +1,8 @@
 #include "platform/media/ffmpeg_decoding.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/quiet_stderr.h"
 
 namespace kestrel::media {
@@ -11,16 +14,71 @@ std::optional<std::string> oversized(const AVCodecParameters& parameters) {
          " pixels are too large (at most 16384x16384 pixels)";
 }
 
-int openInput(const std::string& path, FormatHandle& format) {
+namespace {
+
+// `raw` is null for a file, or a context reading through its own AVIOContext;
+// the library frees it when the opening fails.
+int openWith(AVFormatContext* raw, const std::string& url, FormatHandle& format) {
   const QuietStderr quiet;  // finding the stream information decodes frames
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
-  AVFormatContext* raw = nullptr;
-  const int r = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+  const int r = avformat_open_input(&raw, url.c_str(), nullptr, &options);
   av_dict_free(&options);
   if (r < 0) return r;
   format.reset(raw);
   return avformat_find_stream_info(format.get(), nullptr);
+}
+
+constexpr int IO_BUFFER_BYTES = 32768;
+
+}  // namespace
+
+int openInput(const std::string& path, FormatHandle& format) {
+  return openWith(nullptr, "file:" + path, format);
+}
+
+MemoryIo::MemoryIo(std::span<const uint8_t> bytes) : bytes_(bytes) {
+  auto* buffer = static_cast<uint8_t*>(av_malloc(IO_BUFFER_BYTES));
+  if (!buffer) return;
+  io_ = avio_alloc_context(buffer, IO_BUFFER_BYTES, 0, this, read, nullptr, seek);
+  if (!io_) av_free(buffer);
+}
+
+MemoryIo::~MemoryIo() {
+  if (!io_) return;
+  av_freep(&io_->buffer);  // the library may have replaced the buffer it was given
+  avio_context_free(&io_);
+}
+
+int MemoryIo::read(void* self, uint8_t* buffer, int size) {
+  auto& m = *static_cast<MemoryIo*>(self);
+  const size_t n = std::min(static_cast<size_t>(std::max(size, 0)), m.bytes_.size() - m.at_);
+  if (n == 0) return AVERROR_EOF;
+  std::memcpy(buffer, m.bytes_.data() + m.at_, n);
+  m.at_ += n;
+  return static_cast<int>(n);
+}
+
+int64_t MemoryIo::seek(void* self, int64_t offset, int whence) {
+  auto& m = *static_cast<MemoryIo*>(self);
+  const auto size = static_cast<int64_t>(m.bytes_.size());
+  whence &= ~AVSEEK_FORCE;
+  if (whence == AVSEEK_SIZE) return size;
+  int64_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<int64_t>(m.at_);
+  else if (whence == SEEK_END) base = size;
+  else if (whence != SEEK_SET) return AVERROR(EINVAL);
+  if (offset > size - base || offset < -base) return AVERROR(EINVAL);
+  m.at_ = static_cast<size_t>(base + offset);
+  return base + offset;
+}
+
+int openInput(MemoryIo& io, FormatHandle& format) {
+  if (!io.context()) return AVERROR(ENOMEM);
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) return AVERROR(ENOMEM);
+  raw->pb = io.context();
+  return openWith(raw, "", format);
 }
 
 int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& codec) {

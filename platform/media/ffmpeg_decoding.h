@@ -2,6 +2,7 @@
 // Decoding one stream of an opened file, shared by the video readers.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/media/ffmpeg_handles.h"
@@ -20,6 +21,29 @@ std::optional<std::string> oversized(const AVCodecParameters& parameters);
 // prefixes, and no playlist or list file that reaches beyond local files.
 // 0, or the library's error code.
 int openInput(const std::string& path, FormatHandle& format);
+
+// Bytes in memory read as a file through an AVIOContext. It must outlive the
+// format context opened on it.
+class MemoryIo {
+ public:
+  explicit MemoryIo(std::span<const uint8_t> bytes);
+  ~MemoryIo();
+  MemoryIo(const MemoryIo&) = delete;
+  MemoryIo& operator=(const MemoryIo&) = delete;
+  AVIOContext* context() const { return io_; }
+
+ private:
+  static int read(void* self, uint8_t* buffer, int size);
+  static int64_t seek(void* self, int64_t offset, int whence);
+
+  std::span<const uint8_t> bytes_;
+  size_t at_ = 0;
+  AVIOContext* io_ = nullptr;
+};
+
+// Opens bytes in memory as openInput opens a file: the same probing and
+// stream information, with the same rule for files a list may name.
+int openInput(MemoryIo& io, FormatHandle& format);
 
 // Opens a decoder for the stream, with as many threads as the machine has.
 // 0, or the library's error code.

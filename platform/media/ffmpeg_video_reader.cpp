@@ -33,8 +33,10 @@ int swsColorspace(const AVFrame& f) {
 
 class FfmpegVideoReader final : public VideoReader {
  public:
-  FfmpegVideoReader(FormatHandle format, CodecHandle codec, int stream, Track track)
-      : format_(std::move(format)), codec_(std::move(codec)), stream_(stream), track_(track),
+  FfmpegVideoReader(std::unique_ptr<MemoryIo> io, FormatHandle format, CodecHandle codec, int stream,
+                    Track track)
+      : io_(std::move(io)), format_(std::move(format)), codec_(std::move(codec)), stream_(stream),
+        track_(track),
         packet_(av_packet_alloc()), frame_(av_frame_alloc()) {
     timeBase_ = format_->streams[stream_]->time_base;
   }
@@ -96,6 +98,7 @@ class FfmpegVideoReader final : public VideoReader {
     return false;
   }
 
+  std::unique_ptr<MemoryIo> io_;  // for bytes in memory; freed after format_
   FormatHandle format_;
   CodecHandle codec_;
   int stream_;
@@ -124,13 +127,10 @@ Track readTrack(const AVStream& st) {
   return t;
 }
 
-}  // namespace
-
-OpenResult openVideo(const std::string& path) {
-  silenceFfmpeg();
+// The first video track of an opened input; `r` is the opening's result. The
+// reader takes `format` and `io`; left behind, `format` must go first.
+OpenResult openFirstTrack(int r, FormatHandle& format, std::unique_ptr<MemoryIo>& io) {
   OpenResult result;
-  FormatHandle format;
-  int r = openInput(path, format);
   if (r < 0) {
     result.status = OpenStatus::CantOpen;
     result.error = errorText(r);
@@ -173,9 +173,27 @@ OpenResult openVideo(const std::string& path) {
   }
   Track track = readTrack(*st);
   result.status = OpenStatus::Ok;
-  result.reader = std::make_unique<FfmpegVideoReader>(std::move(format), std::move(codec),
-                                                      stream, track);
+  result.reader = std::make_unique<FfmpegVideoReader>(std::move(io), std::move(format),
+                                                      std::move(codec), stream, track);
   return result;
+}
+
+}  // namespace
+
+OpenResult openVideo(const std::string& path) {
+  silenceFfmpeg();
+  std::unique_ptr<MemoryIo> none;
+  FormatHandle format;
+  const int r = openInput(path, format);
+  return openFirstTrack(r, format, none);
+}
+
+OpenResult openVideo(std::span<const uint8_t> bytes) {
+  silenceFfmpeg();
+  auto io = std::make_unique<MemoryIo>(bytes);
+  FormatHandle format;
+  const int r = openInput(*io, format);
+  return openFirstTrack(r, format, io);
 }
 
 }  // namespace kestrel::media

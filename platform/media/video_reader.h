@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/media/media_time.h"
@@ -43,5 +44,7 @@ struct OpenResult {
 };
 
 OpenResult openVideo(const std::string& path);
+// The same for a file's bytes in memory, which must outlive the reader.
+OpenResult openVideo(std::span<const uint8_t> bytes);
 
 }  // namespace kestrel::media

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace kestrel::photo {
@@ -51,5 +52,9 @@ std::optional<Header> readHeader(const std::string& path);
 // orientation, converted to sRGB, its longer side at most `limit` and never
 // enlarged. Nothing when the picture cannot be opened for decoding.
 std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit);
+
+// The same two for a file's bytes in memory, which must outlive the Photo.
+std::optional<Header> readHeader(std::span<const uint8_t> bytes);
+std::unique_ptr<Photo> openPhoto(std::span<const uint8_t> bytes, int64_t limit);
 
 }  // namespace kestrel::photo

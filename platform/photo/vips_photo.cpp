@@ -23,6 +23,7 @@ constexpr int64_t MAX_SIDE = 10'000'000;
 // A loader whose source is opened straight from the path, so that a name
 // ending in "[...]" is never read as loader options.
 VSource sourceOf(const std::string& path) { return VSource::new_from_file(path.c_str()); }
+VSource sourceOf(std::span<const uint8_t> bytes) { return VSource::new_from_memory(bytes.data(), bytes.size()); }
 
 std::string profileOf(const VImage& image) {
   if (!image.get_typeof(VIPS_META_ICC_NAME)) return {};
@@ -111,14 +112,14 @@ class VipsPhoto final : public Photo {
   bool decoded_ = false;
 };
 
-}  // namespace
-
-std::optional<Header> readHeader(const std::string& path) {
+// The source is made inside, where its failure is caught with the others.
+template <typename Input>
+std::optional<Header> headerOf(const Input& input) {
   if (!startVips()) return std::nullopt;
   const QuietStderr quiet;
   try {
     const VImage image = VImage::new_from_source(
-        sourceOf(path), "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        sourceOf(input), "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
     Header h;
     h.width = image.width();
     h.height = image.height();
@@ -132,7 +133,8 @@ std::optional<Header> readHeader(const std::string& path) {
   }
 }
 
-std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit) {
+template <typename Input>
+std::unique_ptr<Photo> photoOf(const Input& input, int64_t limit) {
   if (!startVips()) return nullptr;
   const int side = static_cast<int>(std::clamp<int64_t>(limit, 1, MAX_SIDE));
   const QuietStderr quiet;
@@ -141,7 +143,7 @@ std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit) {
     // or corrupt file must fail instead of decoding to grey; the thumbnail of
     // a source passes its own fail_on to nothing, so the loader is told
     // through its option string.
-    const VImage thumbnail = VImage::thumbnail_source(sourceOf(path), side,
+    const VImage thumbnail = VImage::thumbnail_source(sourceOf(input), side,
                                                       VImage::option()
                                                           ->set("height", side)
                                                           ->set("size", VIPS_SIZE_DOWN)
@@ -151,6 +153,16 @@ std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit) {
     vips_error_clear();
     return nullptr;
   }
+}
+
+}  // namespace
+
+std::optional<Header> readHeader(const std::string& path) { return headerOf(path); }
+std::optional<Header> readHeader(std::span<const uint8_t> bytes) { return headerOf(bytes); }
+
+std::unique_ptr<Photo> openPhoto(const std::string& path, int64_t limit) { return photoOf(path, limit); }
+std::unique_ptr<Photo> openPhoto(std::span<const uint8_t> bytes, int64_t limit) {
+  return photoOf(bytes, limit);
 }
 
 }  // namespace kestrel::photo

@@ -11,6 +11,7 @@
 #include "probe/audio/pcm_writer.h"
 #include "probe/audio/stop_signal.h"
 #include "probe/front/fail.h"
+#include "probe/front/write_all.h"
 
 namespace kestrel {
 namespace {
@@ -55,7 +56,9 @@ void runRecord(const std::string& deviceId) {
         audio::MonoResampler::make(format->sampleRate, format->channels);
     if (!resampler) fail(NO_FORMAT);
 
-    PcmWriter writer(*resampler, format->sampleRate, STDOUT_FILENO);
+    PcmWriter writer(*resampler, format->sampleRate, STDOUT_FILENO,
+                     [&] { stopSignal.raise(Stop::OutputClosed); });
+    if (!writer.started()) fail("can't start the microphone: can't start a thread");
     audio::Result started = server.startCapture(
         deviceId, *format,
         [&](const float* frames, size_t count) {
@@ -67,7 +70,10 @@ void runRecord(const std::string& deviceId) {
     if (!started.ok()) fail("can't start the microphone: " + started.error);
 
     stop = stopSignal.wait(STDIN_FILENO);
+    // Nothing captured from here on is kept; what was is still written out.
+    writer.stop();
     server.stop();
+    writer.finish();
   }
   if (stop == Stop::Lost) fail("recording stopped: " + stopSignal.message());
   std::exit(0);

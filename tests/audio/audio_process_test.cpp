@@ -1,8 +1,11 @@
 // The listing and recording modes as processes, against the test's own server.
 #include <gtest/gtest.h>
 
-#include "tests/audio/live_process.h"
+#include <chrono>
+#include <thread>
+
 #include "tests/audio/pulse_server.h"
+#include "tests/support/live_process.h"
 #include "tests/audio/tone.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
@@ -156,6 +159,46 @@ TEST_F(AudioProcess, RefusedAccessIsStatusThree) {
   EXPECT_EQ(r.err, "microphone access denied\n");
 
   auto listing = probe({"--audio-inputs"}, {{"PULSE_SERVER", locked}});
+  EXPECT_EQ(listing.status, 0);
+  EXPECT_EQ(listing.out, "[]\n");
+}
+
+TEST_F(AudioProcess, StopComesWithTheInputEndWhileTheReaderLags) {
+  // The stereo source delivers as it goes; the sine source in 2 s lumps.
+  auto p = record("stereo");
+  ASSERT_TRUE(p->gatherUntil(4, 10)) << p->err();
+  // Nothing is read for a second and a half: the pipe holds a third of that.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  p->closeInput();
+  const double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - p->firstOutputTime()).count();
+  ASSERT_TRUE(p->finish(10)) << "still running 10 s after its input ended";
+  EXPECT_EQ(p->status(), 0);
+  EXPECT_EQ(p->err(), "");
+  // Every sample captured while the reader lagged arrives, and the capture
+  // stopped with the input: the first block came before the clock started,
+  // the stop within 100 ms (measured in record_bench); the rest is slack
+  // for a loaded machine.
+  const double recorded = static_cast<double>(p->out().size()) / 4 / 48000;
+  EXPECT_GT(recorded, held - 0.05);
+  EXPECT_LT(recorded, held + 0.4);
+}
+
+TEST(SilentSoundServer, GivesUpWithATimeOut) {
+  Scratch s;
+  SilentServer silent(s.path("native"));
+  ASSERT_TRUE(silent.listening());
+  const std::map<std::string, std::string> env = {{"PULSE_SERVER", "unix:" + s.path("native")},
+                                                  {"HOME", s.dir()},
+                                                  {"XDG_RUNTIME_DIR", s.dir()}};
+  // libpulse alone would wait 30 s for the answer.
+  auto r = runProbe({"--record", ""}, {.env = env, .timeoutSeconds = 10});
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "can't start the microphone: Timeout\n");
+
+  auto listing = runProbe({"--audio-inputs"}, {.env = env, .timeoutSeconds = 10});
+  EXPECT_FALSE(listing.timedOut);
   EXPECT_EQ(listing.status, 0);
   EXPECT_EQ(listing.out, "[]\n");
 }

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,6 +195,29 @@ std::string PulseServer::lockedAddress() {
              " auth-anonymous=0 auth-cookie=" + dir_ + "/server-cookie"))
     return {};
   return "tcp:127.0.0.1:" + std::to_string(port);
+}
+
+SilentServer::SilentServer(const std::string& path) : path_(path) {
+  listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener_, 8) != 0)
+    return;
+  thread_ = std::thread([this] {
+    for (int c; (c = accept(listener_, nullptr, nullptr)) >= 0;) held_.push_back(c);
+  });
+}
+
+SilentServer::~SilentServer() {
+  if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);  // ends the accept
+  if (thread_.joinable()) thread_.join();
+  for (int c : held_) close(c);
+  if (listener_ >= 0) {
+    close(listener_);
+    unlink(path_.c_str());
+  }
 }
 
 }  // namespace kestrel::test

@@ -11,6 +11,8 @@
 
 #include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace kestrel::test {
 
@@ -40,6 +42,23 @@ class PulseServer {
   std::string socket_;
   pid_t pid_ = -1;
   std::string error_;
+};
+
+// A Unix socket at `path` that takes every connection and never says a word,
+// as a hung sound server would.
+class SilentServer {
+ public:
+  explicit SilentServer(const std::string& path);
+  ~SilentServer();
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+  bool listening() const { return thread_.joinable(); }
+
+ private:
+  std::string path_;
+  int listener_ = -1;
+  std::thread thread_;
+  std::vector<int> held_;
 };
 
 }  // namespace kestrel::test

@@ -1,6 +1,10 @@
 // The cutout and person streams as processes: framing, pieces, ends and sizes.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "tests/support/live_process.h"
 #include "tests/support/process.h"
 
 using namespace kestrel::test;
@@ -10,6 +14,11 @@ namespace {
 std::string frames(int64_t width, int64_t height, double count) {
   return std::string(static_cast<size_t>(4 * width * height * count), '\x40');
 }
+
+void pause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+const std::vector<std::vector<std::string>> STREAMS = {{"--cutout", "32", "24"},
+                                                       {"--person", "32", "24", "fast"}};
 
 }  // namespace
 
@@ -61,5 +70,52 @@ TEST(StreamProcess, HugeSizesAreRefusedBeforeReading) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find("too large"), std::string::npos) << r.err;
+  }
+}
+
+// A parent that stalls for seconds between the pieces of a frame gets its
+// answer once the frame is whole; one that ends its input halfway through
+// the next frame gets nothing more, and the stream ends cleanly.
+TEST(StreamProcess, StallsBetweenPiecesAndAnInputEndingMidFrame) {
+  const size_t frame = 4 * 32 * 24, answer = 32 + 32 * 24;
+  for (const auto& args : STREAMS) {
+    std::vector<std::string> all{KESTREL_PROBE};
+    all.insert(all.end(), args.begin(), args.end());
+    LiveProcess p(all, {});
+    ASSERT_TRUE(p.started());
+    const std::string bytes = frames(32, 24, 1.5);
+    ASSERT_TRUE(p.send(bytes.substr(0, 1000)));
+    pause(2);
+    ASSERT_TRUE(p.send(bytes.substr(1000, frame - 1000)));
+    EXPECT_TRUE(p.gatherUntil(answer, 60)) << args[0] << " did not answer a whole frame; " << p.err();
+    pause(1.5);
+    ASSERT_TRUE(p.send(bytes.substr(frame)));
+    pause(1.5);
+    p.closeInput();
+    ASSERT_TRUE(p.finish(30)) << args[0];
+    EXPECT_EQ(p.status(), 0) << args[0] << ": " << p.err();
+    EXPECT_EQ(p.err(), "");
+    EXPECT_EQ(p.out().size(), answer) << args[0];
+  }
+}
+
+// A reader that goes away while a frame's answer is being written ends the
+// stream with status 0 and no message, even with more frames still coming.
+TEST(StreamProcess, ReaderLeavingInTheMiddleOfAnAnswer) {
+  for (const std::string mode : {"--cutout", "--person"}) {
+    // A mask four times what a pipe holds, so the answer is cut inside it.
+    std::vector<std::string> all{KESTREL_PROBE, mode, "640", "400"};
+    if (mode == "--person") all.push_back("fast");
+    LiveProcess p(all, {});
+    ASSERT_TRUE(p.started());
+    const std::string frame = frames(640, 400, 1);
+    ASSERT_TRUE(p.send(frame));
+    ASSERT_TRUE(p.gatherUntil(1000, 60)) << mode << ": " << p.err();
+    ASSERT_LT(p.out().size(), 32u + 640 * 400);
+    p.closeOutput();
+    p.send(frame, 5);  // it may already have gone
+    ASSERT_TRUE(p.finish(60)) << mode << " kept running after its reader left";
+    EXPECT_EQ(p.status(), 0) << mode;
+    EXPECT_EQ(p.err(), "") << mode;
   }
 }

@@ -1,0 +1,64 @@
+// A picture's bytes in memory read exactly as its file is: the entry the
+// fuzz target uses must not be a decoder of its own.
+#include <gtest/gtest.h>
+
+#include <span>
+
+#include "platform/photo/photo.h"
+#include "tests/support/process.h"
+#include "tests/support/scratch.h"
+
+using namespace kestrel::test;
+using namespace kestrel::photo;
+
+namespace {
+
+std::span<const uint8_t> bytesOf(const std::string& s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+std::vector<uint8_t> pixelsOf(Photo& p) {
+  if (!p.decode()) return {};
+  const Pixels px = p.pixels();
+  return {px.data, px.data + px.width * px.height * px.bands};
+}
+
+}  // namespace
+
+TEST(PhotoFromMemory, SameHeaderAndPixelsAsTheFile) {
+  Scratch s;
+  std::string log;
+  // A rotated JPEG and a PNG with alpha: orientation and bands come through.
+  ASSERT_TRUE(shell("cd '" + s.dir() + "' && vips gaussnoise n.v 300 200 && vips cast n.v n8.v uchar && "
+                    "vips copy n8.v r.jpg && exiftool -q -overwrite_original -Orientation=6 -n r.jpg && "
+                    "vips bandjoin_const n8.v a.v 128 && vips colourspace a.v a.png srgb",
+                    &log))
+      << log;
+  for (const char* name : {"r.jpg", "a.png"}) {
+    const std::string bytes = readFile(s.path(name));
+    const auto fromFile = readHeader(s.path(name));
+    const auto fromMemory = readHeader(bytesOf(bytes));
+    ASSERT_TRUE(fromFile && fromMemory) << name;
+    EXPECT_EQ(fromMemory->width, fromFile->width) << name;
+    EXPECT_EQ(fromMemory->height, fromFile->height) << name;
+    EXPECT_EQ(fromMemory->orientation, fromFile->orientation) << name;
+    EXPECT_EQ(fromMemory->frames, fromFile->frames) << name;
+
+    auto file = openPhoto(s.path(name), 64);
+    auto memory = openPhoto(bytesOf(bytes), 64);
+    ASSERT_TRUE(file && memory) << name;
+    EXPECT_EQ(memory->width(), file->width()) << name;
+    EXPECT_EQ(memory->height(), file->height()) << name;
+    EXPECT_EQ(memory->pixels().bands, file->pixels().bands) << name;
+    EXPECT_EQ(pixelsOf(*memory), pixelsOf(*file)) << name;
+  }
+  EXPECT_EQ(readHeader(s.path("r.jpg"))->orientation, 6u);
+  EXPECT_EQ(openPhoto(bytesOf(readFile(s.path("r.jpg"))), 64)->width(), 43);  // upright: 200 x 300
+
+  // Cut short or not a picture: refused from memory as from the file.
+  const std::string jpeg = readFile(s.path("r.jpg"));
+  EXPECT_FALSE(readHeader(bytesOf(std::string(300, 'x'))));
+  EXPECT_FALSE(readHeader(bytesOf(std::string())));
+  auto cut = openPhoto(bytesOf(jpeg.substr(0, jpeg.size() / 2)), 64);
+  EXPECT_TRUE(!cut || !cut->decode());
+}
