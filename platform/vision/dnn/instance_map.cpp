@@ -110,17 +110,17 @@ cv::Mat lookUp(const cv::Mat& labels, const bool (&wanted)[256]) {
   return out;
 }
 
-// Raises `out` to `soft` (0..1, scaled to out's size) on the pixels whose
-// nearest map pixel lies in `region`.
+// Raises `out` to `soft` (scaled to out's size) on the pixels whose nearest
+// map pixel lies in `region`.
 void addSoft(const cv::Mat& soft, const cv::Mat& region, cv::Mat& out) {
   // Linear scaling keeps the soft map's edges; the nearest region keeps
-  // everything outside the chosen instances at zero.
-  cv::Mat up, bytes, regionUp;
-  cv::resize(soft, up, out.size(), 0, 0, cv::INTER_LINEAR);
-  up.convertTo(bytes, CV_8U, 255.0);
+  // everything outside the chosen instances at zero. Bytes scale fastest.
+  cv::Mat bytes = soft, up, regionUp;
+  if (soft.type() != CV_8U) soft.convertTo(bytes, CV_8U, 255.0);
+  cv::resize(bytes, up, out.size(), 0, 0, cv::INTER_LINEAR);
   cv::resize(region, regionUp, out.size(), 0, 0, cv::INTER_NEAREST_EXACT);
-  bytes.setTo(0, regionUp == 0);
-  cv::max(out, bytes, out);
+  up.setTo(0, regionUp == 0);
+  cv::max(out, up, out);
 }
 
 }  // namespace

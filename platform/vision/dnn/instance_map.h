@@ -44,8 +44,8 @@ InstanceMap labelInstances(const cv::Mat& salient, const cv::Mat& person,
                            const InstanceSettings& settings = {});
 
 // What scaled masks are cut from: the person matte for people and the salient
-// map for everything else, each CV_32F 0..1 at its own size covering the
-// whole picture (either may be empty).
+// map for everything else, each at its own size covering the whole picture,
+// CV_8U 0..255 or CV_32F 0..1 (either may be empty).
 struct SoftMaps {
   cv::Mat person;
   cv::Mat salient;

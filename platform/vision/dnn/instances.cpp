@@ -58,14 +58,16 @@ bool showsPerson(const cv::Mat& matte) {
 }
 
 Instances segmentInstances(const cv::Mat& bgr, const cv::Mat& matte, const std::vector<HumanObservation>& people) {
-  Instances result;
-  result.soft.person = matte;
-  result.soft.salient = salientMap(bgr, kSide);
+  const cv::Mat salient = salientMap(bgr, kSide);
   const cv::Size size = fitWithin(bgr.size(), kMapSide);
   std::vector<Corners> boxes;
   for (const HumanObservation& h : people) boxes.push_back(inMap(h.boundingBox, size));
-  result.map = labelInstances(asMap(result.soft.salient, size, CV_32F),
-                              matte.empty() ? cv::Mat() : asMap(matte, size, CV_8U), boxes);
+  Instances result;
+  result.map = labelInstances(asMap(salient, size, CV_32F), matte.empty() ? cv::Mat() : asMap(matte, size, CV_8U),
+                              boxes);
+  // Kept as bytes: every scaled mask of the frame starts from them.
+  salient.convertTo(result.soft.salient, CV_8U, 255.0);
+  if (!matte.empty()) matte.convertTo(result.soft.person, CV_8U, 255.0);
   return result;
 }
 
