@@ -159,6 +159,24 @@ TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
   EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
 }
 
+TEST(PersonMatte, InstancesAndThePersonRequestShareOneMatteAFrame) {
+  // Were the matte made twice a frame, the first session's state would run
+  // ahead of the second's.
+  const Photo& p = photo(kSkimage + "astronaut.png");
+  PersonSession withInstances, alone;
+  Requests both, one;
+  both.foregroundInstances = both.personSegmentation = one.personSegmentation = true;
+  both.personSession = &withInstances;
+  one.personSession = &alone;
+  for (int frame = 0; frame < 2; ++frame) {
+    Results a = perform(p, both), b = perform(p, one);
+    ASSERT_EQ(a.persons.size(), 1u);
+    ASSERT_EQ(b.persons.size(), 1u);
+    EXPECT_EQ(a.persons[0].pixels, b.persons[0].pixels) << frame;
+    EXPECT_EQ(withInstances.state, alone.state) << frame;
+  }
+}
+
 TEST(Instances, PlayerAndBallAreTwoInstances) {
   Segmented s = instancesOf(photo(kOpencv + "messi5.jpg"));
   expectContract(s.map);
