@@ -1,6 +1,7 @@
 #include "platform/vision/engine/compiler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -94,7 +95,7 @@ int Builder::plain(int v) {
   return p;
 }
 
-int Builder::inLayout(int v, const memory::desc& desc) {
+int Builder::inLayout(int v, memory::desc desc) {
   if (out_.values[v].desc == desc) return v;
   const int to = newValue(out_.values[v].dims, desc);
   dnnl::reorder::primitive_desc pd(out_.eng, out_.values[v].desc, out_.eng, desc, attributes());
@@ -104,6 +105,27 @@ int Builder::inLayout(int v, const memory::desc& desc) {
   s.valueArgs = {{DNNL_ARG_FROM, v}, {DNNL_ARG_TO, to}};
   addStep(std::move(s), pd);
   return to;
+}
+
+int Builder::quantized(int v, const memory::desc& desc, float scale) {
+  auto it = quantizedOf_.find(v);
+  if (it != quantizedOf_.end() && out_.values[it->second].desc == desc) return it->second;
+  const int to = newValue(out_.values[v].dims, desc);
+  dnnl::primitive_attr attr = attributes();
+  attr.set_output_scales(0, {1.0f / scale});
+  dnnl::reorder::primitive_desc pd(out_.eng, out_.values[v].desc, out_.eng, desc, attr);
+  StepRec s;
+  s.kind = "Quantize";
+  s.primitive = dnnl::reorder(pd);
+  s.valueArgs = {{DNNL_ARG_FROM, v}, {DNNL_ARG_TO, to}};
+  addStep(std::move(s), pd);
+  quantizedOf_[v] = to;
+  return to;
+}
+
+const Int8Input* Builder::int8Input(const std::string& name) const {
+  auto it = out_.int8.find(name);
+  return it == out_.int8.end() ? nullptr : &it->second;
 }
 
 dnnl::primitive_attr Builder::attributes() const {
@@ -157,6 +179,12 @@ const Node* Builder::onlyReader(const std::string& name) const {
 }
 
 bool Builder::isGraphOutput(const std::string& name) const { return outputs_.count(name) != 0; }
+
+bool Builder::isGraphInput(const std::string& name) const {
+  for (const GraphInput& in : plan_.inputs)
+    if (in.name == name) return true;
+  return false;
+}
 
 void Builder::build() {
   for (const GraphInput& in : plan_.inputs) {
@@ -239,6 +267,9 @@ void Compiled::bind() {
     lives.push_back({b.bytes, b.first, b.last});
   }
   const ArenaLayout layout = placeInArena(lives, 64);
+  // The shipped models need a few hundred megabytes at most.
+  constexpr size_t kArenaLimit = size_t{2} << 30;
+  if (layout.total > kArenaLimit) throw std::bad_alloc();
   void* block = std::aligned_alloc(64, std::max<size_t>(64, (layout.total + 63) / 64 * 64));
   if (!block) throw ModelError("can't allocate " + std::to_string(layout.total) + " bytes");
   std::memset(block, 0, layout.total);
@@ -257,13 +288,40 @@ void Compiled::bind() {
   }
 }
 
-void Compiled::run() {
+void Compiled::run(std::map<std::string, double>* msByKind) { runSteps(msByKind); }
+
+void Compiled::record(const StepRec& s) {
+  // The range that holds all but the outermost 1/10000 of the values at each
+  // end: a few outliers would otherwise cost every other value its precision.
+  const float* p = data(s.calibratesValue);
+  std::vector<float> v(p, p + values[s.calibratesValue].desc.get_size() / sizeof(float));
+  double squares = 0;
+  for (float x : v) squares += static_cast<double>(x) * x;
+  const size_t cut = v.size() / 10000;
+  std::nth_element(v.begin(), v.begin() + cut, v.end());
+  const float lo = v[cut];
+  std::nth_element(v.begin(), v.end() - 1 - cut, v.end());
+  const float hi = v[v.size() - 1 - cut];
+  ValueRange& r = ranges[s.calibrates];
+  r.lo = r.runs ? std::min(r.lo, lo) : lo;
+  r.hi = r.runs ? std::max(r.hi, hi) : hi;
+  r.meanSquare = (r.meanSquare * r.runs + squares / static_cast<double>(v.size())) / (r.runs + 1);
+  ++r.runs;
+}
+
+void Compiled::runSteps(std::map<std::string, double>* msByKind) {
   for (StepRec& s : steps) {
+    if (recording && s.calibratesValue >= 0) record(s);
+    const auto began = std::chrono::steady_clock::now();
     if (s.primitive) {
       s.primitive->execute(strm, s.bound);
     } else {
       strm.wait();
       s.kernel(s.pointers);
+    }
+    if (msByKind) {
+      strm.wait();
+      (*msByKind)[s.kind] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     }
   }
   strm.wait();

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/vision/engine/graph_plan.h"
+#include "platform/vision/engine/network.h"
 
 namespace kestrel::vision::engine {
 
@@ -43,10 +44,25 @@ struct StepRec {
   // Filled when binding.
   std::unordered_map<int, memory> bound;
   std::vector<float*> pointers;
+  // Calibration: the convolution input whose range this step records.
+  std::string calibrates;
+  int calibratesValue = -1;
+};
+
+// How a convolution input is quantized: unsigned after ReLU-like ops, signed
+// elsewhere; value = round(x / scale), saturated.
+struct Int8Input {
+  bool isUnsigned = true;
+  float scale = 1;
 };
 
 struct Compiled {
   std::string label;
+  std::map<std::string, Int8Input> int8;  // from the model's side file: empty runs float
+  // Calibration: the float inputs of the convolutions that int8 could run, by
+  // name, and the range each took over the runs so far.
+  bool recording = false;
+  std::map<std::string, ValueRange> ranges;
   dnnl::engine eng{dnnl::engine::kind::cpu, 0};
   dnnl::stream strm{eng};
   std::vector<ValueRec> values;
@@ -62,7 +78,9 @@ struct Compiled {
   std::optional<memory> scratchpad;
 
   void bind();  // places the buffers and makes every step's memories
-  void run();
+  void run(std::map<std::string, double>* msByKind = nullptr);
+  void runSteps(std::map<std::string, double>* msByKind);
+  void record(const StepRec& step);
   float* data(int value) const;
 };
 
@@ -79,11 +97,14 @@ class Builder {
   int valueOf(const std::string& name);  // runtime value or constant, by name
   bool known(const std::string& name) const { return names_.count(name) || constant(name); }
   void name(const std::string& name, int value) { names_[name] = value; }
+  // The record moves when values are added: keep copies of its dims, not references.
   const ValueRec& value(int v) const { return out_.values[v]; }
   static memory::desc plainDesc(const Dims& dims);
   bool isPlain(int v) const;
   int plain(int v);                                 // reorders once when needed
-  int inLayout(int v, const memory::desc& desc);    // reorders when needed
+  int inLayout(int v, memory::desc desc);           // reorders when needed
+  int quantized(int v, const memory::desc& desc, float scale);  // f32 to int8 once
+  const Int8Input* int8Input(const std::string& name) const;
 
   // Steps.
   dnnl::primitive_attr attributes() const;
@@ -98,6 +119,7 @@ class Builder {
   int readers(const std::string& name) const;  // node inputs reading it, and 1 if a graph output
   const Node* onlyReader(const std::string& name) const;
   bool isGraphOutput(const std::string& name) const;
+  bool isGraphInput(const std::string& name) const;
   void absorb(const Node* node) { absorbed_.insert(node); }
   dnnl::engine& eng() { return out_.eng; }
   Compiled& out() { return out_; }
@@ -115,6 +137,7 @@ class Builder {
   Compiled& out_;
   std::map<std::string, int> names_;
   std::map<int, int> plainOf_;
+  std::map<int, int> quantizedOf_;
   std::map<std::string, int> readers_;
   std::map<std::string, std::vector<const Node*>> readerNodes_;
   std::set<std::string> outputs_;

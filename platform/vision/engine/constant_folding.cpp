@@ -56,7 +56,7 @@ HostTensor binary(const Node& node, const HostTensor& a, const HostTensor& b) {
   for (int64_t n = 0; n < count; ++n) {
     const int64_t ia = broadcastIndex(idx, a.dims), ib = broadcastIndex(idx, b.dims);
     if (integer) {
-      const int64_t x = a.i[ia], y = b.i[ib];
+      const int64_t x = boundedWhole(a.i[ia]), y = boundedWhole(b.i[ib]);
       int64_t r = 0;
       if (op == "Add") r = x + y;
       else if (op == "Sub") r = x - y;
@@ -64,7 +64,7 @@ HostTensor binary(const Node& node, const HostTensor& a, const HostTensor& b) {
       else if (op == "Div") r = y == 0 ? 0 : x / y;
       else if (op == "Max") r = std::max(x, y);
       else if (op == "Min") r = std::min(x, y);
-      else r = static_cast<int64_t>(std::pow(static_cast<double>(x), static_cast<double>(y)));
+      else r = boundedWhole(std::pow(static_cast<double>(x), static_cast<double>(y)));
       out.i.push_back(r);
     } else {
       const double x = a.real(ia), y = b.real(ib);
@@ -103,7 +103,7 @@ HostTensor unary(const Node& node, const HostTensor& x) {
     return v;  // Identity, Dropout
   };
   for (auto& v : out.f) v = static_cast<float>(apply(v));
-  for (auto& v : out.i) v = static_cast<int64_t>(apply(static_cast<double>(v)));
+  for (auto& v : out.i) v = boundedWhole(apply(static_cast<double>(v)));
   return out;
 }
 
@@ -111,6 +111,9 @@ HostTensor withDims(HostTensor t, Dims dims) {
   t.dims = std::move(dims);
   return t;
 }
+
+// What folding makes is shape arithmetic and small constants: 64 MB at most.
+constexpr int64_t kFoldedLimit = int64_t{1} << 24;
 
 const std::set<std::string> kUnary = {"Identity", "Dropout", "Neg", "Abs", "Floor", "Ceil",
                                       "Sqrt", "Relu", "Sigmoid", "Tanh", "Exp", "Reciprocal"};
@@ -143,12 +146,16 @@ std::optional<std::vector<HostTensor>> foldNode(const Node& node, const InputFac
     end = std::clamp<int64_t>(end, start, rank);
     return std::vector<HostTensor>{HostTensor::ints({end - start}, Dims(d.begin() + start, d.begin() + end))};
   }
-  // Every other op needs all of its given inputs constant.
+  // Every other op needs all of its given inputs constant, and those it
+  // always reads present (else the shape rules refuse the node).
   for (size_t k = 0; k < node.inputs.size(); ++k)
     if (!node.inputs[k].empty() && !in.isConstant(k)) return std::nullopt;
-  if (node.inputs.empty() || !in.isConstant(0)) {
-    if (op != "ConstantOfShape" && op != "Range") return std::nullopt;
-  }
+  const size_t always = op == "Concat"                        ? node.inputs.size()
+                        : kBinary.count(op) || op == "Gather" ? 2
+                        : op == "Range"                       ? 3
+                                                              : 1;
+  for (size_t k = 0; k < always; ++k)
+    if (!in.isConstant(k)) return std::nullopt;
   // Shape rules only for the ops that have one; Gather, Cast and the like compute their own.
   auto dimsNow = [&] { return outputDims(node, in); };
   if (kUnary.count(op)) return std::vector<HostTensor>{unary(node, *in.constants[0])};
@@ -162,7 +169,7 @@ std::optional<std::vector<HostTensor>> foldNode(const Node& node, const InputFac
     out.integer = !toFloat;
     for (size_t k = 0; k < x.size(); ++k) {
       if (toFloat) out.f.push_back(static_cast<float>(x.real(k)));
-      else out.i.push_back(static_cast<int64_t>(x.real(k)));
+      else out.i.push_back(boundedWhole(x.real(k)));
     }
     return std::vector<HostTensor>{out};
   }
@@ -174,7 +181,7 @@ std::optional<std::vector<HostTensor>> foldNode(const Node& node, const InputFac
     if (value.size() != 1) throw ModelError(node.where() + ": value is not one element");
     const Dims shape = x.wholes();
     const int64_t count = elementCount(shape);
-    if (count < 0) throw ModelError(node.where() + ": shape is invalid");
+    if (count < 0 || count > kFoldedLimit) throw ModelError(node.where() + ": shape is invalid or too large");
     HostTensor out;
     out.dims = shape;
     out.integer = value.integer;
@@ -185,13 +192,14 @@ std::optional<std::vector<HostTensor>> foldNode(const Node& node, const InputFac
   if (op == "Range") {
     const double start = in.constants[0]->real(0), limit = in.constants[1]->real(0), delta = in.constants[2]->real(0);
     if (delta == 0) throw ModelError(node.where() + ": delta 0");
-    const int64_t n = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((limit - start) / delta)));
-    if (n > (int64_t{1} << 24)) throw ModelError(node.where() + ": too long");
+    const double length = std::ceil((limit - start) / delta);
+    if (!(length <= static_cast<double>(kFoldedLimit))) throw ModelError(node.where() + ": too long");
+    const int64_t n = length > 0 ? static_cast<int64_t>(length) : 0;
     HostTensor out;
     out.dims = {n};
     out.integer = in.constants[0]->integer;
     for (int64_t k = 0; k < n; ++k) {
-      if (out.integer) out.i.push_back(static_cast<int64_t>(start + k * delta));
+      if (out.integer) out.i.push_back(boundedWhole(start + k * delta));
       else out.f.push_back(static_cast<float>(start + k * delta));
     }
     return std::vector<HostTensor>{out};

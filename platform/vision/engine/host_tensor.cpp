@@ -12,6 +12,11 @@ int64_t elementCount(const Dims& dims) {
   return n;
 }
 
+int64_t boundedWhole(double v) {
+  if (!(v == v)) return 0;
+  return static_cast<int64_t>(std::clamp(v, -static_cast<double>(kWholeLimit), static_cast<double>(kWholeLimit)));
+}
+
 std::vector<int64_t> HostTensor::wholes() const {
   std::vector<int64_t> out(size());
   for (size_t k = 0; k < out.size(); ++k) out[k] = whole(k);

@@ -2,6 +2,7 @@
 // Plain tensors the loader works on before anything runs: initializers,
 // attribute values and the small shape arithmetic that load-time folding
 // evaluates. Values are float or 64-bit integer, row-major.
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,14 @@ using Dims = std::vector<int64_t>;
 // product would not fit the limit (2^31 elements: far above any model here).
 int64_t elementCount(const Dims& dims);
 
+// Integers that size or index tensors, as read from a model, bounded to
+// +-2^30: past any axis the executor takes (2^31 elements in all), so that a
+// sentinel such as INT64_MAX still means "to the end" while shape arithmetic
+// on them stays inside 64 bits. NaN reads as 0.
+constexpr int64_t kWholeLimit = int64_t{1} << 30;
+inline int64_t boundedWhole(int64_t v) { return std::clamp(v, -kWholeLimit, kWholeLimit); }
+int64_t boundedWhole(double v);
+
 struct HostTensor {
   Dims dims;
   bool integer = false;
@@ -24,7 +33,7 @@ struct HostTensor {
   size_t size() const { return integer ? i.size() : f.size(); }
   // Element k as a double or an integer, whatever the type.
   double real(size_t k) const { return integer ? static_cast<double>(i[k]) : f[k]; }
-  int64_t whole(size_t k) const { return integer ? i[k] : static_cast<int64_t>(f[k]); }
+  int64_t whole(size_t k) const { return integer ? boundedWhole(i[k]) : boundedWhole(static_cast<double>(f[k])); }
   std::vector<int64_t> wholes() const;
 
   static HostTensor floats(Dims dims, std::vector<float> values);

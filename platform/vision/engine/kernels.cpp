@@ -73,6 +73,19 @@ void resizePlanes(const float* src, const PixelPlanes& in, float* dst, const Axi
   }
 }
 
+void meanOverAxis(const float* src, int64_t outer, int64_t axis, int64_t inner, float* dst) {
+  const float scale = 1.0f / static_cast<float>(axis);
+#pragma omp parallel for schedule(static)
+  for (int64_t o = 0; o < outer; ++o) {
+    float* out = dst + o * inner;
+    const float* in = src + o * axis * inner;
+    std::copy(in, in + inner, out);
+    for (int64_t k = 1; k < axis; ++k)
+      for (int64_t i = 0; i < inner; ++i) out[i] += in[k * inner + i];
+    for (int64_t i = 0; i < inner; ++i) out[i] *= scale;
+  }
+}
+
 namespace {
 
 void padAxis(const float* src, const Dims& dims, const Dims& srcStrides, float* dst, const Dims& outDims,
@@ -103,7 +116,24 @@ Dims rowMajorStrides(const Dims& d) {
   return s;
 }
 
+void broadcastAxis(const float* src, const Dims& from, const Dims& srcStrides, float* dst, const Dims& dims,
+                   const Dims& dstStrides, size_t axis) {
+  const int64_t step = from[axis] == 1 ? 0 : srcStrides[axis];
+  for (int64_t o = 0; o < dims[axis]; ++o) {
+    if (axis + 1 == dims.size()) dst[o] = src[o * step];
+    else broadcastAxis(src + o * step, from, srcStrides, dst + o * dstStrides[axis], dims, dstStrides, axis + 1);
+  }
+}
+
 }  // namespace
+
+void broadcastTo(const float* src, const Dims& from, float* dst, const Dims& dims) {
+  if (dims.empty()) {
+    dst[0] = src[0];
+    return;
+  }
+  broadcastAxis(src, from, rowMajorStrides(from), dst, dims, rowMajorStrides(dims), 0);
+}
 
 void padConstant(const float* src, const Dims& dims, float* dst, const std::vector<int64_t>& pads, float value) {
   if (dims.empty()) {

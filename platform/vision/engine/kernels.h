@@ -35,6 +35,13 @@ AxisMap resizeAxis(int64_t input, int64_t output, double scale, const std::strin
 
 void resizePlanes(const float* src, const PixelPlanes& in, float* dst, const AxisMap& rows, const AxisMap& cols);
 
+// A row-major tensor of dims filled from src, whose dims `from` have the
+// same rank and on each axis either the same length or 1 (broadcast).
+void broadcastTo(const float* src, const Dims& from, float* dst, const Dims& dims);
+
+// The mean over the middle axis of a row-major [outer, axis, inner] tensor.
+void meanOverAxis(const float* src, int64_t outer, int64_t axis, int64_t inner, float* dst);
+
 // Constant padding of a row-major tensor: pads holds the begin pads of every
 // axis, then the end pads (negative values crop).
 void padConstant(const float* src, const Dims& dims, float* dst, const std::vector<int64_t>& pads, float value);

@@ -2,6 +2,7 @@
 // a convolution fused into it as post-ops: an activation, a per-channel PReLU,
 // a residual Add (summed into the residual's own buffer where it dies here).
 #include <cfloat>
+#include <cmath>
 
 #include "platform/vision/engine/compiler.h"
 #include "platform/vision/engine/shape_rules.h"
@@ -12,7 +13,14 @@ namespace {
 using dnnl::algorithm;
 constexpr auto f32 = memory::data_type::f32;
 
-memory::desc anyDesc(const Dims& d) { return memory::desc(d, f32, memory::format_tag::any); }
+memory::desc anyDesc(const Dims& d, memory::data_type t = f32) { return memory::desc(d, t, memory::format_tag::any); }
+
+// Channels last: oneDNN's brgemm convolution kernels on AVX-512 read and
+// write it for any channel count, and so do its element-wise, pooling and
+// resampling kernels, so a whole network can stay in it without reorders.
+memory::desc channelsLast(const Dims& d, memory::data_type t = f32) {
+  return d.size() == 4 ? memory::desc(d, t, memory::format_tag::acdb) : anyDesc(d, t);
+}
 
 struct PostOp {
   enum Kind { Eltwise, Prelu, Sum, AddOperand } kind = Eltwise;
@@ -28,12 +36,12 @@ const HostTensor* perChannel(Builder& b, const std::string& name, int64_t channe
   if (!t || t->integer) return nullptr;
   if (t->size() == 1) return t;
   if (static_cast<int64_t>(t->size()) != channels) return nullptr;
-  // [C], [C,1,1] or [1,C,1,1]: the channel axis is the one of length C.
+  // Broadcasting aligns the last axes: [C,1,1] or [1,C,1,1] is per channel
+  // of a 4-d activation, while [C] or [C,1] runs along the width or height.
   const Dims& d = t->dims;
-  if (static_cast<int>(d.size()) > rank) return nullptr;
-  const size_t channelAxis = d.size() >= static_cast<size_t>(rank - 1) ? d.size() - (rank - 1) : 0;
-  if (d.size() == 1 || (channelAxis < d.size() && d[channelAxis] == channels)) return t;
-  return nullptr;
+  const int size = static_cast<int>(d.size());
+  if (size > rank || size < rank - 1) return nullptr;
+  return d[static_cast<size_t>(size - (rank - 1))] == channels ? t : nullptr;
 }
 
 // The ops after a convolution's output that can run as its post-ops, in order.
@@ -90,9 +98,10 @@ struct Fusion {
   std::vector<std::pair<int, memory>> fixedArgs;
 };
 
-Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count) {
+Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count, const std::vector<float>* scales) {
   Fusion f;
   f.attr = b.attributes();
+  if (scales) f.attr.set_output_scales(2, *scales);  // per output channel
   dnnl::post_ops po;
   for (size_t k = 0; k < count; ++k) {
     const PostOp& p = ops[k];
@@ -120,21 +129,62 @@ Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count) {
   return f;
 }
 
-// Makes the primitive with as many of the followers fused as oneDNN takes.
+// How good oneDNN's kernel for a primitive descriptor is: its own JIT
+// kernels, then the GEMM-based fallback, then the reference loops.
+int kernelRank(const dnnl::primitive_desc_base& pd) {
+  const std::string impl = pd.impl_info_str();
+  if (impl.rfind("ref", 0) == 0) return 0;
+  if (impl.find("gemm") != std::string::npos && impl.find("brg") == std::string::npos) return 1;
+  return 2;
+}
+
+template <typename Pd>
+struct Choice {
+  Pd pd;
+  Fusion fusion;
+  size_t fused = 0;
+  int rank = 0;
+  bool better(const Choice& o) const { return rank != o.rank ? rank > o.rank : fused > o.fused; }
+};
+
+// Makes the primitive with as many of the followers fused as oneDNN takes
+// with its best kernel.
 template <typename MakePd>
-auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make, Fusion& chosen, size_t& fused) {
+auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make, const std::vector<float>* scales = nullptr) {
+  using Pd = decltype(make(std::declval<const Fusion&>()));
+  std::optional<Choice<Pd>> best;
   for (size_t count = ops.size() + 1; count-- > 0;) {
-    Fusion f = fuse(b, ops, count);
+    Fusion f = fuse(b, ops, count, scales);
     try {
-      auto pd = make(f);
-      chosen = std::move(f);
-      fused = count;
-      return pd;
+      Pd pd = make(f);
+      Choice<Pd> c{pd, std::move(f), count, kernelRank(pd)};
+      if (!best || c.better(*best)) best = std::move(c);
+      if (best->rank == 2) break;
     } catch (const dnnl::error&) {
-      if (count == 0) throw;
+      if (count == 0 && !best) throw;
     }
   }
-  throw ModelError("unreachable");
+  return std::move(*best);
+}
+
+// The first of the input's own layout, channels last and oneDNN's own pick
+// whose kernel and fusion are best: a chain of convolutions settles in one
+// layout instead of reordering between them.
+template <typename Make>
+auto fastest(Make make, const memory::desc& actual, const Dims& in, const Dims& out, memory::data_type t = f32) {
+  std::optional<decltype(make(actual, actual))> best;
+  const std::pair<memory::desc, memory::desc> layouts[] = {
+      {actual, channelsLast(out)}, {channelsLast(in, t), channelsLast(out)}, {anyDesc(in, t), anyDesc(out)}};
+  for (const auto& [src, dst] : layouts) {
+    try {
+      auto c = make(src, dst);
+      if (!best || c.better(*best)) best = std::move(c);
+    } catch (const dnnl::error&) {
+      // not for this layout
+    }
+  }
+  if (!best) return make(anyDesc(in), anyDesc(out));  // throws oneDNN's own reason
+  return std::move(*best);
 }
 
 // Names the last fused op's output as the primitive's and marks the ops as done.
@@ -145,6 +195,27 @@ void finishFusion(Builder& b, const Node& node, const std::vector<PostOp>& ops, 
     last = ops[k].node->outputs[0];
   }
   b.name(last, dst);
+}
+
+// Weights in signed 8 bits, symmetric per output channel: the scales, and
+// the values (as a memory of the plain layout, for a reorder into oneDNN's).
+memory int8Weights(Builder& b, const HostTensor& w, const memory::desc& plain, std::vector<float>& scales) {
+  const int64_t outputs = w.dims[0];
+  const int64_t each = static_cast<int64_t>(w.f.size()) / outputs;
+  const memory::dims dims = plain.dims();
+  memory::dims strides(dims.size(), 1);
+  for (size_t k = dims.size(); k-- > 1;) strides[k - 1] = strides[k] * dims[k];
+  memory m(memory::desc(dims, memory::data_type::s8, strides), b.eng());
+  int8_t* q = static_cast<int8_t*>(m.get_data_handle());
+  scales.assign(outputs, 1.0f);
+  for (int64_t o = 0; o < outputs; ++o) {
+    float top = 0;
+    for (int64_t k = 0; k < each; ++k) top = std::max(top, std::abs(w.f[o * each + k]));
+    scales[o] = top > 0 ? top / 127 : 1.0f;
+    for (int64_t k = 0; k < each; ++k)
+      q[o * each + k] = static_cast<int8_t>(std::nearbyint(std::clamp(w.f[o * each + k] / scales[o], -127.0f, 127.0f)));
+  }
+  return m;
 }
 
 memory::desc weightsDesc(const Dims& w, int64_t group) {
@@ -177,30 +248,66 @@ void lowerConvolution(Builder& b, const Node& node) {
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int x = b.valueOf(source);
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   memory::dims dilations;
   for (int64_t d : win.dilations) dilations.push_back(d - 1);
   const memory::desc wPlain = weightsDesc(w->dims, group);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
-  Fusion fusion;
-  size_t fused = 0;
-  auto pd = withPostOps(b, ops, [&](const Fusion& f) {
-    dnnl::convolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::convolution_direct,
-                                      anyDesc(in), memory::desc(wPlain.dims(), f32, memory::format_tag::any),
-                                      bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
-                                      f.dst ? *f.dst : anyDesc(out), win.strides, dilations, win.padBegin, win.padEnd);
-    return dnnl::convolution_forward::primitive_desc(d, f.attr, b.eng());
-  }, fusion, fused);
+  // In int8 where the model's side file gives this input a scale: the input
+  // quantized once, weights per output channel, the product scaled back to
+  // float before the post-ops. Depthwise convolutions gain nothing in int8.
+  // Thin convolutions (the few channels of a model's head, say) stay in
+  // float: they cost little and carry the output's precision.
+  const Int8Input* q = group == 1 && out[1] >= 16 && in[1] >= 16 ? b.int8Input(source) : nullptr;
+  const memory::data_type srcType = !q ? f32 : q->isUnsigned ? memory::data_type::u8 : memory::data_type::s8;
+  std::vector<float> weightScales, outputScales;
+  std::optional<memory> int8W;
+  if (q) {
+    int8W = int8Weights(b, *w, wPlain, weightScales);
+    for (float ws : weightScales) outputScales.push_back(q->scale * ws);
+  }
+  const memory::data_type weightType = q ? memory::data_type::s8 : f32;
+  auto make = [&](const memory::desc& src, const memory::desc& dst) {
+    return withPostOps(b, ops, [&](const Fusion& f) {
+      dnnl::convolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::convolution_direct,
+                                        src, memory::desc(wPlain.dims(), weightType, memory::format_tag::any),
+                                        bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
+                                        f.dst ? *f.dst : dst, win.strides, dilations, win.padBegin, win.padEnd);
+      return dnnl::convolution_forward::primitive_desc(d, f.attr, b.eng());
+    }, q ? &outputScales : nullptr);
+  };
+  auto choice = q ? fastest(make, channelsLast(in, srcType), in, out, srcType) : fastest(make, b.value(x).desc, in, out);
+  const auto& pd = choice.pd;
+  const Fusion& fusion = choice.fusion;
+  const size_t fused = choice.fused;
   StepRec s;
-  s.kind = fused ? "Conv+" + std::to_string(fused) : "Conv";
+  s.kind = std::string(q ? "Conv8" : "Conv") + (fused ? "+" + std::to_string(fused) : "");
   s.primitive = dnnl::convolution_forward(pd);
-  const int src = b.inLayout(x, pd.src_desc());
+  const int src = q ? b.quantized(x, pd.src_desc(), q->scale) : b.inLayout(x, pd.src_desc());
+  if (!q && group == 1 && !b.isGraphInput(source)) {
+    s.calibrates = source;
+    s.calibratesValue = src;
+  }
   const int dst = fusion.sumInto >= 0 ? b.viewValue(fusion.sumInto, out, pd.dst_desc()) : b.newValue(out, pd.dst_desc());
   s.valueArgs = {{DNNL_ARG_SRC, src}, {DNNL_ARG_DST, dst}};
   s.valueArgs.insert(s.valueArgs.end(), fusion.valueArgs.begin(), fusion.valueArgs.end());
   s.fixedArgs = fusion.fixedArgs;
-  s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(*w, wPlain, pd.weights_desc()));
-  if (bias) s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*bias, pd.bias_desc(), pd.bias_desc()));
+  if (q) {
+    memory placed(pd.weights_desc(), b.eng());
+    dnnl::reorder(*int8W, placed).execute(b.out().strm, *int8W, placed);
+    b.out().strm.wait();
+    s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, placed);
+  } else {
+    s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(*w, wPlain, pd.weights_desc()));
+  }
+  if (bias && q) {
+    // oneDNN 2 adds the bias before the output scales: divide it by them.
+    HostTensor scaled = *bias;
+    for (size_t k = 0; k < scaled.f.size(); ++k) scaled.f[k] /= outputScales[k];
+    s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(scaled, pd.bias_desc(), pd.bias_desc()));
+  } else if (bias) {
+    s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*bias, pd.bias_desc(), pd.bias_desc()));
+  }
   b.addStep(std::move(s), pd);
   b.out().macs += static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w->dims) / w->dims[0]);
   finishFusion(b, node, ops, fused, dst);
@@ -212,7 +319,7 @@ void lowerTransposedConvolution(Builder& b, const Node& node) {
   const HostTensor* bias = node.input(2).empty() ? nullptr : b.constant(node.input(2));
   if (!node.input(2).empty() && !bias) refuseNode(node, "bias must be a constant");
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const Window win = transposedWindow(node, in, w->dims);
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
@@ -237,15 +344,19 @@ void lowerTransposedConvolution(Builder& b, const Node& node) {
   memory::dims dilations;
   for (int64_t d : win.dilations) dilations.push_back(d - 1);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
-  Fusion fusion;
-  size_t fused = 0;
-  auto pd = withPostOps(b, ops, [&](const Fusion& f) {
-    dnnl::deconvolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::deconvolution_direct,
-                                        anyDesc(in), anyDesc(dims),
-                                        bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
-                                        f.dst ? *f.dst : anyDesc(out), win.strides, dilations, win.padBegin, win.padEnd);
-    return dnnl::deconvolution_forward::primitive_desc(d, f.attr, b.eng());
-  }, fusion, fused);
+  auto make = [&](const memory::desc& src, const memory::desc& dst) {
+    return withPostOps(b, ops, [&](const Fusion& f) {
+      dnnl::deconvolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::deconvolution_direct,
+                                          src, anyDesc(dims),
+                                          bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
+                                          f.dst ? *f.dst : dst, win.strides, dilations, win.padBegin, win.padEnd);
+      return dnnl::deconvolution_forward::primitive_desc(d, f.attr, b.eng());
+    });
+  };
+  auto choice = fastest(make, b.value(x).desc, in, out);
+  const auto& pd = choice.pd;
+  const Fusion& fusion = choice.fusion;
+  const size_t fused = choice.fused;
   StepRec s;
   s.kind = "ConvTranspose";
   s.primitive = dnnl::deconvolution_forward(pd);

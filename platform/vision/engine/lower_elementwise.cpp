@@ -4,6 +4,7 @@
 #include <cfloat>
 
 #include "platform/vision/engine/compiler.h"
+#include "platform/vision/engine/kernels.h"
 #include "platform/vision/engine/shape_rules.h"
 
 namespace kestrel::vision::engine {
@@ -35,6 +36,16 @@ Dims atRank(const Dims& d, size_t rank) {
   Dims out(rank - d.size(), 1);
   out.insert(out.end(), d.begin(), d.end());
   return out;
+}
+
+// A plain copy of v broadcast to dims.
+int spread(Builder& b, int v, const Dims& dims) {
+  const Dims sd = atRank(b.value(v).dims, dims.size());
+  const int from = b.plain(v);
+  const int dst = b.newValue(dims, Builder::plainDesc(dims));
+  b.addKernel("Broadcast*", [sd, dims](const std::vector<float*>& p) { broadcastTo(p[0], sd, p[1], dims); },
+              {from, dst});
+  return dst;
 }
 
 }  // namespace
@@ -84,6 +95,7 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
     if (op == "Sub") return constantFirst ? EltwiseSpec{algorithm::eltwise_linear, -1, *c}
                                           : EltwiseSpec{algorithm::eltwise_linear, 1, -*c};
     if (op == "Div" && !constantFirst && *c != 0) return EltwiseSpec{algorithm::eltwise_linear, 1 / *c, 0};
+    if (op == "Div" && constantFirst) return EltwiseSpec{algorithm::eltwise_pow, *c, -1};
     if (op == "Pow" && !constantFirst) return EltwiseSpec{algorithm::eltwise_pow, 1, *c};
   }
   return std::nullopt;
@@ -92,7 +104,7 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
 void lowerElementwise(Builder& b, const Node& node) {
   if (node.op == "PRelu") {
     const int x = b.valueOf(node.input(0));
-    const Dims& dims = b.value(x).dims;
+    const Dims dims = b.value(x).dims;
     const int slope = b.valueOf(node.input(1));
     const Dims sd = atRank(b.value(slope).dims, dims.size());
     const int slopeView = b.viewValue(b.plain(slope), sd, Builder::plainDesc(sd));
@@ -126,16 +138,20 @@ void lowerBinary(Builder& b, const Node& node) {
   else if (op != "Add") refuseNode(node, "takes only a single constant exponent");
   const Dims out = b.plan().dims.at(node.outputs[0]);
   int first = b.valueOf(node.input(0)), second = b.valueOf(node.input(1));
-  // oneDNN broadcasts only its second source.
+  // oneDNN broadcasts only its second source: the sources swap when the op
+  // commutes, else the first is spread to the output's shape beforehand.
   if (b.value(first).dims != out) {
     const bool commutes = alg == algorithm::binary_add || alg == algorithm::binary_mul ||
                           alg == algorithm::binary_max || alg == algorithm::binary_min;
-    if (!commutes || b.value(second).dims != out) refuseNode(node, "broadcasts its first input, which is not taken");
-    std::swap(first, second);
+    if (commutes && b.value(second).dims == out) std::swap(first, second);
+    else first = spread(b, first, out);
   }
   int src1;
   const Dims sd = atRank(b.value(second).dims, out.size());
-  if (b.value(second).dims == out && b.value(second).desc.dims() == b.value(first).desc.dims()) {
+  if (b.value(second).dims == out) {
+    // Both full: the result takes the layout of the one a convolution left
+    // (not plain), so that a residual chain stays in it.
+    if (b.isPlain(first) && !b.isPlain(second)) first = b.inLayout(first, b.value(second).desc);
     src1 = b.inLayout(second, b.value(first).desc);
   } else {
     src1 = b.viewValue(b.plain(second), sd, Builder::plainDesc(sd));

@@ -61,7 +61,7 @@ std::optional<Planes> planesOf(const ValueRec& v) {
 
 void lowerPooling(Builder& b, const Node& node) {
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
   Window w;
   if (node.op == "GlobalAveragePool" || node.op == "GlobalMaxPool") {
@@ -95,14 +95,17 @@ void lowerResize(Builder& b, const Node& node) {
   const InputFacts facts = factsOf(b, node);
   const ResizeGeometry g = resizeGeometry(node, facts);
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   if (in.size() != 4 || g.output[0] != in[0] || g.output[1] != in[1])
     refuseNode(node, "resizes other axes than height and width");
   const std::string mode = node.text("mode", "nearest");
   const std::string transform = node.op == "Upsample" || b.plan().opset < 11
                                     ? "asymmetric"
                                     : node.text("coordinate_transformation_mode", "half_pixel");
-  const std::string nearest = node.text("nearest_mode", "round_prefer_floor");
+  // Upsample and the Resize of opset 10 take the source index rounded down.
+  const std::string nearest = node.op == "Upsample" || b.plan().opset < 11
+                                  ? "floor"
+                                  : node.text("nearest_mode", "round_prefer_floor");
   if (mode != "nearest" && mode != "linear") refuseNode(node, "mode " + mode + " is not taken");
   if (transform != "half_pixel" && transform != "pytorch_half_pixel" && transform != "align_corners" &&
       transform != "asymmetric" && transform != "tf_half_pixel_for_nn")
@@ -110,8 +113,9 @@ void lowerResize(Builder& b, const Node& node) {
   const Dims out = b.plan().dims.at(node.outputs[0]);
   // oneDNN's linear resampling is ONNX's half_pixel when the scale is out / in.
   const bool exactScale = std::abs(g.scales[2] * in[2] - out[2]) < 1e-6 && std::abs(g.scales[3] * in[3] - out[3]) < 1e-6;
+  // Its kernel works across channels: few channels go faster through ours.
   if (mode == "linear" && (transform == "half_pixel" || (transform == "pytorch_half_pixel" && out[2] > 1 && out[3] > 1)) &&
-      exactScale) {
+      exactScale && in[1] >= 16) {
     dnnl::resampling_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::resampling_linear,
                                      b.value(x).desc, anyDesc(out));
     dnnl::resampling_forward::primitive_desc pd(d, b.attributes(), b.eng());
@@ -144,8 +148,19 @@ void lowerConcat(Builder& b, const Node& node) {
   const int axis = static_cast<int>(normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(out.size()), node));
   std::vector<int> parts;
   std::vector<memory::desc> descs;
+  // Inputs in different layouts send oneDNN to its reference kernel: they
+  // join in the layout of the first input a convolution left.
+  std::optional<memory::format_tag> common;
+  if (out.size() == 4)
+    for (const std::string& name : node.inputs) {
+      const ValueRec& v = b.value(b.valueOf(name));
+      const memory::dims dims(v.dims.begin(), v.dims.end());
+      for (auto tag : {memory::format_tag::acdb, memory::format_tag::aBcd16b})
+        if (!common && v.desc == memory::desc(dims, f32, tag)) common = tag;
+    }
   for (const std::string& name : node.inputs) {
-    const int v = b.valueOf(name);
+    int v = b.valueOf(name);
+    if (common) v = b.inLayout(v, memory::desc(b.value(v).dims, f32, *common));
     parts.push_back(v);
     descs.push_back(b.value(v).desc);
   }
@@ -167,7 +182,7 @@ void lowerShapeOp(Builder& b, const Node& node) {
     b.name(node.outputs[0], b.viewValue(x, out, Builder::plainDesc(out)));
     return;
   }
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   std::vector<int64_t> perm = node.integers("perm");
   if (perm.empty())
     for (size_t k = in.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
@@ -183,7 +198,7 @@ void lowerShapeOp(Builder& b, const Node& node) {
 void lowerSlicing(Builder& b, const Node& node) {
   const InputFacts facts = factsOf(b, node);
   const int x = b.plain(b.valueOf(node.input(0)));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const memory::desc whole = Builder::plainDesc(in);
   auto take = [&](const Dims& offsets, const Dims& dims, const std::string& name) {
     const memory::desc part = whole.submemory_desc(dims, offsets);
@@ -245,9 +260,22 @@ void lowerPad(Builder& b, const Node& node) {
   std::vector<int64_t> pads = b.plan().opset < 11 ? node.integers("pads") : facts.constant(node, 1).wholes();
   float value = b.plan().opset < 11 ? node.real("value", 0) : 0;
   if (b.plan().opset >= 11 && !node.input(2).empty()) value = static_cast<float>(facts.constant(node, 2).real(0));
-  const int x = b.plain(b.valueOf(node.input(0)));
+  int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
+  const memory::desc nhwc = in.size() == 4 ? memory::desc(in, f32, memory::format_tag::acdb) : memory::desc();
+  if (in.size() == 4 && b.value(x).desc == nhwc) {
+    // Channels last is row-major N, H, W, C: pad it as such.
+    const Dims seen{in[0], in[2], in[3], in[1]};
+    const std::vector<int64_t> seenPads{pads[0], pads[2], pads[3], pads[1], pads[4], pads[6], pads[7], pads[5]};
+    const int dst = b.newValue(out, memory::desc(out, f32, memory::format_tag::acdb));
+    b.addKernel("Pad*", [seen, seenPads, value](const std::vector<float*>& p) {
+      padConstant(p[0], seen, p[1], seenPads, value);
+    }, {x, dst});
+    b.name(node.outputs[0], dst);
+    return;
+  }
+  x = b.plain(x);
   const int dst = b.newValue(out, Builder::plainDesc(out));
   b.addKernel("Pad*", [in, pads, value](const std::vector<float*>& p) { padConstant(p[0], in, p[1], pads, value); },
               {x, dst});
@@ -278,7 +306,7 @@ void lowerSoftmax(Builder& b, const Node& node) {
 
 void lowerReduce(Builder& b, const Node& node) {
   const int x = b.valueOf(node.input(0));
-  const Dims& in = b.value(x).dims;
+  const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
   // oneDNN keeps the reduced axes as 1s; without keepdims the result is then seen without them.
   std::vector<int64_t> axes = node.has("axes") ? node.integers("axes")
@@ -287,6 +315,29 @@ void lowerReduce(Builder& b, const Node& node) {
   Dims kept = in;
   if (axes.empty()) std::fill(kept.begin(), kept.end(), 1);
   for (int64_t a : axes) kept[normaliseAxis(a, static_cast<int64_t>(in.size()), node)] = 1;
+  // A mean over one axis (the channels of a picture, say) is one pass of our
+  // own: oneDNN has only its reference kernel for most such shapes.
+  if (node.op == "ReduceMean" && axes.size() == 1) {
+    const int64_t axis = normaliseAxis(axes[0], static_cast<int64_t>(in.size()), node);
+    int source = x;
+    int64_t outer = elementCount(Dims(in.begin(), in.begin() + axis));
+    int64_t inner = elementCount(Dims(in.begin() + axis + 1, in.end()));
+    const bool channelsLast = in.size() == 4 && axis == 1 &&
+                              b.value(x).desc == memory::desc(in, f32, memory::format_tag::acdb);
+    if (channelsLast) {  // N, H, W, C in memory: the mean of each pixel's channels
+      outer = in[0] * in[2] * in[3];
+      inner = 1;
+    } else {
+      source = b.plain(x);
+    }
+    const int64_t length = in[axis];
+    const int dst = b.newValue(kept, Builder::plainDesc(kept));
+    b.addKernel("ReduceMean*", [outer, length, inner](const std::vector<float*>& p) {
+      meanOverAxis(p[0], outer, length, inner, p[1]);
+    }, {source, dst});
+    b.name(node.outputs[0], kept == out ? dst : b.viewValue(dst, out, Builder::plainDesc(out)));
+    return;
+  }
   const algorithm alg = node.op == "ReduceMean" ? algorithm::reduction_mean
                         : node.op == "ReduceMax" ? algorithm::reduction_max
                                                  : algorithm::reduction_sum;

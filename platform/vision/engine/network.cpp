@@ -1,5 +1,7 @@
 #include "platform/vision/engine/network.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,36 +17,93 @@ std::string dimsText(const Dims& d) {
   return s;
 }
 
+// Names read from the file may hold any bytes: the message stays one line.
+std::string printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return text;
+}
+
 }  // namespace
 
 Network::Network(std::unique_ptr<Compiled> c) : c_(std::move(c)) {}
 Network::~Network() = default;
 
-std::unique_ptr<Network> Network::load(const std::string& path, const std::string& label) {
+namespace {
+
+std::string readFile(const std::string& path, bool& ok) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw ModelError("model file " + label + " can't be read; run ./setup to install it again");
-  std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) throw ModelError("model file " + label + " can't be read; run ./setup to install it again");
-  return fromBytes(bytes.data(), bytes.size(), label);
+  ok = static_cast<bool>(file);
+  if (!ok) return {};
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ok = !file.bad();
+  return bytes;
 }
 
-std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, const std::string& label) {
+// One line a quantized input: "u8" or "s8", the scale, the value's name.
+std::map<std::string, Int8Input> parseInt8(const std::string& text) {
+  std::map<std::string, Int8Input> out;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string type, name;
+    Int8Input q;
+    if (!(words >> type >> q.scale) || (type != "u8" && type != "s8") || !(q.scale > 0) || !(q.scale < 1e30f))
+      throw ModelError("has an int8 side file with a bad line");
+    words >> std::ws;
+    std::getline(words, name);
+    if (name.empty()) throw ModelError("has an int8 side file with a bad line");
+    q.isUnsigned = type == "u8";
+    out[name] = q;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Network::int8Path(const std::string& modelPath) {
+  const std::string suffix = ".onnx";
+  if (modelPath.size() > suffix.size() && modelPath.compare(modelPath.size() - suffix.size(), suffix.size(), suffix) == 0)
+    return modelPath.substr(0, modelPath.size() - suffix.size()) + ".int8";
+  return modelPath + ".int8";
+}
+
+std::unique_ptr<Network> Network::load(const std::string& path, const std::string& label) {
+  bool ok = false;
+  const std::string bytes = readFile(path, ok);
+  if (!ok) throw ModelError("model file " + label + " can't be read; run ./setup to install it again");
+  std::string int8;
+  const char* forceFloat = std::getenv("KESTREL_FLOAT");
+  if (!(forceFloat && std::string(forceFloat) == "1")) int8 = readFile(int8Path(path), ok);
+  return fromBytes(bytes.data(), bytes.size(), label, int8);
+}
+
+std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, const std::string& label,
+                                            const std::string& int8) {
   auto compiled = std::make_unique<Compiled>();
   compiled->label = label;
   try {
+    compiled->int8 = parseInt8(int8);
     Plan plan = resolvePlan(parseOnnx(bytes, size));
     Builder builder(plan, *compiled);
     builder.build();
     compiled->bind();
   } catch (const ModelError& e) {
-    throw ModelError("model file " + label + " " + e.what() + "; run ./setup to install it again");
+    throw ModelError("model file " + label + " " + printable(e.what()) + "; run ./setup to install it again");
   } catch (const dnnl::error& e) {
-    throw ModelError("model file " + label + " can't be compiled (" + e.what() + "); run ./setup to install it again");
+    throw ModelError("model file " + label + " can't be compiled (" + printable(e.what()) +
+                     "); run ./setup to install it again");
   } catch (const std::bad_alloc&) {
     throw ModelError("model file " + label + " needs more memory than there is");
   }
   return std::unique_ptr<Network>(new Network(std::move(compiled)));
 }
+
+bool Network::int8() const { return c_->stepCounts.count("Quantize") != 0; }
+void Network::recordRanges() { c_->recording = true; }
+std::map<std::string, ValueRange> Network::ranges() const { return c_->ranges; }
 
 const std::string& Network::label() const { return c_->label; }
 size_t Network::inputCount() const { return c_->inputValues.size(); }
@@ -96,5 +155,13 @@ std::string Network::summary() const {
 }
 
 double Network::macs() const { return c_->macs; }
+
+std::vector<std::pair<std::string, double>> Network::profile() {
+  std::map<std::string, double> ms;
+  c_->run(&ms);
+  std::vector<std::pair<std::string, double>> out(ms.begin(), ms.end());
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  return out;
+}
 
 }  // namespace kestrel::vision::engine

@@ -3,6 +3,7 @@
 // primitives; each run executes them in order on one block of memory.
 // Inputs and outputs are plain row-major float tensors in the model's own
 // shapes (NCHW for pictures).
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,14 +14,33 @@ namespace kestrel::vision::engine {
 
 struct Compiled;
 
+// What calibration saw of one convolution input over its runs.
+struct ValueRange {
+  float lo = 0, hi = 0;
+  double meanSquare = 0;
+  int runs = 0;
+};
+
 class Network {
  public:
   // Reads and compiles the model file at path. Throws ModelError with one
   // line that names `label` and says what is wrong: unreadable, not ONNX, an
   // op, attribute or shape the executor does not take (naming the node).
+  // Convolutions run in int8 where the side file beside the model (its name
+  // with .int8 for .onnx) gives their input a scale, unless KESTREL_FLOAT=1.
   static std::unique_ptr<Network> load(const std::string& path, const std::string& label);
-  // The same from bytes in memory.
-  static std::unique_ptr<Network> fromBytes(const void* bytes, size_t size, const std::string& label);
+  // The same from bytes in memory, with the side file's text (or none).
+  static std::unique_ptr<Network> fromBytes(const void* bytes, size_t size, const std::string& label,
+                                            const std::string& int8 = "");
+  // The side file's path for a model path.
+  static std::string int8Path(const std::string& modelPath);
+  // Whether this network runs any convolution in int8.
+  bool int8() const;
+
+  // Calibration: from now on each run widens the range of every float
+  // convolution input that int8 could take; ranges() gives them by name.
+  void recordRanges();
+  std::map<std::string, ValueRange> ranges() const;
   ~Network();
   Network(const Network&) = delete;
   Network& operator=(const Network&) = delete;
@@ -46,6 +66,8 @@ class Network {
 
   // The steps compiled, for the benchmark: convolutions fused, reorders...
   std::string summary() const;
+  // One run timed step by step: milliseconds by kind of step, largest first.
+  std::vector<std::pair<std::string, double>> profile();
   // Multiply-accumulates of the convolutions and matrix products in one run.
   double macs() const;
 

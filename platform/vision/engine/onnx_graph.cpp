@@ -138,10 +138,12 @@ HostTensor readTensor(const onnx::TensorProto& p) {
 Attribute readAttribute(const onnx::AttributeProto& a) {
   Attribute out;
   switch (a.type()) {
-    case onnx::AttributeProto::INT: out.i = a.i(); break;
+    case onnx::AttributeProto::INT: out.i = boundedWhole(a.i()); break;
     case onnx::AttributeProto::FLOAT: out.f = a.f(); break;
     case onnx::AttributeProto::STRING: out.s = a.s(); break;
-    case onnx::AttributeProto::INTS: out.ints.assign(a.ints().begin(), a.ints().end()); break;
+    case onnx::AttributeProto::INTS:
+      for (int64_t v : a.ints()) out.ints.push_back(boundedWhole(v));
+      break;
     case onnx::AttributeProto::FLOATS: out.floats.assign(a.floats().begin(), a.floats().end()); break;
     case onnx::AttributeProto::TENSOR: out.t = readTensor(a.t()); break;
     default: break;  // graphs and the like: any op that needs them is refused later

@@ -91,6 +91,7 @@ Dims reshaped(const Node& node, const Dims& input, const std::vector<int64_t>& s
       continue;
     }
     if (d < 0) refuse(node, "shape has a negative size");
+    if (d > 0 && known > (int64_t{1} << 31) / d) refuse(node, "shape is too large");
     known *= d;
     out.push_back(d);
   }
@@ -244,8 +245,10 @@ ResizeGeometry resizeGeometry(const Node& node, const InputFacts& in) {
     if (scales.size() != x.size()) refuse(node, "scales do not match the input's rank");
     for (size_t k = 0; k < x.size(); ++k) {
       if (!(scales[k] > 0)) refuse(node, "has a non-positive scale");
-      const int64_t out = static_cast<int64_t>(std::floor(static_cast<double>(x[k]) * scales[k]));
-      if (out <= 0) refuse(node, "asks for an empty output");
+      const double size = std::floor(static_cast<double>(x[k]) * scales[k]);
+      if (!(size >= 1)) refuse(node, "asks for an empty output");
+      if (size > static_cast<double>(kWholeLimit)) refuse(node, "asks for too large an output");
+      const int64_t out = static_cast<int64_t>(size);
       g.output.push_back(out);
       g.scales.push_back(scales[k]);
     }

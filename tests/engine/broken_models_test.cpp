@@ -1,0 +1,94 @@
+// Broken model files, end to end: kestrel-probe's person stream with a bad
+// person_meet.onnx where the program looks first (models/ next to a copy of
+// the executable) stops with one line naming the file and saying to run
+// ./setup again, status 1, never a crash.
+#include <gtest/gtest.h>
+
+#include <onnx/onnx_pb.h>
+
+#include <filesystem>
+#include <optional>
+#include <random>
+
+#include "tests/support/process.h"
+#include "tests/support/scratch.h"
+
+using namespace kestrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kModels = KESTREL_MODEL_DIR;
+
+std::string modelBytes(const std::string& name) {
+  const std::string path = kModels + "/" + name;
+  if (!fileExists(path)) ADD_FAILURE() << path << " is missing: run ./setup";
+  return fileExists(path) ? readFile(path) : std::string();
+}
+
+// The Meet model changed by `edit`, saved again: still a well-formed ONNX file.
+template <typename Edit>
+std::string editedMeet(Edit edit) {
+  onnx::ModelProto model;
+  const std::string bytes = modelBytes("person_meet.onnx");
+  EXPECT_TRUE(model.ParseFromString(bytes));
+  edit(*model.mutable_graph());
+  return model.SerializeAsString();
+}
+
+void expectOneLine(const ProcessResult& r, const std::string& name, const std::string& label) {
+  EXPECT_EQ(r.status, 1) << label << ": " << r.err;
+  const auto errLines = lines(r.err);
+  ASSERT_EQ(errLines.size(), 1u) << label << ": " << r.err;
+  EXPECT_NE(errLines[0].find(name), std::string::npos) << label << ": " << r.err;
+  EXPECT_NE(errLines[0].find("run ./setup"), std::string::npos) << label << ": " << r.err;
+}
+
+}  // namespace
+
+TEST(BrokenModels, EndThePersonStreamWithOneLine) {
+  Scratch s;
+  fs::create_directories(s.path("bin/models"));
+  // A copy, not a link: the program finds its models next to /proc/self/exe.
+  fs::copy_file(KESTREL_PROBE, s.path("bin/kestrel-probe"));
+  fs::permissions(s.path("bin/kestrel-probe"), fs::perms::owner_all);
+  const std::string meet = modelBytes("person_meet.onnx");
+  std::string noise(4096, '\0');
+  std::mt19937 random(14);
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"cut in half", meet.substr(0, meet.size() / 2)},
+      {"random bytes", noise},
+      {"empty", ""},
+      {"another model under its name", modelBytes("person_selfie.onnx")},
+      {"its output renamed", editedMeet([](onnx::GraphProto& g) {
+         for (auto& node : *g.mutable_node())
+           for (auto& out : *node.mutable_output())
+             if (out == g.output(0).name()) out = "mask";
+         g.mutable_output(0)->set_name("mask");
+       })},
+      {"an op the executor does not take", editedMeet([](onnx::GraphProto& g) {
+         g.mutable_node(g.node_size() / 2)->set_op_type("Hardmax");
+       })},
+  };
+  const std::string frame(4 * 64 * 36, '\x50');
+  for (const auto& [label, bytes] : cases) {
+    writeFile(s.path("bin/models/person_meet.onnx"), bytes);
+    const auto r = runProcess({s.path("bin/kestrel-probe"), "--person", "64", "36", "fast"}, {.input = frame});
+    expectOneLine(r, "person_meet.onnx", label);
+    EXPECT_EQ(r.out, "") << label;
+  }
+  // The good file in the same place: the stream runs.
+  writeFile(s.path("bin/models/person_meet.onnx"), meet);
+  const auto good = runProcess({s.path("bin/kestrel-probe"), "--person", "64", "36", "fast"}, {.input = frame});
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(good.out.size(), 32u + 64 * 36);
+}
+
+TEST(BrokenModels, AMissingFileIsNamed) {
+  // The programs fall back on the build tree's models, so a missing file is
+  // seen through the loader itself.
+  Scratch s;
+  const auto r = runProcess({RUN_MODEL, s.path("gone.onnx"), s.dir()});
+  expectOneLine(r, "gone.onnx", "missing");
+}
