@@ -104,6 +104,10 @@ double modelMs(const std::string& name, int runs) {
   return medianMs(runs, [&] { net.run(); });
 }
 
+const char* arithmetic(const std::string& name) {
+  return vision::dnn::loadModel(name, {}).int8() ? "int8" : "float";
+}
+
 void cutout(int width, int height, int runs) {
   TimedService timed;
   CutoutStream s = makeCutoutStream(width, height, true);
@@ -142,8 +146,10 @@ void cutout(int width, int height, int runs) {
     vision::service().handler(picture, 1)->perform(faceOnly, out, e);
   });
   const double models = rvm + salient + boxes + faces + st.hands * per;
-  std::printf("  models: RVM %.1f ms, ISNet-%d %.1f ms, CenterNet (person boxes) %.1f ms, faces request %.1f ms\n",
-              rvm, side, salient, boxes, faces);
+  std::printf("  models: RVM %.1f ms (%s), ISNet-%d %.1f ms (%s), CenterNet (person boxes) %.1f ms (%s), "
+              "faces request %.1f ms\n",
+              rvm, arithmetic("rvm_640x360.onnx"), side, salient, arithmetic(isnet), boxes,
+              arithmetic("centernet.onnx"), faces);
   std::printf("  outside the models: about %.1f ms (%.0f%% of the frame)\n", whole - models,
               100.0 * (whole - models) / whole);
 
@@ -155,8 +161,9 @@ void cutout(int width, int height, int runs) {
                    cv::COLOR_BGRA2BGR);
       vision::dnn::salientMap(bgr, other);
       const double ms = modelMs("isnet_" + std::to_string(other) + ".onnx", runs);
-      std::printf("  ISNet-%d: %.1f ms; the frame with it about %.1f ms, %.1f fps\n", other, ms,
-                  whole - salient + ms, 1000.0 / (whole - salient + ms));
+      std::printf("  ISNet-%d (%s): %.1f ms; the frame with it about %.1f ms, %.1f fps\n", other,
+                  arithmetic("isnet_" + std::to_string(other) + ".onnx"), ms, whole - salient + ms,
+                  1000.0 / (whole - salient + ms));
     } catch (const std::exception&) {
       std::printf("  ISNet-%d: not installed (models/recipes/instances.sh)\n", other);
     }
