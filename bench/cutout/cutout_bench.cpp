@@ -1,6 +1,12 @@
 // Frames per second of the cutout and person streams, in-process, with the
-// time of one frame split by stage.
+// time of one frame split by stage, ISNet at each side installed, and the
+// delay from a process's start to its first frame's output.
 //   bench_cutout [frames]   (default 5 per measurement; median reported)
+// Let nothing else run: the figures are meant for a quiet machine. Debian's
+// oneDNN spins its OpenMP threads after each run; compare OMP_WAIT_POLICY=passive.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,27 +18,33 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/modules.h"
 #include "probe/cutout/cutout_frame.h"
 #include "probe/cutout/matte_render.h"
-#include "probe/cutout/person_gate.h"
 
 using namespace kestrel;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
+double msSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
 double medianMs(int runs, const std::function<void()>& work) {
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
     auto t0 = Clock::now();
     work();
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    times.push_back(msSince(t0));
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
 }
 
-// The astronaut photo scaled to the frame's height and centred, as BGRA.
+// The astronaut photo scaled to the frame's height and centred, as BGRA rows
+// `stride` bytes apart.
 std::vector<uint8_t> frameOf(int width, int height, int64_t stride) {
   cv::Mat photo = cv::imread("/usr/lib/python3/dist-packages/skimage/data/astronaut.png");
   if (photo.empty()) std::exit(1);
@@ -47,70 +59,182 @@ std::vector<uint8_t> frameOf(int width, int height, int64_t stride) {
   return bytes;
 }
 
-void measure(int width, int height, int runs) {
-  vision::Service& service = vision::service();
+// The real service with the time of its calls added up: the frame's requests,
+// the held step's hand requests and the scaled masks.
+struct Stages {
+  double requests = 0, hands = 0, scaled = 0;
+  int handRuns = 0;
+};
+
+class TimedHandler final : public vision::Handler {
+ public:
+  TimedHandler(std::unique_ptr<vision::Handler> real, Stages& stages) : real_(std::move(real)), stages_(stages) {}
+  bool perform(const vision::Requests& r, vision::Results& out, std::string& error) override {
+    const auto t0 = Clock::now();
+    const bool ok = real_->perform(r, out, error);
+    (r.handPose ? stages_.hands : stages_.requests) += msSince(t0);
+    stages_.handRuns += r.handPose;
+    return ok;
+  }
+  bool scaledInstanceMask(const vision::InstanceObservation& o, const std::vector<uint8_t>& chosen,
+                          vision::Matte& mask, std::string& error) override {
+    const auto t0 = Clock::now();
+    const bool ok = real_->scaledInstanceMask(o, chosen, mask, error);
+    stages_.scaled += msSince(t0);
+    return ok;
+  }
+
+ private:
+  std::unique_ptr<vision::Handler> real_;
+  Stages& stages_;
+};
+
+class TimedService final : public vision::Service {
+ public:
+  Stages stages;
+  std::string description() const override { return vision::service().description(); }
+  std::unique_ptr<vision::Handler> handler(const Picture& picture, uint32_t orientation) override {
+    return std::make_unique<TimedHandler>(vision::service().handler(picture, orientation), stages);
+  }
+};
+
+// One network's run alone, on the inputs its last real run left.
+double modelMs(const std::string& name, int runs) {
+  vision::engine::Network& net = vision::dnn::loadModel(name, {});
+  return medianMs(runs, [&] { net.run(); });
+}
+
+const char* arithmetic(const std::string& name) {
+  return vision::dnn::loadModel(name, {}).int8() ? "int8" : "float";
+}
+
+void cutout(int width, int height, int runs) {
+  TimedService timed;
   CutoutStream s = makeCutoutStream(width, height, true);
   s.frame = frameOf(width, height, s.stride);
   const Picture picture{s.frame.data(), width, height, s.stride};
-  std::printf("%dx%d\n", width, height);
+  std::printf("--cutout %dx%d\n", width, height);
 
-  cutoutAnalyse(s, service);  // models loaded once, outside the figures
-  const double whole = medianMs(runs, [&] { cutoutAnalyse(s, service); });
-
-  auto request = [&](auto set) {
-    vision::Requests r;
-    set(r);
-    vision::Results results;
-    return medianMs(runs, [&] {
-      std::string error;
-      service.handler(picture, 1)->perform(r, results, error);
-    });
-  };
-  const double instances = request([](vision::Requests& r) { r.foregroundInstances = true; });
-  const double faces = request([](vision::Requests& r) { r.faceRectangles = true; });
-  const double person = request([](vision::Requests& r) { r.personSegmentation = true; });
-  const double hands = request([](vision::Requests& r) { r.handPose = true; });
-
-  vision::Requests all;
-  all.foregroundInstances = all.faceRectangles = all.personSegmentation = true;
-  vision::Results results;
-  std::string error;
-  service.handler(picture, 1)->perform(all, results, error);
-  double gate = 0;
-  if (!results.persons.empty()) {
-    gate = medianMs(runs, [&] {
-      personGate(width, height, s.mask.data(), s.instanceMask.data(), s.personWide.data(),
-                 s.personMask.data(), s.componentIds.data(), results.persons.front(), 12.0, height / 2);
-    });
+  cutoutAnalyse(s, timed);  // models loaded once, outside the figures
+  timed.stages = {};
+  std::vector<double> frames;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = Clock::now();
+    cutoutAnalyse(s, timed);
+    frames.push_back(msSince(t0));
   }
-  std::printf("  --cutout: %.1f ms a frame, %.2f fps\n", whole, 1000.0 / whole);
-  std::printf("    instances %.1f ms, faces %.1f ms, person (accurate) %.1f ms, gate %.2f ms\n",
-              instances, faces, person, gate);
-  std::printf("    hands (run only by the held step) %.1f ms\n", hands);
-  std::printf("    outside the three models: %.1f ms (%.0f%% of the frame)\n",
-              whole - instances - faces - person, 100.0 * (whole - instances - faces - person) / whole);
+  std::sort(frames.begin(), frames.end());
+  const double whole = frames[frames.size() / 2];
+  const Stages st = timed.stages;
+  const double per = 1.0 / runs;
+  std::printf("  %.1f ms a frame, %.2f fps (median of %d)\n", whole, 1000.0 / whole, runs);
+  std::printf("  stages, mean: vision requests %.1f ms, scaled masks %.1f ms, held step hands %.1f ms "
+              "(in %d of %d frames), the cutout's own pixel work %.1f ms\n",
+              st.requests * per, st.scaled * per, st.hands * per, st.handRuns, runs,
+              whole - (st.requests + st.scaled + st.hands) * per);
 
+  // The requests by model: each network alone, and the faces request whole.
+  const int side = vision::dnn::instanceSide();
+  const std::string isnet = "isnet_" + std::to_string(side) + ".onnx";
+  const double rvm = modelMs("rvm_640x360.onnx", runs), salient = modelMs(isnet, runs);
+  const double boxes = modelMs("centernet.onnx", runs);
+  vision::Requests faceOnly;
+  faceOnly.faceRectangles = true;
+  const double faces = medianMs(runs, [&] {
+    vision::Results out;
+    std::string e;
+    vision::service().handler(picture, 1)->perform(faceOnly, out, e);
+  });
+  const double models = rvm + salient + boxes + faces + st.hands * per;
+  std::printf("  models: RVM %.1f ms (%s), ISNet-%d %.1f ms (%s), CenterNet (person boxes) %.1f ms (%s), "
+              "faces request %.1f ms\n",
+              rvm, arithmetic("rvm_640x360.onnx"), side, salient, arithmetic(isnet), boxes,
+              arithmetic("centernet.onnx"), faces);
+  std::printf("  outside the models: about %.1f ms (%.0f%% of the frame)\n", whole - models,
+              100.0 * (whole - models) / whole);
+
+  // ISNet at every side installed, and the frame rate it would give.
+  for (int other : {256, 320, 384}) {
+    try {
+      cv::Mat bgr;
+      cv::cvtColor(cv::Mat(height, width, CV_8UC4, s.frame.data(), static_cast<size_t>(s.stride)), bgr,
+                   cv::COLOR_BGRA2BGR);
+      vision::dnn::salientMap(bgr, other);
+      const double ms = modelMs("isnet_" + std::to_string(other) + ".onnx", runs);
+      std::printf("  ISNet-%d (%s): %.1f ms; the frame with it about %.1f ms, %.1f fps\n", other,
+                  arithmetic("isnet_" + std::to_string(other) + ".onnx"), ms, whole - salient + ms,
+                  1000.0 / (whole - salient + ms));
+    } catch (const std::exception&) {
+      std::printf("  ISNet-%d: not installed (models/recipes/instances.sh)\n", other);
+    }
+  }
+}
+
+void person(int width, int height, int runs) {
+  std::vector<uint8_t> frame = frameOf(width, height, 4 * width);
+  std::vector<uint8_t> mask(static_cast<size_t>(width) * static_cast<size_t>(height));
+  const Picture picture{frame.data(), width, height, 4 * width};
   for (auto [word, quality] : {std::pair{"fast", vision::PersonQuality::Fast},
                                std::pair{"balanced", vision::PersonQuality::Balanced},
                                std::pair{"accurate", vision::PersonQuality::Accurate}}) {
+    vision::PersonSession session;
     vision::Requests r;
     r.personSegmentation = true;
     r.personQuality = quality;
-    const double ms = medianMs(runs, [&] {
+    r.personSession = &session;
+    auto frameWork = [&] {
       vision::Results out;
       std::string e;
-      service.handler(picture, 1)->perform(r, out, e);
-      if (!out.persons.empty()) renderMatte(out.persons.front(), width, height, s.mask.data());
-    });
-    std::printf("  --person %s: %.1f ms a frame, %.1f fps\n", word, ms, 1000.0 / ms);
+      vision::service().handler(picture, 1)->perform(r, out, e);
+      if (!out.persons.empty()) renderMatte(out.persons.front(), width, height, mask.data());
+    };
+    frameWork();
+    const double ms = medianMs(runs, frameWork);
+    std::printf("--person %s %dx%d: %.1f ms a frame, %.1f fps\n", word, width, height, ms, 1000.0 / ms);
   }
+}
+
+// From the start of `kestrel-probe --cutout` to the last byte of its first
+// frame's output, the frame written at once.
+void firstFrame(int width, int height) {
+  const std::vector<uint8_t> frame = frameOf(width, height, 4 * width);
+  const size_t expected = 32 + static_cast<size_t>(width) * static_cast<size_t>(height);
+  int in[2], out[2];
+  if (pipe(in) || pipe(out)) return;
+  const auto t0 = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    execl(KESTREL_PROBE, KESTREL_PROBE, "--cutout", w.c_str(), h.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  bool written = write(in[1], frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
+  std::vector<uint8_t> got(expected);
+  size_t have = 0;
+  for (ssize_t n = 1; written && have < expected && n > 0; have += static_cast<size_t>(std::max<ssize_t>(n, 0)))
+    n = read(out[0], got.data() + have, expected - have);
+  const double ms = msSince(t0);
+  close(in[1]);
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
+  if (have == expected)
+    std::printf("--cutout %dx%d: first frame's output %.0f ms after the start\n", width, height, ms);
+  else
+    std::printf("--cutout %dx%d: no first frame (is kestrel-probe built?)\n", width, height);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  measure(640, 360, runs);
-  measure(1280, 720, runs);
+  firstFrame(640, 360);
+  cutout(640, 360, runs);
+  cutout(1280, 720, runs);
+  person(640, 360, runs);
   return 0;
 }

@@ -12,6 +12,15 @@ namespace kestrel::vision {
 
 enum class PersonQuality { Accurate = 0, Balanced = 1, Fast = 2 };
 
+// What the accurate person matte carries from one frame of a stream to the
+// next (a video matting model's recurrent state). A stream owns one for its
+// whole run and passes it with every frame's requests; a new one starts from
+// nothing, and requests without one treat the picture on its own. Its
+// contents are the service's.
+struct PersonSession {
+  std::vector<std::vector<float>> state;
+};
+
 // Which requests to perform, with their settings.
 struct Requests {
   bool faceRectangles = false;
@@ -24,6 +33,9 @@ struct Requests {
   bool personSegmentation = false;
   int maximumHandCount = 2;
   PersonQuality personQuality = PersonQuality::Accurate;
+  // The stream the picture belongs to, for the accurate matte (person
+  // segmentation and the people among the foreground instances); may be null.
+  PersonSession* personSession = nullptr;
 };
 
 // Each request's observations, in the service's order. A request that was not

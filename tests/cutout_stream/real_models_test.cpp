@@ -71,8 +71,13 @@ TEST(CutoutRealModels, AstronautIsCutOutWithHerFace) {
   EXPECT_EQ(r.at(630, 20), 0);
   EXPECT_GT(r.share(), 0.1);
   EXPECT_LT(r.share(), 0.5);
-  // Frames carry no history: the same frame gives the same record.
-  EXPECT_EQ(recs[1].mask, r.mask);
+  // The matte carries its state to the next frame: the same frame again gives
+  // the same face and nearly the same mask.
+  EXPECT_EQ(std::memcmp(recs[1].header, r.header, 16), 0);
+  int changed = 0;
+  for (size_t i = 0; i < r.mask.size(); ++i)
+    changed += (static_cast<uint8_t>(r.mask[i]) >= 128) != (static_cast<uint8_t>(recs[1].mask[i]) >= 128);
+  EXPECT_LT(changed, W * H / 50);
 }
 
 TEST(CutoutRealModels, AFlatFrameHasNoPerson) {

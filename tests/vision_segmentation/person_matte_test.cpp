@@ -29,11 +29,11 @@ TEST(PersonMatte, ProbabilitiesBecomeRoundedClampedBytes) {
   EXPECT_EQ(m.pixels, (std::vector<uint8_t>{0, 128, 255, 0, 255, 1}));
 }
 
-TEST(PersonMatte, RefineSizeKeepsTheShapeAndNeverEnlarges) {
-  EXPECT_EQ(refineSize(cv::Size(1280, 720), 640), cv::Size(640, 360));
-  EXPECT_EQ(refineSize(cv::Size(720, 1280), 640), cv::Size(360, 640));
-  EXPECT_EQ(refineSize(cv::Size(548, 342), 640), cv::Size(548, 342));
-  EXPECT_EQ(refineSize(cv::Size(5000, 2), 640), cv::Size(640, 1));
+TEST(PersonMatte, FitWithinKeepsTheShapeAndNeverEnlarges) {
+  EXPECT_EQ(fitWithin(cv::Size(1280, 720), 640), cv::Size(640, 360));
+  EXPECT_EQ(fitWithin(cv::Size(720, 1280), 640), cv::Size(360, 640));
+  EXPECT_EQ(fitWithin(cv::Size(548, 342), 640), cv::Size(548, 342));
+  EXPECT_EQ(fitWithin(cv::Size(5000, 2), 640), cv::Size(640, 1));
 }
 
 TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {

@@ -107,7 +107,7 @@ TEST(PersonMatte, AstronautMatteCoversTheBodyNotTheBackgroundAtEveryQuality) {
     PersonQuality quality;
     int64_t width, height;
   } levels[] = {{PersonQuality::Fast, 256, 144}, {PersonQuality::Balanced, 256, 256},
-                {PersonQuality::Accurate, 512, 512}};
+                {PersonQuality::Accurate, 360, 360}};
   for (const auto& level : levels) {
     Requests r;
     r.personSegmentation = true;
@@ -126,14 +126,55 @@ TEST(PersonMatte, AstronautMatteCoversTheBodyNotTheBackgroundAtEveryQuality) {
   }
 }
 
-TEST(PersonMatte, AccurateMatteKeepsThePicturesShapeAndNoMoreThan640) {
-  const Photo& p = photo(kOpencv + "messi5.jpg");  // 548 x 342
+TEST(PersonMatte, AccurateMatteKeepsThePicturesShapeInsideTheModelsInput) {
+  const Photo& p = photo(kOpencv + "messi5.jpg");  // 548 x 342, in a 640 x 360 input
   Requests r;
   r.personSegmentation = true;
   Results results = perform(p, r);
   ASSERT_EQ(results.persons.size(), 1u);
-  EXPECT_EQ(results.persons[0].width, 548);
-  EXPECT_EQ(results.persons[0].height, 342);
+  EXPECT_EQ(results.persons[0].width, 577);
+  EXPECT_EQ(results.persons[0].height, 360);
+}
+
+TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
+  const Photo& p = photo(kSkimage + "astronaut.png");
+  Requests r;
+  r.personSegmentation = true;
+  const Matte alone = perform(p, r).persons.at(0);
+  PersonSession session;
+  r.personSession = &session;
+  // A new session starts from zero states, as a single picture does.
+  EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
+  ASSERT_EQ(session.state.size(), 4u);
+  // The next frame of the stream starts from the state the first one left.
+  const Matte second = perform(p, r).persons.at(0);
+  ASSERT_EQ(second.pixels.size(), alone.pixels.size());
+  EXPECT_NE(second.pixels, alone.pixels);
+  EXPECT_GT(meanOver(second, 0.35, 0.60, 0.55, 0.80), 140);
+  // A state of the wrong shape counts as none.
+  session.state[2].resize(7);
+  EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
+  // Without the session, nothing of the stream leaks into a picture.
+  r.personSession = nullptr;
+  EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
+}
+
+TEST(PersonMatte, InstancesAndThePersonRequestShareOneMatteAFrame) {
+  // Were the matte made twice a frame, the first session's state would run
+  // ahead of the second's.
+  const Photo& p = photo(kSkimage + "astronaut.png");
+  PersonSession withInstances, alone;
+  Requests both, one;
+  both.foregroundInstances = both.personSegmentation = one.personSegmentation = true;
+  both.personSession = &withInstances;
+  one.personSession = &alone;
+  for (int frame = 0; frame < 2; ++frame) {
+    Results a = perform(p, both), b = perform(p, one);
+    ASSERT_EQ(a.persons.size(), 1u);
+    ASSERT_EQ(b.persons.size(), 1u);
+    EXPECT_EQ(a.persons[0].pixels, b.persons[0].pixels) << frame;
+    EXPECT_EQ(withInstances.state, alone.state) << frame;
+  }
 }
 
 TEST(Instances, PlayerAndBallAreTwoInstances) {

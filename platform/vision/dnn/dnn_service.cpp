@@ -1,12 +1,15 @@
 // The vision service on the oneDNN executor: one handler per picture turns it
 // upright once and runs the requested models on it.
 #include <exception>
+#include <optional>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/person_matte.h"
+#include "platform/vision/dnn/rvm.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision {
@@ -46,18 +49,21 @@ class DnnHandler final : public Handler {
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
       }
       if (r.humanRectangles || r.animals || r.classify) {
-        dnn::Objects objects = dnn::detectObjects(bgr);
-        if (r.humanRectangles) out.humans = std::move(objects.humans);
-        if (r.animals) out.animals = std::move(objects.animals);
-        if (r.classify) out.classes = std::move(objects.classes);
+        const dnn::Objects& objects = detected();
+        if (r.humanRectangles) out.humans = objects.humans;
+        if (r.animals) out.animals = objects.animals;
+        if (r.classify) out.classes = objects.classes;
       }
       if (r.handPose) out.hands = dnn::detectHands(bgr, r.maximumHandCount);
       if (r.foregroundInstances) {
-        instances_ = dnn::segmentInstances(bgr);
-        if (instances_.observation.width > 0) out.instances.push_back(instances_.observation);
+        const cv::Mat& matte = accurateMatte(r.personSession);
+        instances_ = dnn::segmentInstances(bgr, matte, dnn::showsPerson(matte) ? detected().humans
+                                                                              : std::vector<HumanObservation>{});
+        out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
-        Matte matte = dnn::segmentPerson(bgr, r.personQuality);
+        Matte matte = r.personQuality == PersonQuality::Accurate ? dnn::toMatte(accurateMatte(r.personSession))
+                                                                 : dnn::segmentPerson(bgr, r.personQuality);
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -85,9 +91,22 @@ class DnnHandler final : public Handler {
     return bgr_;
   }
 
+  // The accurate matte and the detector's objects are made at most once per
+  // picture: the instances, the person request and the people share them.
+  const cv::Mat& accurateMatte(PersonSession* session) {
+    if (!matte_) matte_ = dnn::videoMatte(upright(), session);
+    return *matte_;
+  }
+  const dnn::Objects& detected() {
+    if (!objects_) objects_ = dnn::detectObjects(upright());
+    return *objects_;
+  }
+
   Picture picture_;
   uint32_t orientation_;
   cv::Mat bgr_;
+  std::optional<cv::Mat> matte_;
+  std::optional<dnn::Objects> objects_;
   dnn::Instances instances_;
 };
 

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 #include <opencv2/imgproc.hpp>
+
+#include "platform/vision/dnn/person_split.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -13,66 +14,64 @@ cv::Mat disc(int radius) {
   return cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * radius + 1, 2 * radius + 1));
 }
 
-// Splits one component (its pixels `comp` within the bounding box) into the
-// person's part and the objects away from the person, writing provisional
-// ids into `ids`. Returns false when the component stays whole.
-bool splitPerson(const cv::Mat& comp, const cv::Mat& person, const cv::Mat& check,
-                 const InstanceSettings& settings, int minArea, cv::Mat ids, int& next) {
-  const int rimRadius = settings.rimRadius;
-  cv::Mat isPerson = person >= settings.personLevel;
-  cv::Mat personPart = comp & isPerson;
-  cv::Mat other = comp & ~isPerson;
-  if (cv::countNonZero(personPart) < minArea || cv::countNonZero(other) < minArea) return false;
-  // The matte's edge rarely matches the salient map's: opening drops the thin
-  // rim around the body, so only solid pieces count as objects.
-  cv::Mat cores;
-  cv::morphologyEx(other, cores, cv::MORPH_OPEN, disc(rimRadius));
+// Objects: the salient foreground less the person pixels, as ids from `next`
+// on. Next to a person only solid pieces count (an opening drops the rim a
+// salient outline leaves around the body); each then gets back the edge the
+// opening took, within the foreground that is no person.
+int labelObjects(const cv::Mat& salient, const cv::Mat& person, const InstanceSettings& settings,
+                 int minArea, cv::Mat& ids, int next) {
+  cv::Mat other = salient >= settings.threshold;
+  cv::Mat cores = other;
+  const bool people = !person.empty() && cv::countNonZero(person >= settings.personLevel) > 0;
+  if (people) {
+    const cv::Mat isPerson = person >= settings.personLevel;
+    other.setTo(0, isPerson);
+    cv::Mat opened, near;
+    cv::morphologyEx(other, opened, cv::MORPH_OPEN, disc(settings.rimRadius));
+    cv::dilate(isPerson, near, disc(2 * settings.rimRadius + 1));
+    cores = opened | (other & ~near);
+  }
   cv::Mat coreIds, stats, centroids;
   const int n = cv::connectedComponentsWithStats(cores, coreIds, stats, centroids, 8, CV_32S);
-  cv::Mat kept = cv::Mat::zeros(comp.size(), CV_16U);
+  cv::Mat kept = cv::Mat::zeros(salient.size(), CV_16U);
   int objects = 0;
-  for (int c = 1; c < n && objects < 255; ++c) {
+  for (int c = 1; c < n && objects < 65535; ++c) {
     if (stats.at<int>(c, cv::CC_STAT_AREA) < minArea) continue;
-    cv::Mat piece = coreIds == c;
-    if (cv::mean(person, piece)[0] >= settings.objectLevel) continue;
-    if (!check.empty() && cv::mean(check, piece)[0] >= settings.objectLevel) continue;
-    ++objects;
-    kept.setTo(objects, coreIds == c);
+    const cv::Mat piece = coreIds == c;
+    if (people && cv::mean(person, piece)[0] >= settings.objectLevel) continue;
+    kept.setTo(++objects, piece);
   }
-  if (objects == 0) return false;
-  // Give each object back the edge the opening took, within the non-person part.
-  cv::Mat grown;
-  cv::dilate(kept, grown, disc(rimRadius));
-  grown.setTo(0, ~other);
-  const int personId = next++;
-  const int firstObject = next;
-  next += objects;
-  for (int y = 0; y < comp.rows; ++y) {
-    const uint8_t* c = comp.ptr<uint8_t>(y);
-    const uint16_t* g = grown.ptr<uint16_t>(y);
+  if (objects == 0) return next;
+  if (people) {
+    cv::Mat grown;
+    cv::dilate(kept, grown, disc(settings.rimRadius));
+    grown.setTo(0, ~other);
+    kept = grown;
+  }
+  for (int y = 0; y < kept.rows; ++y) {
+    const uint16_t* k = kept.ptr<uint16_t>(y);
     int* out = ids.ptr<int>(y);
-    for (int x = 0; x < comp.cols; ++x) {
-      if (!c[x]) continue;
-      out[x] = g[x] ? firstObject + g[x] - 1 : personId;
-    }
+    for (int x = 0; x < kept.cols; ++x)
+      if (k[x] && !out[x]) out[x] = next + k[x] - 1;
   }
-  return true;
+  return next + objects;
 }
 
-// Keeps the 255 largest ids and numbers them 1..255 in raster order of first appearance.
-InstanceObservation renumber(const cv::Mat& ids, int count) {
+// Keeps the 255 largest ids and numbers them 1..255 in raster order of first
+// appearance; `label` gets each id's number (0 when dropped).
+InstanceObservation renumber(const cv::Mat& ids, int count, std::vector<uint8_t>& label) {
   std::vector<int64_t> area(static_cast<size_t>(count) + 1, 0);
   for (int y = 0; y < ids.rows; ++y) {
     const int* p = ids.ptr<int>(y);
     for (int x = 0; x < ids.cols; ++x) ++area[static_cast<size_t>(p[x])];
   }
-  std::vector<bool> keep(area.size(), false);
   std::vector<int> order;
   for (int i = 1; i <= count; ++i)
     if (area[static_cast<size_t>(i)] > 0) order.push_back(i);
   std::stable_sort(order.begin(), order.end(),
                    [&](int a, int b) { return area[static_cast<size_t>(a)] > area[static_cast<size_t>(b)]; });
   if (order.size() > 255) order.resize(255);
+  std::vector<bool> keep(area.size(), false);
   for (int i : order) keep[static_cast<size_t>(i)] = true;
 
   InstanceObservation map;
@@ -80,7 +79,7 @@ InstanceObservation renumber(const cv::Mat& ids, int count) {
   map.height = ids.rows;
   map.stride = ids.cols;
   map.labels.assign(static_cast<size_t>(ids.cols) * static_cast<size_t>(ids.rows), 0);
-  std::vector<uint8_t> label(area.size(), 0);
+  label.assign(area.size(), 0);
   int next = 1;
   for (int y = 0; y < ids.rows; ++y) {
     const int* p = ids.ptr<int>(y);
@@ -103,23 +102,25 @@ cv::Mat labelView(const InstanceObservation& map) {
                  const_cast<uint8_t*>(map.labels.data()), static_cast<size_t>(map.stride));
 }
 
-// The chosen instances widened by the rim, less every other instance (CV_8U 0/255).
-// Empty when no chosen instance is present.
-cv::Mat chosenRegion(const InstanceObservation& map, const std::vector<uint8_t>& chosen, int rimRadius) {
-  bool wanted[256] = {};
-  for (uint8_t c : chosen) wanted[c] = c != 0;
-  bool any = false;
-  for (uint8_t present : map.allInstances) any = any || wanted[present];
-  if (!any || map.labels.empty()) return {};
-  cv::Mat lut(1, 256, CV_8U, cv::Scalar(0));
+cv::Mat lookUp(const cv::Mat& labels, const bool (&wanted)[256]) {
+  cv::Mat lut(1, 256, CV_8U);
   for (int i = 0; i < 256; ++i) lut.at<uint8_t>(i) = wanted[i] ? 255 : 0;
-  cv::Mat labels = labelView(map);
-  cv::Mat mine, region;
-  cv::LUT(labels, lut, mine);
-  cv::dilate(mine, region, disc(rimRadius));
-  cv::Mat others = (labels != 0) & ~mine;
-  region.setTo(0, others);
-  return region;
+  cv::Mat out;
+  cv::LUT(labels, lut, out);
+  return out;
+}
+
+// Raises `out` to `soft` (scaled to out's size) on the pixels whose nearest
+// map pixel lies in `region`.
+void addSoft(const cv::Mat& soft, const cv::Mat& region, cv::Mat& out) {
+  // Linear scaling keeps the soft map's edges; the nearest region keeps
+  // everything outside the chosen instances at zero. Bytes scale fastest.
+  cv::Mat bytes = soft, up, regionUp;
+  if (soft.type() != CV_8U) soft.convertTo(bytes, CV_8U, 255.0);
+  cv::resize(bytes, up, out.size(), 0, 0, cv::INTER_LINEAR);
+  cv::resize(region, regionUp, out.size(), 0, 0, cv::INTER_NEAREST_EXACT);
+  up.setTo(0, regionUp == 0);
+  cv::max(out, up, out);
 }
 
 }  // namespace
@@ -129,51 +130,64 @@ int minimumArea(const cv::Size& size, const InstanceSettings& settings) {
   return std::max(1, static_cast<int>(std::ceil(area)));
 }
 
-InstanceObservation labelInstances(const cv::Mat& salient, const cv::Mat& person,
-                                   const cv::Mat& check, const InstanceSettings& settings) {
-  CV_Assert(salient.type() == CV_32F);
-  CV_Assert(person.empty() || (person.type() == CV_8U && person.size() == salient.size()));
-  CV_Assert(check.empty() || (check.type() == CV_8U && check.size() == salient.size()));
-  cv::Mat fg = salient >= settings.threshold;
-  cv::Mat cc, stats, centroids;
-  const int n = cv::connectedComponentsWithStats(fg, cc, stats, centroids, 8, CV_32S);
-  const int minArea = minimumArea(salient.size(), settings);
+InstanceMap labelInstances(const cv::Mat& salient, const cv::Mat& person,
+                           const std::vector<Corners>& personBoxes, const InstanceSettings& settings) {
+  CV_Assert(salient.empty() || salient.type() == CV_32F);
+  CV_Assert(person.empty() || person.type() == CV_8U);
+  CV_Assert(salient.empty() || person.empty() || salient.size() == person.size());
+  const cv::Size size = salient.empty() ? person.size() : salient.size();
+  const int minArea = minimumArea(size, settings);
 
-  cv::Mat ids = cv::Mat::zeros(salient.size(), CV_32S);
+  cv::Mat ids = cv::Mat::zeros(size, CV_32S);
   int next = 1;
-  for (int c = 1; c < n; ++c) {
-    if (stats.at<int>(c, cv::CC_STAT_AREA) < minArea) continue;
-    const cv::Rect box(stats.at<int>(c, cv::CC_STAT_LEFT), stats.at<int>(c, cv::CC_STAT_TOP),
-                       stats.at<int>(c, cv::CC_STAT_WIDTH), stats.at<int>(c, cv::CC_STAT_HEIGHT));
-    cv::Mat comp = cc(box) == c;
-    if (!person.empty() &&
-        splitPerson(comp, person(box), check.empty() ? check : check(box), settings, minArea,
-                    ids(box), next))
-      continue;
-    ids(box).setTo(next++, comp);
-  }
-  return renumber(ids, next - 1);
+  if (!person.empty())
+    next = splitPeople(person >= settings.personLevel, personBoxes, {minArea, settings.boxFill}, ids, next);
+  const int firstObject = next;
+  if (!salient.empty()) next = labelObjects(salient, person, settings, minArea, ids, next);
+
+  InstanceMap map;
+  std::vector<uint8_t> label;
+  map.observation = renumber(ids, next - 1, label);
+  for (int id = 1; id < firstObject; ++id)
+    if (label[static_cast<size_t>(id)]) map.people.push_back(label[static_cast<size_t>(id)]);
+  std::sort(map.people.begin(), map.people.end());
+  return map;
 }
 
-Matte scaledChosenMask(const cv::Mat& salient, const InstanceObservation& map,
-                       const std::vector<uint8_t>& chosen, int width, int height,
-                       const InstanceSettings& settings) {
+Matte scaledChosenMask(const SoftMaps& soft, const InstanceMap& map, const std::vector<uint8_t>& chosen,
+                       int width, int height, const InstanceSettings& settings) {
   Matte out;
   out.width = width;
   out.height = height;
-  out.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-  cv::Mat region = chosenRegion(map, chosen, settings.rimRadius);
-  if (region.empty() || region.size() != salient.size() || width <= 0 || height <= 0) return out;
-  cv::Mat soft = cv::Mat::zeros(salient.size(), CV_32F);
-  salient.copyTo(soft, region);
-  // Linear scaling keeps the salient map's soft edges; the nearest region keeps
-  // everything outside the chosen instances at zero.
-  cv::Mat up, regionUp;
-  cv::resize(soft, up, cv::Size(width, height), 0, 0, cv::INTER_LINEAR);
-  cv::resize(region, regionUp, cv::Size(width, height), 0, 0, cv::INTER_NEAREST_EXACT);
+  out.pixels.assign(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)), 0);
+  const InstanceObservation& o = map.observation;
+  if (width <= 0 || height <= 0 || o.labels.empty()) return out;
+
+  bool present[256] = {}, chosenPerson[256] = {}, chosenObject[256] = {}, notChosen[256] = {};
+  for (uint8_t l : o.allInstances) present[l] = notChosen[l] = true;
+  bool isPerson[256] = {};
+  for (uint8_t l : map.people) isPerson[l] = true;
+  bool anyPerson = false, anyObject = false;
+  for (uint8_t c : chosen) {
+    if (c == 0 || !present[c]) continue;
+    notChosen[c] = false;
+    (isPerson[c] ? chosenPerson[c] : chosenObject[c]) = true;
+    (isPerson[c] ? anyPerson : anyObject) = true;
+  }
+  if (!anyPerson && !anyObject) return out;
+
+  const cv::Mat labels = labelView(o);
+  const cv::Mat others = lookUp(labels, notChosen);
   cv::Mat bytes(height, width, CV_8U, out.pixels.data());
-  up.convertTo(bytes, CV_8U, 255.0);
-  bytes.setTo(0, regionUp == 0);
+  auto add = [&](const bool (&wanted)[256], const cv::Mat& map) {
+    if (map.empty()) return;
+    cv::Mat region;
+    cv::dilate(lookUp(labels, wanted), region, disc(settings.rimRadius));
+    region.setTo(0, others);
+    addSoft(map, region, bytes);
+  };
+  if (anyPerson) add(chosenPerson, soft.person);
+  if (anyObject) add(chosenObject, soft.salient);
   return out;
 }
 

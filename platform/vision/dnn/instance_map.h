@@ -1,45 +1,62 @@
 #pragma once
-// Foreground instances from a soft salient map: pure pixel logic, no models.
+// Foreground instances from a person matte and a soft salient map: pure pixel
+// logic, no models.
 #include <cstdint>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
+#include "platform/vision/dnn/detection_math.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {
 
 struct InstanceSettings {
-  float threshold = 0.5f;      // salient values at or above this are foreground
-  double minShare = 0.002;     // smallest instance, as a share of the map's pixels
-  int personLevel = 128;       // person matte value from which a pixel is the person's
-  int rimRadius = 2;           // matte edges wider than this do not make objects of their own
-  int objectLevel = 40;        // a split-off piece must average below this in every matte
+  float threshold = 0.5f;    // salient values at or above this are foreground
+  double minShare = 0.002;   // smallest instance, as a share of the map's pixels
+  int personLevel = 128;     // person matte value from which a pixel is a person's
+  int rimRadius = 2;         // salient edges this thin around a person make no object
+  int objectLevel = 40;      // an object must average below this in the person matte
+  double boxFill = 0.15;     // share of a person box the matte must fill for the box to count
 };
 
 // The smallest instance in pixels of a map of the given size (at least 1).
 int minimumArea(const cv::Size& size, const InstanceSettings& settings);
 
-// Labels the thresholded salient map (CV_32F, 0..1) into instances 1..255 by
-// connected components, dropping components smaller than the minimum area.
-// When `person` (CV_8U, same size, may be empty) shows that a component holds
-// both a person and something else, the solid parts away from the person
-// become instances of their own. Person models also answer "person" for cats
-// and cups, so a part is split off only when `check` (a second matte of the
-// same size, may be empty) agrees that it is no person either. Labels are
-// numbered in the order their first pixel appears row by row; past 255
-// instances the smallest are dropped.
-InstanceObservation labelInstances(const cv::Mat& salient, const cv::Mat& person,
-                                   const cv::Mat& check = cv::Mat(),
-                                   const InstanceSettings& settings = {});
+// The label map and which of its instances are people.
+struct InstanceMap {
+  InstanceObservation observation;
+  std::vector<uint8_t> people;  // ascending
+};
 
-// The chosen instances' soft mask scaled to width x height, 0..255: the
-// salient map's values on the chosen instances and a rim of `rimRadius` map
-// pixels around them. Pixels whose nearest map pixel lies outside that region
-// (background further out, every other instance) are 0; an empty or unknown
-// set gives an all-zero mask.
-Matte scaledChosenMask(const cv::Mat& salient, const InstanceObservation& map,
-                       const std::vector<uint8_t>& chosen, int width, int height,
-                       const InstanceSettings& settings = {});
+// Labels a map of instances 1..255. People come from the person matte
+// (`person`, CV_8U, may be empty): one instance per person, split where person
+// boxes (map pixels, top-left origin) show several people in one piece of
+// matte. Everything else comes from the thresholded salient map (`salient`,
+// CV_32F 0..1, may be empty) less the people: its connected pieces, where the
+// thin rim a salient outline leaves around a person is no object and a piece
+// the matte half calls a person is none either. Pieces smaller than the
+// minimum area are dropped. Labels are numbered in the order their first
+// pixel appears row by row; past 255 instances the smallest are dropped. Both
+// maps, when given, have the same size.
+InstanceMap labelInstances(const cv::Mat& salient, const cv::Mat& person,
+                           const std::vector<Corners>& personBoxes = {},
+                           const InstanceSettings& settings = {});
+
+// What scaled masks are cut from: the person matte for people and the salient
+// map for everything else, each at its own size covering the whole picture,
+// CV_8U 0..255 or CV_32F 0..1 (either may be empty).
+struct SoftMaps {
+  cv::Mat person;
+  cv::Mat salient;
+};
+
+// The chosen instances' soft mask scaled to width x height, 0..255: each
+// instance's soft map (the matte for people, the salient map for the rest) on
+// the instance and a rim of `rimRadius` map pixels around it. Pixels whose
+// nearest map pixel lies outside that region (background further out, every
+// instance not chosen) are 0; an empty or unknown set gives an all-zero mask.
+Matte scaledChosenMask(const SoftMaps& soft, const InstanceMap& map, const std::vector<uint8_t>& chosen,
+                       int width, int height, const InstanceSettings& settings = {});
 
 }  // namespace kestrel::vision::dnn

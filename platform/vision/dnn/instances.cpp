@@ -1,62 +1,79 @@
-// Foreground instances: ISNet's salient map, cut into instances, with people
-// split from what they hold by the person matte.
+// Foreground instances: the people from the accurate person matte, one
+// instance per person, and everything else from ISNet's salient map less the
+// people.
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/instance_map.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/person_matte.h"
 
 namespace kestrel::vision::dnn {
 namespace {
 
-// The side the model runs at: set by models/recipes/instances.sh, which scales
-// the model's baked sizes to it. 256 runs in about two thirds of 320's time
-// (200 against 300 ms on two cores) and still separates subjects; 320 draws
-// finer outlines (a helmet, a cat's fur) but misses the live budget.
-constexpr int kSide = 256;
-constexpr const char* kModel = "isnet_256.onnx";
+// The side ISNet runs at: models/recipes/instances.sh scales the model's baked
+// sizes to 256, 320 and 384 (isnet_<side>.onnx); the build picks one with
+// KESTREL_INSTANCE_SIDE. The work grows with the square of the side (10 GMAC
+// at 256); larger sides draw finer outlines of small objects.
+#ifndef KESTREL_INSTANCE_SIDE
+#define KESTREL_INSTANCE_SIDE 256
+#endif
+constexpr int kSide = KESTREL_INSTANCE_SIDE;
+// The label map's longer side: fine enough for a hand-sized object in a
+// 1280-pixel frame, small enough that labelling costs well under a millisecond.
+constexpr int kMapSide = 320;
 
-// The picture squashed to the model's square, RGB, (x - 128) / 256.
-cv::Mat salientMap(const cv::Mat& bgr) {
-  cv::Mat small;
-  cv::resize(bgr, small, cv::Size(kSide, kSide), 0, 0, cv::INTER_AREA);
-  static engine::Network& net = loadModel(kModel, {{{1, 3, kSide, kSide}}, {{"output", {1, 1, kSide, kSide}}}});
-  writeRgbPlanes(small, 1.0f / 256, -0.5f, net.input());
-  net.run();
-  return cv::Mat(kSide, kSide, CV_32F, const_cast<float*>(net.output("output"))).clone();
+cv::Mat asMap(const cv::Mat& soft, const cv::Size& size, int type) {
+  cv::Mat out;
+  cv::resize(soft, out, size, 0, 0, soft.cols > size.width ? cv::INTER_AREA : cv::INTER_LINEAR);
+  if (type == CV_8U) out.convertTo(out, CV_8U, 255.0);
+  return out;
 }
 
-// A person matte at the salient map's size, or empty when there is none.
-cv::Mat personAtSide(const cv::Mat& bgr, PersonQuality quality) {
-  Matte matte = segmentPerson(bgr, quality);
-  if (matte.pixels.empty()) return {};
-  cv::Mat m(static_cast<int>(matte.height), static_cast<int>(matte.width), CV_8U, matte.pixels.data());
-  cv::Mat out;
-  cv::resize(m, out, cv::Size(kSide, kSide), 0, 0, cv::INTER_LINEAR);
-  return out;
+// A box in the service's coordinates (normalised, origin at the lower left) in map pixels.
+Corners inMap(const Rect& r, const cv::Size& map) {
+  return {r.x * map.width, (1 - r.y - r.height) * map.height, (r.x + r.width) * map.width,
+          (1 - r.y) * map.height};
 }
 
 }  // namespace
 
-Instances segmentInstances(const cv::Mat& bgr) {
-  Instances result;
-  result.salient = salientMap(bgr);
+int instanceSide() { return kSide; }
+
+cv::Mat salientMap(const cv::Mat& bgr, int side) {
+  cv::Mat small;
+  cv::resize(bgr, small, cv::Size(side, side), 0, 0, cv::INTER_AREA);
+  const std::string name = "isnet_" + std::to_string(side) + ".onnx";
+  engine::Network& net = loadModel(name, {{{1, 3, side, side}}, {{"output", {1, 1, side, side}}}});
+  // The picture squashed to the model's square, RGB, (x - 128) / 256.
+  writeRgbPlanes(small, 1.0f / 256, -0.5f, net.input());
+  net.run();
+  return cv::Mat(side, side, CV_32F, const_cast<float*>(net.output("output"))).clone();
+}
+
+bool showsPerson(const cv::Mat& matte) {
   const InstanceSettings settings;
-  // The mattes are only worth their time when there is foreground to split.
-  // Selfie draws the person; Meet, a different model, confirms what is not one.
-  cv::Mat person, check;
-  if (cv::countNonZero(result.salient >= settings.threshold) >= minimumArea(result.salient.size(), settings)) {
-    person = personAtSide(bgr, PersonQuality::Balanced);
-    check = personAtSide(bgr, PersonQuality::Fast);
-  }
-  result.observation = labelInstances(result.salient, person, check, settings);
+  return !matte.empty() && cv::countNonZero(matte >= settings.personLevel / 255.0) > 0;
+}
+
+Instances segmentInstances(const cv::Mat& bgr, const cv::Mat& matte, const std::vector<HumanObservation>& people) {
+  const cv::Mat salient = salientMap(bgr, kSide);
+  const cv::Size size = fitWithin(bgr.size(), kMapSide);
+  std::vector<Corners> boxes;
+  for (const HumanObservation& h : people) boxes.push_back(inMap(h.boundingBox, size));
+  Instances result;
+  result.map = labelInstances(asMap(salient, size, CV_32F), matte.empty() ? cv::Mat() : asMap(matte, size, CV_8U),
+                              boxes);
+  // Kept as bytes: every scaled mask of the frame starts from them.
+  salient.convertTo(result.soft.salient, CV_8U, 255.0);
+  if (!matte.empty()) matte.convertTo(result.soft.person, CV_8U, 255.0);
   return result;
 }
 
 Matte scaledInstanceMask(const Instances& instances, const std::vector<uint8_t>& chosen, int width,
                          int height) {
-  return scaledChosenMask(instances.salient, instances.observation, chosen, width, height);
+  return scaledChosenMask(instances.soft, instances.map, chosen, width, height);
 }
 
 }  // namespace kestrel::vision::dnn

@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "platform/vision/dnn/instance_map.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision::dnn {
@@ -30,17 +31,27 @@ Objects detectObjects(const cv::Mat& bgr);
 // hands.cpp
 std::vector<HandObservation> detectHands(const cv::Mat& bgr, int maximumHandCount);
 
-// person.cpp: an 8-bit matte at the model's own size.
+// person.cpp: the fast (Meet) and balanced (Selfie) mattes, 8-bit at the
+// model's own size. The accurate matte is videoMatte (rvm.h).
 Matte segmentPerson(const cv::Mat& bgr, PersonQuality quality);
 
-// instances.cpp: the instance map and what the handler keeps to make scaled masks.
+// instances.cpp: the instance map and what the handler keeps to make scaled
+// masks. People come from `matte` (the accurate matte, CV_32F, may be empty),
+// split by the `people` boxes; everything else from ISNet's salient map.
 struct Instances {
-  InstanceObservation observation;
-  cv::Mat salient;  // the soft foreground map the instances were cut from
+  InstanceMap map;
+  SoftMaps soft;
 };
-Instances segmentInstances(const cv::Mat& bgr);
+Instances segmentInstances(const cv::Mat& bgr, const cv::Mat& matte, const std::vector<HumanObservation>& people);
 // The soft mask of the chosen instances over a width x height picture.
 Matte scaledInstanceMask(const Instances& instances, const std::vector<uint8_t>& chosen,
                          int width, int height);
+// Whether a matte (CV_32F) shows anyone: only then are person boxes worth finding.
+bool showsPerson(const cv::Mat& matte);
+// ISNet's salient map (CV_32F 0..1, side x side) of the picture squashed to
+// a square; isnet_<side>.onnx must be installed. instanceSide() is the side
+// the instances are made at.
+cv::Mat salientMap(const cv::Mat& bgr, int side);
+int instanceSide();
 
 }  // namespace kestrel::vision::dnn

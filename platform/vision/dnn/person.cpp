@@ -1,5 +1,5 @@
-// Person segmentation: MediaPipe's Meet model (fast), Selfie (balanced) and
-// Selfie snapped to the picture's edges by a guided filter (accurate).
+// Person segmentation at the fast and balanced levels: MediaPipe's Meet and
+// Selfie models.
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/model_files.h"
@@ -9,13 +9,6 @@
 
 namespace kestrel::vision::dnn {
 namespace {
-
-// The refined matte's longer side, and the guided filter's window and
-// smoothing: the window spans the Selfie matte's soft edge once scaled to
-// 640 (about 3 of its pixels), small enough to follow hair and fingers.
-constexpr int kRefineSide = 640;
-constexpr int kRefineRadius = 8;
-constexpr double kRefineEps = 1e-3;
 
 // The picture stretched to the model's input, RGB in 0..1, channels first.
 const float* run(engine::Network& net, const cv::Mat& bgr, cv::Size input) {
@@ -39,18 +32,7 @@ cv::Mat meet(const cv::Mat& bgr) {
 }  // namespace
 
 Matte segmentPerson(const cv::Mat& bgr, PersonQuality quality) {
-  switch (quality) {
-    case PersonQuality::Fast:
-      return toMatte(meet(bgr));
-    case PersonQuality::Balanced:
-      return toMatte(selfie(bgr));
-    case PersonQuality::Accurate:
-    default: {
-      cv::Mat guide;
-      cv::resize(bgr, guide, refineSize(bgr.size(), kRefineSide), 0, 0, cv::INTER_AREA);
-      return toMatte(refineToEdges(selfie(bgr), guide, kRefineRadius, kRefineEps));
-    }
-  }
+  return toMatte(quality == PersonQuality::Fast ? meet(bgr) : selfie(bgr));
 }
 
 }  // namespace kestrel::vision::dnn

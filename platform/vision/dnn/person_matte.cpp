@@ -30,7 +30,7 @@ Matte toMatte(const cv::Mat& probability) {
   return m;
 }
 
-cv::Size refineSize(const cv::Size& picture, int maxSide) {
+cv::Size fitWithin(const cv::Size& picture, int maxSide) {
   const int longer = std::max(picture.width, picture.height);
   if (longer <= maxSide) return picture;
   const double f = static_cast<double>(maxSide) / longer;

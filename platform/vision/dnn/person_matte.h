@@ -13,9 +13,9 @@ cv::Mat personProbability(const float* logits, int height, int width);
 // Probabilities (CV_32F) as an 8-bit matte: 0..1 to 0..255, rounded, clamped.
 Matte toMatte(const cv::Mat& probability);
 
-// The size the accurate matte is refined at: the picture's own size, or
-// smaller so that its longer side is at most `maxSide`.
-cv::Size refineSize(const cv::Size& picture, int maxSide);
+// A picture's size, or smaller with the same shape so that its longer side
+// is at most `maxSide`.
+cv::Size fitWithin(const cv::Size& picture, int maxSide);
 
 // Snaps a coarse probability map (CV_32F, any size) to the edges of `guide`
 // (8-bit BGR at the refine size) with an edge-aware guided filter on the

@@ -1,0 +1,99 @@
+#include "platform/vision/dnn/rvm.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/model_input.h"
+
+namespace kestrel::vision::dnn {
+namespace {
+
+// models/recipes/rvm.sh converts the model at this size (downsample ratio 0.5).
+constexpr int kWidth = 640, kHeight = 360;
+constexpr const char* kModel = "rvm_640x360.onnx";
+constexpr size_t kStates = 4;
+
+size_t elements(const engine::Dims& dims) {
+  size_t n = 1;
+  for (auto d : dims) n *= static_cast<size_t>(d);
+  return n;
+}
+
+// The recurrent states are r1i..r4i in and r1o..r4o out.
+std::string stateName(size_t s, char io) { return "r" + std::to_string(s + 1) + io; }
+
+// The network, with each recurrent state's input checked against the output
+// that feeds it on the next frame.
+struct Rvm {
+  engine::Network& net;
+  std::array<size_t, kStates> stateSize{};
+};
+
+const Rvm& rvm() {
+  static const Rvm loaded = [] {
+    engine::Network& net = loadModel(kModel, {{}, {{"pha", {1, 1, kHeight, kWidth}}}});
+    Rvm r{net};
+    for (size_t k = 0; k < net.inputCount(); ++k) {
+      const std::string& name = net.inputName(k);
+      if (name == "src") net.expectInput(k, {1, 3, kHeight, kWidth});
+      for (size_t s = 0; s < kStates; ++s)
+        if (name == stateName(s, 'i')) {
+          net.expectOutput(stateName(s, 'o'), net.inputDims(k));
+          r.stateSize[s] = elements(net.inputDims(k));
+        }
+    }
+    net.input("src");  // throws when the model lacks it
+    return r;
+  }();
+  return loaded;
+}
+
+}  // namespace
+
+cv::Rect placeInside(const cv::Size& picture, const cv::Size& input) {
+  const double f = std::min(static_cast<double>(input.width) / picture.width,
+                            static_cast<double>(input.height) / picture.height);
+  const int w = std::clamp(static_cast<int>(std::lround(picture.width * f)), 1, input.width);
+  const int h = std::clamp(static_cast<int>(std::lround(picture.height * f)), 1, input.height);
+  return cv::Rect((input.width - w) / 2, (input.height - h) / 2, w, h);
+}
+
+cv::Mat videoMatte(const cv::Mat& bgr, PersonSession* session) {
+  const Rvm& model = rvm();
+  engine::Network& net = model.net;
+  const cv::Rect inner = placeInside(bgr.size(), cv::Size(kWidth, kHeight));
+
+  cv::Mat input(kHeight, kWidth, CV_8UC3, cv::Scalar::all(0));
+  cv::Mat placed = input(inner);
+  cv::resize(bgr, placed, inner.size(), 0, 0, inner.width < bgr.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
+  writeRgbPlanes(input, 1.0f / 255, 0, net.input("src"));
+
+  std::vector<std::vector<float>>* state = session ? &session->state : nullptr;
+  bool carried = state && state->size() == kStates;
+  for (size_t s = 0; carried && s < kStates; ++s) carried = (*state)[s].size() == model.stateSize[s];
+  for (size_t s = 0; s < kStates; ++s) {
+    float* in = net.input(stateName(s, 'i'));
+    if (carried)
+      std::copy((*state)[s].begin(), (*state)[s].end(), in);
+    else
+      std::fill(in, in + model.stateSize[s], 0.0f);
+  }
+  net.run();
+  if (state) {
+    state->resize(kStates);
+    for (size_t s = 0; s < kStates; ++s) {
+      const float* out = net.output(stateName(s, 'o'));
+      (*state)[s].assign(out, out + model.stateSize[s]);
+    }
+  }
+  const cv::Mat alpha(kHeight, kWidth, CV_32F, const_cast<float*>(net.output("pha")));
+  return alpha(inner).clone();
+}
+
+}  // namespace kestrel::vision::dnn

@@ -1,0 +1,21 @@
+#pragma once
+// The accurate person matte: Robust Video Matting (MobileNetV3), converted at
+// a fixed input size and downsample ratio, with its four recurrent states
+// carried from frame to frame of a stream.
+#include <opencv2/core.hpp>
+
+#include "platform/vision/vision.h"
+
+namespace kestrel::vision::dnn {
+
+// Where a picture goes inside a model input of the given size: scaled
+// uniformly to fit and centred, so that people keep their shape.
+cv::Rect placeInside(const cv::Size& picture, const cv::Size& input);
+
+// The picture's person matte (CV_32F, 0..1) at the size the picture takes
+// inside the model's input. With a session, the model starts from the state
+// the session's previous frame left and leaves its own there; without one,
+// or with a state of other sizes, it starts from zero states.
+cv::Mat videoMatte(const cv::Mat& bgr, PersonSession* session);
+
+}  // namespace kestrel::vision::dnn
