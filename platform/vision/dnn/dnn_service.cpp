@@ -1,63 +1,53 @@
-// The vision service on the oneDNN executor: one handler per picture turns it
-// upright once and runs the requested models on it.
+// The vision service on the oneDNN executor: one handler per picture runs the
+// requested models on it, each reading the parts of the upright picture it
+// needs at the size it needs.
 #include <exception>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgproc.hpp>
 
+#include "platform/vision/dnn/bgra_pixels.h"
+#include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision {
 namespace {
 
-// The picture as upright BGR: EXIF orientations 1, 3, 6 and 8 are turns.
-cv::Mat uprightBgr(const Picture& p, uint32_t orientation) {
-  cv::Mat bgra(static_cast<int>(p.height), static_cast<int>(p.width), CV_8UC4,
-               const_cast<uint8_t*>(p.data), static_cast<size_t>(p.stride));
-  cv::Mat bgr;
-  cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
-  switch (orientation) {
-    case 3: cv::rotate(bgr, bgr, cv::ROTATE_180); break;
-    case 6: cv::rotate(bgr, bgr, cv::ROTATE_90_CLOCKWISE); break;
-    case 8: cv::rotate(bgr, bgr, cv::ROTATE_90_COUNTERCLOCKWISE); break;
-    default: break;
-  }
-  return bgr;
-}
-
 class DnnHandler final : public Handler {
  public:
   DnnHandler(const Picture& picture, uint32_t orientation)
-      : picture_(picture), orientation_(orientation) {}
+      : bgra_(std::make_unique<dnn::BgraPixels>(picture)), image_(*bgra_, orientation),
+        empty_(!picture.data || picture.width <= 0 || picture.height <= 0) {}
+  DnnHandler(PixelSource& pixels, uint32_t orientation)
+      : image_(pixels, orientation), empty_(pixels.width() <= 0 || pixels.height() <= 0) {}
 
   bool perform(const Requests& r, Results& out, std::string& error) override {
     out = Results{};
     try {
-      if (!picture_.data || picture_.width <= 0 || picture_.height <= 0) {
+      if (empty_) {
         error = "the picture has no pixels";
         return false;
       }
-      const cv::Mat& bgr = upright();
+      // People first: where they stand, faces are looked for closely.
+      const bool objects = r.humanRectangles || r.animals || r.classify;
+      dnn::Objects found;
+      if (objects) found = dnn::detectObjects(image_);
       if (r.faceRectangles || r.faceLandmarks) {
-        dnn::Faces faces = dnn::analyseFaces(bgr, r.faceLandmarks);
+        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &found.humans : nullptr);
         if (r.faceRectangles) out.faces = std::move(faces.faces);
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
       }
-      if (r.humanRectangles || r.animals || r.classify) {
-        dnn::Objects objects = dnn::detectObjects(bgr);
-        if (r.humanRectangles) out.humans = std::move(objects.humans);
-        if (r.animals) out.animals = std::move(objects.animals);
-        if (r.classify) out.classes = std::move(objects.classes);
-      }
-      if (r.handPose) out.hands = dnn::detectHands(bgr, r.maximumHandCount);
+      if (r.humanRectangles) out.humans = std::move(found.humans);
+      if (r.animals) out.animals = std::move(found.animals);
+      if (r.classify) out.classes = std::move(found.classes);
+      if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount);
       if (r.foregroundInstances) {
-        instances_ = dnn::segmentInstances(bgr);
+        instances_ = dnn::segmentInstances(image_.whole());
         if (instances_.observation.width > 0) out.instances.push_back(instances_.observation);
       }
       if (r.personSegmentation) {
-        Matte matte = dnn::segmentPerson(bgr, r.personQuality);
+        Matte matte = dnn::segmentPerson(image_.whole(), r.personQuality);
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -70,8 +60,7 @@ class DnnHandler final : public Handler {
   bool scaledInstanceMask(const InstanceObservation&, const std::vector<uint8_t>& instances,
                           Matte& mask, std::string& error) override {
     try {
-      const cv::Mat& bgr = upright();
-      mask = dnn::scaledInstanceMask(instances_, instances, bgr.cols, bgr.rows);
+      mask = dnn::scaledInstanceMask(instances_, instances, image_.cols(), image_.rows());
       return true;
     } catch (const std::exception& e) {
       error = e.what();
@@ -80,14 +69,9 @@ class DnnHandler final : public Handler {
   }
 
  private:
-  const cv::Mat& upright() {
-    if (bgr_.empty()) bgr_ = uprightBgr(picture_, orientation_);
-    return bgr_;
-  }
-
-  Picture picture_;
-  uint32_t orientation_;
-  cv::Mat bgr_;
+  std::unique_ptr<dnn::BgraPixels> bgra_;  // when made on a BGRA picture
+  dnn::ModelImage image_;
+  bool empty_;
   dnn::Instances instances_;
 };
 
@@ -97,6 +81,9 @@ class DnnService final : public Service {
   std::string description() const override { return "onednn faces humans animals hands"; }
   std::unique_ptr<Handler> handler(const Picture& picture, uint32_t orientation) override {
     return std::make_unique<DnnHandler>(picture, orientation);
+  }
+  std::unique_ptr<Handler> handler(PixelSource& pixels, uint32_t orientation) override {
+    return std::make_unique<DnnHandler>(pixels, orientation);
   }
 };
 

@@ -40,12 +40,12 @@ constexpr double kSameAnimal = 0.7;
 
 }  // namespace
 
-Objects detectObjects(const cv::Mat& bgr) {
+Objects detectObjects(ModelImage& image) {
   engine::Network& net = loadModel("centernet.onnx", {{{1, 3, kInput, kInput}},
                                                       {{"heatmaps", {1, kCocoClasses, kGrid, kGrid}},
                                                        {"boxes", {1, 4, kGrid, kGrid}}}});
-  const Letterbox box = Letterbox::fit(bgr.cols, bgr.rows, kInput);
-  writeRgbPlanes(letterboxImage(bgr, box), 1.0f, 0, net.input());
+  const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kInput);
+  writeRgbPlanes(image.letterbox(box), 1.0f, 0, net.input());
   net.run();
   const HeatMaps maps{net.output("heatmaps"), net.output("boxes"), kCocoClasses, kGrid, kGrid, kInput / kGrid};
 
@@ -61,14 +61,14 @@ Objects detectObjects(const cv::Mat& bgr) {
   std::vector<Detection> animals;
   for (const Detection& d : peaks) {
     if (d.cls == kCocoPerson && d.score >= kMinPerson)
-      objects.humans.push_back({normalisedRect(d.box, bgr.cols, bgr.rows), d.score});
+      objects.humans.push_back({normalisedRect(d.box, image.cols(), image.rows()), d.score});
     else if (cocoAnimal(d.cls))
       animals.push_back(d);
   }
   for (const AnimalGroup& group : groupAnimals(animals, kSameAnimal)) {
     if (group.front().score < kMinAnimal) continue;
     AnimalObservation a;
-    a.boundingBox = normalisedRect(group.front().box, bgr.cols, bgr.rows);
+    a.boundingBox = normalisedRect(group.front().box, image.cols(), image.rows());
     for (const Detection& d : group) a.labels.push_back({std::string(*cocoAnimal(d.cls)), d.score});
     objects.animals.push_back(std::move(a));
   }
