@@ -16,7 +16,9 @@ class PixelSource {
   virtual ~PixelSource() = default;
   virtual int64_t width() const = 0;
   virtual int64_t height() const = 0;
-  // Regions must start on multiples of this (chroma subsampling) in x and y.
+  // Regions must start on multiples of this (chroma subsampling) in x and y;
+  // sizes that are multiples of it too (or reach the picture's edge) convert
+  // exactly as the whole picture does.
   virtual int64_t alignment() const = 0;
   // The region (inside the picture, aligned) resampled to outWidth x outHeight
   // BGR rows of outStride bytes: averaging when shrinking, bilinear otherwise.

@@ -1,6 +1,7 @@
 // Decoded frames and their conversion with libswscale.
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <tuple>
 
 #include "platform/media/ffmpeg_bgra.h"
@@ -29,6 +30,7 @@ struct FrameConverter::Scalers {
   };
   static constexpr size_t kKept = 8;
   std::vector<Entry> regions;  // most recently used last
+  std::vector<uint8_t> staging;  // region output before it is copied out
 
   SwsContext* regionScaler(const AVFrame& f, const PixelRegion& r, int w, int h) {
     const Key key{static_cast<int>(r.width), static_cast<int>(r.height), f.format, w, h};
@@ -84,9 +86,17 @@ class FramePixels final : public PixelSource {
       src[i] += y * frame_.linesize[i] +
                 ((desc_->flags & AV_PIX_FMT_FLAG_BITSTREAM) ? x / 8 : x * step);
     }
-    uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
-    int dstStride[4] = {static_cast<int>(outStride), 0, 0, 0};
-    return sws_scale(scaler, src, frame_.linesize, 0, static_cast<int>(r.height), dst, dstStride) == h;
+    // The library writes whole vectors, past a row's end: it gets rows of its
+    // own with room to spare, copied out after.
+    const int64_t row = static_cast<int64_t>(w) * 3;
+    const int64_t stride = (row + 63) / 64 * 64 + 64;
+    scalers_.staging.resize(static_cast<size_t>(stride * (h + 1)));
+    uint8_t* dst[4] = {scalers_.staging.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {static_cast<int>(stride), 0, 0, 0};
+    if (sws_scale(scaler, src, frame_.linesize, 0, static_cast<int>(r.height), dst, dstStride) != h) return false;
+    for (int y = 0; y < h; ++y)
+      std::memcpy(out + y * outStride, scalers_.staging.data() + y * stride, static_cast<size_t>(row));
+    return true;
   }
 
  private:

@@ -34,7 +34,7 @@ class DnnHandler final : public Handler {
       dnn::Objects found;
       if (objects) found = dnn::detectObjects(image_);
       if (r.faceRectangles || r.faceLandmarks) {
-        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &found.humans : nullptr);
+        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &found.likelyPeople : nullptr);
         if (r.faceRectangles) out.faces = std::move(faces.faces);
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
       }

@@ -1,8 +1,8 @@
 // Faces: BlazeFace finds them (the whole picture, then closer views so that
-// small faces in large pictures are seen: the heads of the people found in
-// the picture at full resolution, or tiles when nobody looked for people),
-// the face mesh confirms each one and gives the head's angles, and the iris
-// model gives each eye's contour and pupil.
+// small faces are seen: the heads of the people found in the picture at full
+// resolution, and tiles of a large picture for faces without a body the
+// object detector sees), the face mesh confirms each one and gives the head's
+// angles, and the iris model gives each eye's contour and pupil.
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -22,9 +22,11 @@ constexpr const char* IRIS = "iris.onnx";
 
 constexpr float DETECTION_THRESHOLD = 0.5f;
 constexpr double MERGE_IOU = 0.3;
-// Without people to go by, the tile pass sees the picture at 0.35 model
-// pixels per picture pixel: a face 40 pixels high is 14 model pixels, about
-// the smallest BlazeFace finds (a full HD frame takes 3 x 2 tiles).
+// The tile pass sees the picture at 0.35 model pixels per picture pixel: a
+// face 40 pixels high is 14 model pixels, about the smallest BlazeFace finds
+// (a full HD frame takes 3 x 2 tiles). The head pass alone misses such a face
+// when the object detector sees no person under it (a head over a table, or
+// pasted on a photo: not even a weak "person" peak).
 constexpr double TILE_SCALE = 0.35;
 constexpr double TILE_OVERLAP = 32 / TILE_SCALE;
 constexpr int MESH_SIZE = 192;
@@ -72,22 +74,15 @@ std::vector<FaceDetection> squarePass(ModelImage& image, const Tile& t) {
 }
 
 // The whole picture, then the closer views.
-std::vector<FaceDetection> detect(ModelImage& image, const std::vector<HumanObservation>* people) {
+std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>* people) {
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), BLAZEFACE_SIZE);
   const double scale = static_cast<double>(image.cols()) / box.innerWidth;
   std::vector<FaceDetection> found =
       runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
-  std::vector<Tile> closer;
+  std::vector<Tile> closer = tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP);
   if (people) {
-    std::vector<Corners> boxes;
-    for (const HumanObservation& p : *people) {
-      const Rect& r = p.boundingBox;
-      boxes.push_back({r.x * image.cols(), (1 - r.y - r.height) * image.rows(), (r.x + r.width) * image.cols(),
-                       (1 - r.y) * image.rows()});
-    }
-    closer = headWindows(boxes, image.cols(), image.rows(), BLAZEFACE_SIZE);
-  } else {
-    closer = tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP);
+    const std::vector<Tile> heads = headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE);
+    closer.insert(closer.end(), heads.begin(), heads.end());
   }
   for (const Tile& t : closer) {
     const std::vector<FaceDetection> more = squarePass(image, t);
@@ -146,7 +141,7 @@ std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
 
 }  // namespace
 
-Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<HumanObservation>* people) {
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people) {
   Faces out;
   for (const FaceDetection& d : detect(image, people)) {
     const auto mesh = faceMesh(image, d);

@@ -65,11 +65,14 @@ cv::Mat ModelImage::region(const cv::Rect& wanted, cv::Rect& got) {
   const cv::Rect inside = wanted & cv::Rect(0, 0, cols_, rows_);
   got = {};
   if (inside.empty()) return {};
-  // Widen the stored region to the source's alignment, within the picture.
+  // Widen the stored region to the source's alignment, within the picture:
+  // an odd-sized part of subsampled chroma would be stretched a little.
   cv::Rect s = stored(inside);
   const int a = static_cast<int>(std::max<int64_t>(1, source_.alignment()));
   const int x0 = s.x / a * a, y0 = s.y / a * a;
-  s = cv::Rect(x0, y0, s.x + s.width - x0, s.y + s.height - y0);
+  const int x1 = std::min((s.x + s.width + a - 1) / a * a, width_);
+  const int y1 = std::min((s.y + s.height + a - 1) / a * a, height_);
+  s = cv::Rect(x0, y0, x1 - x0, y1 - y0);
   got = upright(s);
   return fetch(s, got.width, got.height);
 }

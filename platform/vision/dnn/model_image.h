@@ -22,7 +22,7 @@ class ModelImage {
   // The whole picture scaled into the letterbox's square, black around it.
   cv::Mat letterbox(const Letterbox& box);
   // The part of `wanted` that lies in the picture, at full resolution, and
-  // where it is (`got`, which may reach a pixel or two beyond `wanted`'s
+  // where it is (`got`, which may reach a pixel or so beyond `wanted`'s
   // clipped edges). Empty when nothing of `wanted` is in the picture.
   cv::Mat region(const cv::Rect& wanted, cv::Rect& got);
   // What a 2x3 affine map (picture -> crop) sends onto a side x side crop,

@@ -20,13 +20,16 @@ struct Faces {
   std::vector<FaceObservation> faces;
   std::vector<LandmarksObservation> landmarks;
 };
-Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<HumanObservation>* people);
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people);
 
 // objects.cpp: one detector pass gives people, animals and image labels.
 struct Objects {
   std::vector<HumanObservation> humans;
   std::vector<AnimalObservation> animals;
   std::vector<Classification> classes;
+  // Where people may be, down to weak peaks that are not reported as people
+  // (a head without a body): picture pixels, for the faces' closer look.
+  std::vector<Corners> likelyPeople;
 };
 Objects detectObjects(ModelImage& image);
 

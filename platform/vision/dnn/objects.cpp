@@ -60,6 +60,7 @@ Objects detectObjects(ModelImage& image) {
       suppressPerClass(heatMapPeaks(maps, box, std::min(kMinPerson, kAnimalLabelFloor)), kSameClassOverlap);
   std::vector<Detection> animals;
   for (const Detection& d : peaks) {
+    if (d.cls == kCocoPerson) objects.likelyPeople.push_back(d.box);
     if (d.cls == kCocoPerson && d.score >= kMinPerson)
       objects.humans.push_back({normalisedRect(d.box, image.cols(), image.rows()), d.score});
     else if (cocoAnimal(d.cls))
