@@ -12,6 +12,7 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -47,7 +48,10 @@ std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlaceme
                            {{"Identity:0", {1, 512, 1}}, {"Identity_1:0", {1, 384, 1}},
                             {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}});
   writeRgbPixels(square, 1.0f / 127.5f, -1.0f, net.input());
-  net.run();
+  {
+    const StageTimer timer("model blazeface");
+    net.run();
+  }
   std::vector<float> logits(net.output("Identity:0"), net.output("Identity:0") + 512);
   logits.insert(logits.end(), net.output("Identity_1:0"), net.output("Identity_1:0") + 384);
   std::vector<float> regressors(net.output("Identity_2:0"), net.output("Identity_2:0") + 512 * 16);
@@ -100,7 +104,10 @@ std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDete
   static engine::Network& net =
       loadModel(MESH, {{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}});
   writeRgbPlanes(image.affineCrop(affine(t), MESH_SIZE), 1.0f / 255, 0, net.input());
-  net.run();
+  {
+    const StageTimer timer("model facemesh");
+    net.run();
+  }
   if (!(net.output("presence")[0] >= MESH_PRESENCE)) return std::nullopt;
   const float* m = net.output("mesh");
   const double zScale = t.pictureScale();
@@ -131,7 +138,10 @@ std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
     const double side = std::max(EYE_CROP * std::hypot(b.x - a.x, b.y - a.y), 1.0);
     const CropTransform t = cropTransform(centre, side, lineAngle(a, b), IRIS_SIZE, e == 1);
     writeRgbPlanes(image.affineCrop(affine(t), IRIS_SIZE), 1.0f / 255, 0, net.input());
-    net.run();
+    {
+      const StageTimer timer("model iris");
+      net.run();
+    }
     const float* o = net.output("iris");
     for (int k = 0; k < EYE_CONTOUR; ++k) result[e].contour.push_back(t.toPicture({o[3 * k], o[3 * k + 1]}));
     result[e].pupil = t.toPicture({o[3 * IRIS_CENTRE], o[3 * IRIS_CENTRE + 1]});

@@ -9,6 +9,7 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -27,7 +28,10 @@ std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
                                     {{"Identity", {1, count, 18}}, {"Identity_1", {1, count, 1}}}});
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
   writeRgbPlanes(image.letterbox(box), 1.0f / 255, 0, net.input());
-  net.run();
+  {
+    const StageTimer timer("model palm");
+    net.run();
+  }
   std::vector<Palm> palms =
       mergePalms(decodePalms(net.output("Identity"), net.output("Identity_1"), anchors, kMinPalmScore),
                  kPalmOverlap, limit);
@@ -46,7 +50,10 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
     const HandCrop crop = handCrop(palm);
     if (!(crop.side > 1)) continue;
     writeRgbPlanes(image.affineCrop(pictureToCrop(crop, kHandInput), kHandInput), 1.0f / 255, 0, net.input());
-    net.run();
+    {
+      const StageTimer timer("model hand landmarks");
+      net.run();
+    }
     const float presence = net.output("Identity_1")[0];
     if (!(presence >= kMinPresence)) continue;
     HandObservation hand;

@@ -6,6 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "platform/vision/dnn/stage_times.h"
+
 namespace kestrel::vision::dnn {
 namespace {
 
@@ -41,6 +43,7 @@ cv::Rect ModelImage::upright(const cv::Rect& s) const {
 }
 
 cv::Mat ModelImage::fetch(const cv::Rect& s, int width, int height) {
+  const StageTimer timer("convert");
   const bool turned = quarterTurn(orientation_);
   cv::Mat out(turned ? width : height, turned ? height : width, CV_8UC3);
   if (!source_.bgr({s.x, s.y, s.width, s.height}, out.cols, out.rows, out.data, static_cast<int64_t>(out.step)))
@@ -99,6 +102,7 @@ cv::Mat ModelImage::affineCrop(const std::array<double, 6>& m, int side) {
   cv::Mat local = forward.clone();
   local.at<double>(0, 2) += m[0] * got.x + m[1] * got.y;
   local.at<double>(1, 2) += m[3] * got.x + m[4] * got.y;
+  const StageTimer timer("convert");
   cv::warpAffine(part, crop, local, crop.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
   return crop;
 }

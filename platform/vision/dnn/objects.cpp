@@ -9,6 +9,7 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/stage_times.h"
 #include "platform/vision/dnn/object_decoding.h"
 
 namespace kestrel::vision::dnn {
@@ -46,7 +47,10 @@ Objects detectObjects(ModelImage& image) {
                                                        {"boxes", {1, 4, kGrid, kGrid}}}});
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kInput);
   writeRgbPlanes(image.letterbox(box), 1.0f, 0, net.input());
-  net.run();
+  {
+    const StageTimer timer("model centernet");
+    net.run();
+  }
   const HeatMaps maps{net.output("heatmaps"), net.output("boxes"), kCocoClasses, kGrid, kGrid, kInput / kGrid};
 
   Objects objects;
