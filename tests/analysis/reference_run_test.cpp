@@ -66,7 +66,7 @@ TEST(ReferenceRun, StillsClipKeepsItsThumbnailsAndDetections) {
   const auto before = frameLines(reference.str());
   ASSERT_EQ(before.size(), 8u);
 
-  auto r = runProbe({clip, "1"});
+  auto r = runProbe({clip, "1"}, {.timeoutSeconds = 600});  // eight full HD frames
   ASSERT_EQ(r.status, 0) << r.err;
   const auto after = frameLines(r.out);
   ASSERT_EQ(after.size(), before.size());
