@@ -113,7 +113,7 @@ TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
   const std::vector<Corners> people = {{100, 500, 160, 700},  {170, 520, 230, 700},
                                        {1700, 400, 1760, 600}, {800, 100, 1100, 1000},
                                        {1500, -40, 1560, 150}, {10, 10, 5, 40}};  // the last is empty
-  const auto windows = headWindows(people, 1920, 1080, 256);
+  const auto windows = headWindows(people, 1920, 1080, 256, 1000);
   auto holds = [](const Tile& w, const Tile& r) {
     return r.x >= w.x && r.x + r.side <= w.x + w.side && std::max(r.y, 0.0) >= w.y &&
            r.y + r.side <= w.y + w.side;
@@ -138,10 +138,14 @@ TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
   EXPECT_DOUBLE_EQ(head.x + head.side / 2, 130);
   EXPECT_DOUBLE_EQ(head.y, 490);
   // A picture smaller than a window: the window is centred on it.
-  const auto small = headWindows({{20, 20, 60, 120}}, 200, 150, 256);
+  const auto small = headWindows({{20, 20, 60, 120}}, 200, 150, 256, 1000);
   ASSERT_EQ(small.size(), 1u);
   EXPECT_DOUBLE_EQ(small[0].x, -28);
   EXPECT_DOUBLE_EQ(small[0].y, -53);
+  // Heads the coarser passes see well enough get no closer look: here the
+  // tall person's (450 pixels), leaving three windows.
+  EXPECT_EQ(headWindows(people, 1920, 1080, 256, 450).size(), 3u);
+  EXPECT_TRUE(headWindows(people, 1920, 1080, 256, 90).empty());
 }
 
 TEST(FaceGeometry, CropsRoundTripLevelTheLineAndMirror) {

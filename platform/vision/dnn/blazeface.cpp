@@ -117,12 +117,14 @@ Tile headRegion(const Corners& person) {
   return {(person.x0 + person.x1 - side) / 2, person.y0 - side / 10, side};
 }
 
-std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side) {
+std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side,
+                              double largest) {
   // Head regions cut to the picture, top left first.
   std::vector<Corners> regions;
   for (const Corners& p : people) {
     if (!(p.x1 > p.x0 && p.y1 > p.y0)) continue;
     const Tile t = headRegion(p);
+    if (t.side >= largest) continue;
     const Corners r{std::max(t.x, 0.0), std::max(t.y, 0.0), std::min(t.x + t.side, double(width)),
                     std::min(t.y + t.side, double(height))};
     if (r.x1 > r.x0 && r.y1 > r.y0) regions.push_back(r);

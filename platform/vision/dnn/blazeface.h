@@ -64,10 +64,12 @@ std::vector<Tile> tilesFor(int width, int height, double side, double overlap);
 Tile headRegion(const Corners& person);
 
 // Squares of `side` picture pixels, seen at full resolution, that hold the
-// head regions of these people: each square holds every region that fits in
-// it whole, starting from the region nearest the picture's top left not yet
-// held, and stays inside the picture where it can. A region larger than
-// `side` is a square of its own, to be scaled down to the detector.
-std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side);
+// head regions of these people smaller than `largest` (larger ones are seen
+// well enough by the coarser passes): each square holds every region that
+// fits in it whole, starting from the region nearest the picture's top left
+// not yet held, and stays inside the picture where it can. A region larger
+// than `side` is a square of its own, to be scaled down to the detector.
+std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side,
+                              double largest);
 
 }  // namespace kestrel::vision::dnn

@@ -30,6 +30,7 @@ constexpr double MERGE_IOU = 0.3;
 // pasted on a photo: not even a weak "person" peak).
 constexpr double TILE_SCALE = 0.35;
 constexpr double TILE_OVERLAP = 32 / TILE_SCALE;
+constexpr double HEAD_IN_VIEW = 64;  // model pixels
 constexpr int MESH_SIZE = 192;
 constexpr double MESH_CROP = 1.5;       // crop side / detector box side
 constexpr float MESH_PRESENCE = 0.5f;   // below: not a face after all
@@ -85,7 +86,12 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
       runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
   std::vector<Tile> closer = tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP);
   if (people) {
-    const std::vector<Tile> heads = headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE);
+    // A head region of 64 model pixels in the finest pass so far holds a
+    // face of about 17 (a standing person's face is about a quarter of the
+    // region's side), which that pass finds: only smaller ones are looked at.
+    const double finest = closer.empty() ? scale : 1 / TILE_SCALE;  // picture pixels per model pixel
+    const std::vector<Tile> heads =
+        headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE, HEAD_IN_VIEW * finest);
     closer.insert(closer.end(), heads.begin(), heads.end());
   }
   for (const Tile& t : closer) {
