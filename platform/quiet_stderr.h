@@ -3,15 +3,20 @@
 // own, with no switch to turn it off: libjxl prints its JXL_FAILURE lines on a
 // broken JPEG XL file, under FFmpeg and libvips alike. While a QuietStderr
 // lives, file descriptor 2 points at /dev/null; the last one to go restores
-// it. For the programs' single thread of library calls.
+// it. Threads share the silence: the video analysis decodes on a thread of its
+// own while the main thread may have to report a failure, which goes out
+// through whileLoud.
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <mutex>
 
 namespace kestrel {
 
 class QuietStderr {
  public:
   QuietStderr() {
+    const std::lock_guard lock(mutex());
     State& s = state();
     if (s.depth++ > 0) return;
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -21,6 +26,7 @@ class QuietStderr {
     ::close(null);
   }
   ~QuietStderr() {
+    const std::lock_guard lock(mutex());
     State& s = state();
     if (--s.depth > 0 || s.saved < 0) return;
     ::dup2(s.saved, STDERR_FILENO);
@@ -30,6 +36,15 @@ class QuietStderr {
   QuietStderr(const QuietStderr&) = delete;
   QuietStderr& operator=(const QuietStderr&) = delete;
 
+  // Calls write(fd) with the real standard error, silenced or not; no thread
+  // changes it meanwhile.
+  template <class Write>
+  static void whileLoud(Write write) {
+    const std::lock_guard lock(mutex());
+    const State& s = state();
+    write(s.depth > 0 && s.saved >= 0 ? s.saved : STDERR_FILENO);
+  }
+
  private:
   struct State {
     int depth = 0;
@@ -38,6 +53,10 @@ class QuietStderr {
   static State& state() {
     static State s;
     return s;
+  }
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
   }
 };
 

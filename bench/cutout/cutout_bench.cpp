@@ -96,6 +96,9 @@ class TimedService final : public vision::Service {
   std::unique_ptr<vision::Handler> handler(const Picture& picture, uint32_t orientation) override {
     return std::make_unique<TimedHandler>(vision::service().handler(picture, orientation), stages);
   }
+  std::unique_ptr<vision::Handler> handler(PixelSource& pixels, uint32_t orientation) override {
+    return std::make_unique<TimedHandler>(vision::service().handler(pixels, orientation), stages);
+  }
 };
 
 // One network's run alone, on the inputs its last real run left.

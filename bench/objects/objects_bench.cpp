@@ -16,7 +16,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/vision/dnn/bgra_pixels.h"
 #include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/vision.h"
 
@@ -103,9 +105,19 @@ int main(int argc, char** argv) {
 
     size_t hands = 0;
     vision::dnn::Objects objects;
+    cv::Mat bgraFrame;
+    cv::cvtColor(bgr, bgraFrame, cv::COLOR_BGR2BGRA);
+    vision::dnn::BgraPixels pixels(Picture{bgraFrame.data, bgraFrame.cols, bgraFrame.rows,
+                                           static_cast<int64_t>(bgraFrame.step)});
     report("detector pass, 1080p (people, animals, labels)",
-           measure(runs, [&] { objects = vision::dnn::detectObjects(bgr); }), "(target 150)");
-    report("hands, 1080p", measure(runs, [&] { hands = vision::dnn::detectHands(bgr, 2).size(); }),
+           measure(runs, [&] {
+             vision::dnn::ModelImage image(pixels, 1);
+             objects = vision::dnn::detectObjects(image);
+           }), "(target 150)");
+    report("hands, 1080p", measure(runs, [&] {
+             vision::dnn::ModelImage image(pixels, 1);
+             hands = vision::dnn::detectHands(image, 2).size();
+           }),
            "(target 120 for two)");
     std::printf("  found %zu hands, %zu people, %zu animals\n", hands, objects.humans.size(),
                 objects.animals.size());

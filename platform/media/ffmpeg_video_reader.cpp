@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/ffmpeg_bgra.h"
 #include "platform/media/ffmpeg_decoding.h"
 #include "platform/media/ffmpeg_handles.h"
 #include "platform/media/ffmpeg_quiet.h"
@@ -15,21 +16,6 @@ extern "C" {
 
 namespace kestrel::media {
 namespace {
-
-int swsColorspace(const AVFrame& f) {
-  switch (f.colorspace) {
-    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC: return SWS_CS_FCC;
-    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
-    default:
-      // Untagged: high-definition pictures are BT.709 by convention.
-      return f.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-  }
-}
 
 class FfmpegVideoReader final : public VideoReader {
  public:
@@ -68,16 +54,8 @@ class FfmpegVideoReader final : public VideoReader {
 
   Picture bgra() override {
     const AVFrame& f = *frame_;
-    if (f.width <= 0 || f.height <= 0 || f.format < 0) return {};
-    scaler_.reset(sws_getCachedContext(scaler_.release(), f.width, f.height,
-                                       static_cast<AVPixelFormat>(f.format), f.width, f.height,
-                                       AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!scaler_) return {};
-    const int full = f.color_range == AVCOL_RANGE_JPEG ||
-                     f.format == AV_PIX_FMT_YUVJ420P || f.format == AV_PIX_FMT_YUVJ422P ||
-                     f.format == AV_PIX_FMT_YUVJ444P;
-    sws_setColorspaceDetails(scaler_.get(), sws_getCoefficients(swsColorspace(f)), full,
-                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    if (!setUpScaler(scaler_, f, f.width, f.height, f.width, f.height, AV_PIX_FMT_BGRA, SWS_BILINEAR))
+      return {};
     const int64_t stride = (static_cast<int64_t>(f.width) * 4 + 63) / 64 * 64;
     const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(f.height);
     if (pixels_.size() != bytes) pixels_.assign(bytes, 0);
@@ -86,6 +64,14 @@ class FfmpegVideoReader final : public VideoReader {
     if (sws_scale(scaler_.get(), f.data, f.linesize, 0, f.height, dst, dstStride) != f.height)
       return {};
     return Picture{pixels_.data(), f.width, f.height, stride};
+  }
+
+  VideoFrame frame() override {
+    const AVFrame& f = *frame_;
+    if (f.width <= 0 || f.height <= 0 || f.format < 0 ||
+        !sws_isSupportedInput(static_cast<AVPixelFormat>(f.format)))
+      return {};
+    return VideoFrame(av_frame_clone(&f));
   }
 
   bool failed() const override { return failed_; }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/media/media_time.h"
+#include "platform/media/video_frame.h"
 #include "platform/picture.h"
 
 namespace kestrel::media {
@@ -32,6 +33,9 @@ class VideoReader {
   // The current frame as 8-bit BGRA; data is null when it cannot be converted.
   // The view stays valid until the next call of next() or bgra().
   virtual Picture bgra() = 0;
+  // The current frame kept by reference, still valid after next(); empty
+  // when it has no picture that can be converted.
+  virtual VideoFrame frame() = 0;
   // After next() returned false: whether decoding failed, and why.
   virtual bool failed() const = 0;
   virtual std::string error() const = 0;

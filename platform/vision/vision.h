@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/picture.h"
+#include "platform/pixel_source.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision {
@@ -73,6 +74,9 @@ class Service {
   virtual std::string description() const = 0;
   // The picture must stay alive and unchanged while the handler is used.
   virtual std::unique_ptr<Handler> handler(const Picture& picture, uint32_t orientation) = 0;
+  // The same on a picture held in another form (a decoded video frame),
+  // which the models read in parts and at the sizes they need.
+  virtual std::unique_ptr<Handler> handler(PixelSource& pixels, uint32_t orientation) = 0;
 };
 
 // The service of this build.

@@ -6,10 +6,12 @@
 
 namespace kestrel {
 
-// Reads every decoded frame and hands those the sampling rule picks (at most
-// hz per second of presentation time, each with an image) to `analyse`.
-// Returns how many were analysed; the reader tells afterwards whether it failed.
+// Decodes on a thread of its own, which picks frames by the sampling rule (at
+// most hz per second of presentation time, each with a picture) and hands them
+// through a queue of at most two to `analyse`, called on this thread in the
+// order they were picked. Returns how many were analysed; the reader tells
+// afterwards whether it failed.
 int64_t sampleFrames(media::VideoReader& reader, int64_t hz,
-                     const std::function<void(const Picture&, const media::MediaTime&)>& analyse);
+                     const std::function<void(const media::VideoFrame&, const media::MediaTime&)>& analyse);
 
 }  // namespace kestrel

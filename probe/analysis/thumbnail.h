@@ -14,4 +14,8 @@ inline constexpr int THUMB_ROWS = 18;
 // when the picture has no pixels.
 std::vector<uint8_t> thumbnail(const Picture& picture);
 
+// The rows of a picture `height` rows high that the thumbnail reads, in
+// ascending order (with repeats on pictures under 72 rows).
+std::vector<int64_t> thumbnailRows(int64_t height);
+
 }  // namespace kestrel

@@ -28,13 +28,18 @@ bool readableFile(const std::string& path) {
   return ::access(path.c_str(), R_OK) == 0 && !std::filesystem::is_directory(path, ec);
 }
 
-// Analyses one picked frame and writes its line.
-void analyseFrame(const Picture& picture, const media::MediaTime& time, uint32_t orientation) {
-  auto handler = vision::service().handler(picture, orientation);
+// Analyses one picked frame and writes its line. The thumbnail reads a few
+// rows of the frame in BGRA; the models read their own sizes and parts of it.
+void analyseFrame(const media::VideoFrame& frame, const media::MediaTime& time, uint32_t orientation,
+                  media::FrameConverter& converter) {
+  std::vector<uint8_t> thumb = thumbnail(converter.bgraRows(frame, thumbnailRows(frame.height())));
+  const std::unique_ptr<PixelSource> pixels = converter.pixels(frame);
+  if (!pixels) fail("Vision failed: the frame has no picture");
+  auto handler = vision::service().handler(*pixels, orientation);
   vision::Results results;
   std::string error;
   if (!handler->perform(frameRequests(), results, error)) fail("Vision failed: " + error);
-  emit(frameRecord(results, time, thumbnail(picture)));
+  emit(frameRecord(results, time, std::move(thumb)));
 }
 
 }  // namespace
@@ -64,8 +69,9 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
   info.vision = vision::service().description();
   emit(info);
 
-  const int64_t n = sampleFrames(reader, hz, [&](const Picture& picture, const media::MediaTime& p) {
-    analyseFrame(picture, p, orientation);
+  media::FrameConverter converter;
+  const int64_t n = sampleFrames(reader, hz, [&](const media::VideoFrame& frame, const media::MediaTime& p) {
+    analyseFrame(frame, p, orientation, converter);
   });
   if (reader.failed()) {
     const std::string error = reader.error();

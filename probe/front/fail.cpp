@@ -1,5 +1,6 @@
 #include "probe/front/fail.h"
 
+#include "platform/quiet_stderr.h"
 #include "probe/front/write_all.h"
 
 #include <unistd.h>
@@ -14,7 +15,11 @@ void fail(std::string_view message) {
   std::fflush(stdout);
   std::string line(message);
   line.push_back('\n');
-  writeAll(STDERR_FILENO, line.data(), line.size());
+  // Another thread may be silencing standard error around a library call.
+  QuietStderr::whileLoud([&](int fd) {
+    writeAll(fd, line.data(), line.size());
+    std::_Exit(1);
+  });
   std::_Exit(1);
 }
 

@@ -44,9 +44,10 @@ Sampled sample(const std::string& path, int64_t hz) {
   auto opened = kestrel::media::openVideo(path);
   EXPECT_TRUE(opened.reader) << path << ": " << opened.error;
   if (!opened.reader) return out;
-  kestrel::sampleFrames(*opened.reader, hz, [&](const kestrel::Picture& p, const kestrel::media::MediaTime& t) {
+  kestrel::media::FrameConverter converter;
+  kestrel::sampleFrames(*opened.reader, hz, [&](const kestrel::media::VideoFrame& f, const kestrel::media::MediaTime& t) {
     out.pts.emplace_back(t.value, t.timescale);
-    out.thumbs.push_back(kestrel::thumbnail(p));
+    out.thumbs.push_back(kestrel::thumbnail(converter.bgraRows(f, kestrel::thumbnailRows(f.height()))));
   });
   EXPECT_FALSE(opened.reader->failed()) << opened.reader->error();
   return out;
@@ -188,6 +189,63 @@ TEST(VideoThumbnail, ExactOnALosslessBgraVideo) {
   for (int f = 0; f < frames; ++f) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(raw.data()) + f * W * H * 4;
     EXPECT_EQ(a.thumbs[f], kestrel::thumbnail(kestrel::Picture{bytes, W, H, W * 4})) << "frame " << f;
+  }
+}
+
+// The analysis converts only what it reads of a decoded frame: the rows the
+// thumbnail samples, and the parts the models ask for, at their sizes.
+TEST(VideoThumbnail, PartialConversionsMatchTheWholeFrame) {
+  Scratch s;
+  struct Case {
+    std::string name, pixelFormat, codec;
+  };
+  const Case cases[] = {{"p420.mp4", "yuv420p", "libx264"},     {"odd.mkv", "yuv420p", "ffv1"},
+                        {"full.mkv", "yuvj420p", "ffv1"},       {"p10.mkv", "yuv422p10le", "ffv1"},
+                        {"nv12.nut", "nv12", "rawvideo"},       {"rgb.mkv", "bgr0", "ffv1"},
+                        {"grey.mkv", "gray", "ffv1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string size = c.name == "odd.mkv" ? "98x71" : "96x54";
+    const std::string clip = make(s, c.name,
+                                  "-f lavfi -i testsrc2=size=" + size + ":rate=10 -t 0.3 -pix_fmt " +
+                                      c.pixelFormat + " -c:v " + c.codec);
+    auto opened = kestrel::media::openVideo(clip);
+    ASSERT_TRUE(opened.reader) << opened.error;
+    kestrel::media::FrameConverter converter;
+    int frames = 0;
+    while (opened.reader->next()) {
+      const kestrel::media::VideoFrame frame = opened.reader->frame();
+      ASSERT_FALSE(frame.empty());
+      const kestrel::Picture whole = opened.reader->bgra();
+      ASSERT_TRUE(whole.data);
+      const auto rows = kestrel::thumbnailRows(frame.height());
+      EXPECT_EQ(kestrel::thumbnail(converter.bgraRows(frame, rows)), kestrel::thumbnail(whole));
+
+      // A part at full size against the whole frame converted alike: the
+      // same pixels away from the part's edges, where the chroma filters
+      // reach past it; on the sharp colour edges of the pattern a misplaced
+      // chroma plane shows at once.
+      auto pixels = converter.pixels(frame);
+      ASSERT_TRUE(pixels);
+      const int64_t a = pixels->alignment(), W = frame.width(), H = frame.height();
+      std::vector<uint8_t> all(W * H * 3);
+      ASSERT_TRUE(pixels->bgr({0, 0, W, H}, static_cast<int>(W), static_cast<int>(H), all.data(), W * 3));
+      const kestrel::PixelRegion part{4 * a, 2 * a, 32, 18};
+      std::vector<uint8_t> bgr(part.width * part.height * 3);
+      ASSERT_TRUE(pixels->bgr(part, 32, 18, bgr.data(), 32 * 3));
+      int worst = 0;
+      for (int64_t y = 2; y < part.height - 2; ++y)
+        for (int64_t x = 2; x < part.width - 2; ++x)
+          for (int k = 0; k < 3; ++k)
+            worst = std::max(worst, std::abs(bgr[(y * part.width + x) * 3 + k] -
+                                             all[((part.y + y) * W + part.x + x) * 3 + k]));
+      EXPECT_LE(worst, 1) << "frame " << frames;
+      std::vector<uint8_t> small(8 * 6 * 3);
+      ASSERT_TRUE(pixels->bgr({0, 0, W, H}, 8, 6, small.data(), 8 * 3));
+      EXPECT_FALSE(pixels->bgr({1, 0, 8, 8}, 8, 8, bgr.data(), 8 * 3) && a > 1) << "unaligned";
+      ++frames;
+    }
+    EXPECT_EQ(frames, 3);
   }
 }
 

@@ -54,6 +54,11 @@ std::unique_ptr<vision::Handler> ScriptedService::handler(const Picture& picture
   return std::make_unique<ScriptedHandler>(*this, picture);
 }
 
+std::unique_ptr<vision::Handler> ScriptedService::handler(PixelSource& pixels, uint32_t) {
+  ++log.handlers;
+  return std::make_unique<ScriptedHandler>(*this, Picture{nullptr, pixels.width(), pixels.height(), 0});
+}
+
 vision::InstanceObservation labelMap(int64_t width, int64_t height,
                                      const std::function<uint8_t(int64_t, int64_t)>& label) {
   vision::InstanceObservation o;

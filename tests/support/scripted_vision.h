@@ -35,6 +35,7 @@ class ScriptedService final : public vision::Service {
   VisionLog log;
   std::string description() const override { return "scripted"; }
   std::unique_ptr<vision::Handler> handler(const Picture& picture, uint32_t orientation) override;
+  std::unique_ptr<vision::Handler> handler(PixelSource& pixels, uint32_t orientation) override;
 };
 
 // A label map of width x height (stride = width) from a function of (x, y).

@@ -1,6 +1,7 @@
 // Face detection decoding and face geometry on plain data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -104,6 +105,47 @@ TEST(Blazeface, TilesCoverLargePicturesWithOverlapAndSkipSmallOnes) {
   const Tile whole = wholePicture(1920, 1080);
   EXPECT_DOUBLE_EQ(whole.side, 1920);
   EXPECT_DOUBLE_EQ(whole.y, -420);
+}
+
+TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
+  // Standing people of a street scene in full HD: two small ones side by side,
+  // one far to the right, one tall, one whose head is cut by the top edge.
+  const std::vector<Corners> people = {{100, 500, 160, 700},  {170, 520, 230, 700},
+                                       {1700, 400, 1760, 600}, {800, 100, 1100, 1000},
+                                       {1500, -40, 1560, 150}, {10, 10, 5, 40}};  // the last is empty
+  const auto windows = headWindows(people, 1920, 1080, 256, 1000);
+  auto holds = [](const Tile& w, const Tile& r) {
+    return r.x >= w.x && r.x + r.side <= w.x + w.side && std::max(r.y, 0.0) >= w.y &&
+           r.y + r.side <= w.y + w.side;
+  };
+  for (size_t p = 0; p < 5; ++p) {
+    const Tile head = headRegion(people[p]);
+    EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [&](const Tile& w) { return holds(w, head); })) << p;
+  }
+  // The two neighbours share a window; the tall person's head (450 px) is a
+  // window of its own, to be scaled down.
+  ASSERT_EQ(windows.size(), 4u);
+  for (const Tile& w : windows) {
+    EXPECT_GE(w.x, 0);
+    EXPECT_GE(w.y, 0);
+    EXPECT_LE(w.x + w.side, 1920);
+    EXPECT_LE(w.y + w.side, 1080);
+    EXPECT_EQ(w.side, w.side == 256 ? 256 : 450);
+  }
+  // The head region sits on top of the box, across its middle.
+  const Tile head = headRegion({100, 500, 160, 700});
+  EXPECT_DOUBLE_EQ(head.side, 100);
+  EXPECT_DOUBLE_EQ(head.x + head.side / 2, 130);
+  EXPECT_DOUBLE_EQ(head.y, 490);
+  // A picture smaller than a window: the window is centred on it.
+  const auto small = headWindows({{20, 20, 60, 120}}, 200, 150, 256, 1000);
+  ASSERT_EQ(small.size(), 1u);
+  EXPECT_DOUBLE_EQ(small[0].x, -28);
+  EXPECT_DOUBLE_EQ(small[0].y, -53);
+  // Heads the coarser passes see well enough get no closer look: here the
+  // tall person's (450 pixels), leaving three windows.
+  EXPECT_EQ(headWindows(people, 1920, 1080, 256, 450).size(), 3u);
+  EXPECT_TRUE(headWindows(people, 1920, 1080, 256, 90).empty());
 }
 
 TEST(FaceGeometry, CropsRoundTripLevelTheLineAndMirror) {

@@ -111,4 +111,45 @@ std::vector<Tile> tilesFor(int width, int height, double side, double overlap) {
   return tiles;
 }
 
+Tile headRegion(const Corners& person) {
+  const double w = person.x1 - person.x0, h = person.y1 - person.y0;
+  const double side = std::max(w, h / 2);
+  return {(person.x0 + person.x1 - side) / 2, person.y0 - side / 10, side};
+}
+
+std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side,
+                              double largest) {
+  // Head regions cut to the picture, top left first.
+  std::vector<Corners> regions;
+  for (const Corners& p : people) {
+    if (!(p.x1 > p.x0 && p.y1 > p.y0)) continue;
+    const Tile t = headRegion(p);
+    if (t.side >= largest) continue;
+    const Corners r{std::max(t.x, 0.0), std::max(t.y, 0.0), std::min(t.x + t.side, double(width)),
+                    std::min(t.y + t.side, double(height))};
+    if (r.x1 > r.x0 && r.y1 > r.y0) regions.push_back(r);
+  }
+  std::stable_sort(regions.begin(), regions.end(),
+                   [](const Corners& a, const Corners& b) { return a.y0 != b.y0 ? a.y0 < b.y0 : a.x0 < b.x0; });
+  // A start that keeps [start, start + length) inside 0..limit where it fits.
+  auto placed = [](double start, double length, int limit) {
+    if (length >= limit) return std::floor((limit - length) / 2);
+    return std::floor(std::clamp(start, 0.0, limit - length));
+  };
+  std::vector<Tile> windows;
+  std::vector<bool> held(regions.size(), false);
+  for (size_t i = 0; i < regions.size(); ++i) {
+    if (held[i]) continue;
+    const Corners& r = regions[i];
+    const double s = std::max(side, std::ceil(std::max(r.x1 - r.x0, r.y1 - r.y0)));
+    const Tile w{placed(r.x0, s, width), placed(r.y0, s, height), s};
+    windows.push_back(w);
+    for (size_t j = i; j < regions.size(); ++j) {
+      const Corners& o = regions[j];
+      if (o.x0 >= w.x && o.y0 >= w.y && o.x1 <= w.x + w.side && o.y1 <= w.y + w.side) held[j] = true;
+    }
+  }
+  return windows;
+}
+
 }  // namespace kestrel::vision::dnn

@@ -1,10 +1,13 @@
 #pragma once
 // BlazeFace (256x256 "back" model) decoding: anchors, boxes and keypoints,
-// score-weighted merging of overlapping boxes, and the tiles that let the
-// 256-pixel detector see small faces in large pictures. Pure arithmetic on
-// plain data; the model run lives in faces.cpp.
+// score-weighted merging of overlapping boxes, and the squares (around
+// people's heads, or tiles) that let the 256-pixel detector see small faces
+// in large pictures. Pure arithmetic on plain data; the model run lives in
+// faces.cpp.
 #include <array>
 #include <vector>
+
+#include "platform/vision/dnn/detection_math.h"
 
 namespace kestrel::vision::dnn {
 
@@ -54,5 +57,19 @@ Tile wholePicture(int width, int height);
 // Overlapping squares of `side` picture pixels covering the picture, or none
 // when the whole-picture pass already sees it at that detail.
 std::vector<Tile> tilesFor(int width, int height, double side, double overlap);
+
+// Where a person stands (a box in picture pixels), the square their head is
+// in: as wide as the box and at least half as high as it, across its middle,
+// from a tenth of its side above the box's top.
+Tile headRegion(const Corners& person);
+
+// Squares of `side` picture pixels, seen at full resolution, that hold the
+// head regions of these people smaller than `largest` (larger ones are seen
+// well enough by the coarser passes): each square holds every region that
+// fits in it whole, starting from the region nearest the picture's top left
+// not yet held, and stays inside the picture where it can. A region larger
+// than `side` is a square of its own, to be scaled down to the detector.
+std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side,
+                              double largest);
 
 }  // namespace kestrel::vision::dnn

@@ -1,12 +1,14 @@
-// The vision service on the oneDNN executor: one handler per picture turns it
-// upright once and runs the requested models on it.
+// The vision service on the oneDNN executor: one handler per picture runs the
+// requested models on it, each reading the parts of the upright picture it
+// needs at the size it needs.
 #include <exception>
 #include <optional>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgproc.hpp>
 
+#include "platform/vision/dnn/bgra_pixels.h"
+#include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/person_matte.h"
 #include "platform/vision/dnn/rvm.h"
@@ -15,55 +17,44 @@
 namespace kestrel::vision {
 namespace {
 
-// The picture as upright BGR: EXIF orientations 1, 3, 6 and 8 are turns.
-cv::Mat uprightBgr(const Picture& p, uint32_t orientation) {
-  cv::Mat bgra(static_cast<int>(p.height), static_cast<int>(p.width), CV_8UC4,
-               const_cast<uint8_t*>(p.data), static_cast<size_t>(p.stride));
-  cv::Mat bgr;
-  cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
-  switch (orientation) {
-    case 3: cv::rotate(bgr, bgr, cv::ROTATE_180); break;
-    case 6: cv::rotate(bgr, bgr, cv::ROTATE_90_CLOCKWISE); break;
-    case 8: cv::rotate(bgr, bgr, cv::ROTATE_90_COUNTERCLOCKWISE); break;
-    default: break;
-  }
-  return bgr;
-}
-
 class DnnHandler final : public Handler {
  public:
   DnnHandler(const Picture& picture, uint32_t orientation)
-      : picture_(picture), orientation_(orientation) {}
+      : bgra_(std::make_unique<dnn::BgraPixels>(picture)), image_(*bgra_, orientation),
+        empty_(!picture.data || picture.width <= 0 || picture.height <= 0) {}
+  DnnHandler(PixelSource& pixels, uint32_t orientation)
+      : image_(pixels, orientation), empty_(pixels.width() <= 0 || pixels.height() <= 0) {}
 
   bool perform(const Requests& r, Results& out, std::string& error) override {
     out = Results{};
     try {
-      if (!picture_.data || picture_.width <= 0 || picture_.height <= 0) {
+      if (empty_) {
         error = "the picture has no pixels";
         return false;
       }
-      const cv::Mat& bgr = upright();
+      // People first: where they stand, faces are looked for closely.
+      const bool objects = r.humanRectangles || r.animals || r.classify;
       if (r.faceRectangles || r.faceLandmarks) {
-        dnn::Faces faces = dnn::analyseFaces(bgr, r.faceLandmarks);
+        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &detected().likelyPeople : nullptr);
         if (r.faceRectangles) out.faces = std::move(faces.faces);
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
       }
-      if (r.humanRectangles || r.animals || r.classify) {
-        const dnn::Objects& objects = detected();
-        if (r.humanRectangles) out.humans = objects.humans;
-        if (r.animals) out.animals = objects.animals;
-        if (r.classify) out.classes = objects.classes;
+      if (objects) {
+        const dnn::Objects& found = detected();
+        if (r.humanRectangles) out.humans = found.humans;
+        if (r.animals) out.animals = found.animals;
+        if (r.classify) out.classes = found.classes;
       }
-      if (r.handPose) out.hands = dnn::detectHands(bgr, r.maximumHandCount);
+      if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount);
       if (r.foregroundInstances) {
         const cv::Mat& matte = accurateMatte(r.personSession);
-        instances_ = dnn::segmentInstances(bgr, matte, dnn::showsPerson(matte) ? detected().humans
-                                                                              : std::vector<HumanObservation>{});
+        instances_ = dnn::segmentInstances(image_.whole(), matte,
+                                           dnn::showsPerson(matte) ? detected().humans : std::vector<HumanObservation>{});
         out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
         Matte matte = r.personQuality == PersonQuality::Accurate ? dnn::toMatte(accurateMatte(r.personSession))
-                                                                 : dnn::segmentPerson(bgr, r.personQuality);
+                                                                 : dnn::segmentPerson(image_.whole(), r.personQuality);
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -76,8 +67,7 @@ class DnnHandler final : public Handler {
   bool scaledInstanceMask(const InstanceObservation&, const std::vector<uint8_t>& instances,
                           Matte& mask, std::string& error) override {
     try {
-      const cv::Mat& bgr = upright();
-      mask = dnn::scaledInstanceMask(instances_, instances, bgr.cols, bgr.rows);
+      mask = dnn::scaledInstanceMask(instances_, instances, image_.cols(), image_.rows());
       return true;
     } catch (const std::exception& e) {
       error = e.what();
@@ -86,25 +76,21 @@ class DnnHandler final : public Handler {
   }
 
  private:
-  const cv::Mat& upright() {
-    if (bgr_.empty()) bgr_ = uprightBgr(picture_, orientation_);
-    return bgr_;
-  }
-
   // The accurate matte and the detector's objects are made at most once per
-  // picture: the instances, the person request and the people share them.
+  // picture: the instances, the person request, the people and the faces'
+  // closer look share them.
   const cv::Mat& accurateMatte(PersonSession* session) {
-    if (!matte_) matte_ = dnn::videoMatte(upright(), session);
+    if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session);
     return *matte_;
   }
   const dnn::Objects& detected() {
-    if (!objects_) objects_ = dnn::detectObjects(upright());
+    if (!objects_) objects_ = dnn::detectObjects(image_);
     return *objects_;
   }
 
-  Picture picture_;
-  uint32_t orientation_;
-  cv::Mat bgr_;
+  std::unique_ptr<dnn::BgraPixels> bgra_;  // when made on a BGRA picture
+  dnn::ModelImage image_;
+  bool empty_;
   std::optional<cv::Mat> matte_;
   std::optional<dnn::Objects> objects_;
   dnn::Instances instances_;
@@ -116,6 +102,9 @@ class DnnService final : public Service {
   std::string description() const override { return "onednn faces humans animals hands"; }
   std::unique_ptr<Handler> handler(const Picture& picture, uint32_t orientation) override {
     return std::make_unique<DnnHandler>(picture, orientation);
+  }
+  std::unique_ptr<Handler> handler(PixelSource& pixels, uint32_t orientation) override {
+    return std::make_unique<DnnHandler>(pixels, orientation);
   }
 };
 

@@ -1,18 +1,18 @@
-// Faces: BlazeFace finds them (the whole picture, then overlapping tiles at
-// a finer scale so that small faces in large pictures are seen), the face
-// mesh confirms each one and gives the head's angles, and the iris model
-// gives each eye's contour and pupil.
+// Faces: BlazeFace finds them (the whole picture, then closer views so that
+// small faces are seen: the heads of the people found in the picture at full
+// resolution, and tiles of a large picture for faces without a body the
+// object detector sees), the face mesh confirms each one and gives the head's
+// angles, and the iris model gives each eye's contour and pupil.
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
-
-#include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/face_geometry.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -25,9 +25,12 @@ constexpr float DETECTION_THRESHOLD = 0.5f;
 constexpr double MERGE_IOU = 0.3;
 // The tile pass sees the picture at 0.35 model pixels per picture pixel: a
 // face 40 pixels high is 14 model pixels, about the smallest BlazeFace finds
-// (a full HD frame takes 3 x 2 tiles).
+// (a full HD frame takes 3 x 2 tiles). The head pass alone misses such a face
+// when the object detector sees no person under it (a head over a table, or
+// pasted on a photo: not even a weak "person" peak).
 constexpr double TILE_SCALE = 0.35;
 constexpr double TILE_OVERLAP = 32 / TILE_SCALE;
+constexpr double HEAD_IN_VIEW = 64;  // model pixels
 constexpr int MESH_SIZE = 192;
 constexpr double MESH_CROP = 1.5;       // crop side / detector box side
 constexpr float MESH_PRESENCE = 0.5f;   // below: not a face after all
@@ -37,83 +40,80 @@ constexpr int EYE_CONTOUR = 16;         // the eyelid contour leads the iris mod
 constexpr int IRIS_CENTRE = 71;         // then the iris: centre first
 constexpr int IRIS_OUTPUTS = 76 * 3;
 
-cv::Mat affine(const CropTransform& t) {
-  return (cv::Mat_<double>(2, 3) << t.a, t.b, t.tx, t.c, t.d, t.ty);
-}
+std::array<double, 6> affine(const CropTransform& t) { return {t.a, t.b, t.tx, t.c, t.d, t.ty}; }
 
-// One detector run on the 256x256 square at `region` of the picture scaled by `scale`.
-std::vector<FaceDetection> runDetector(const cv::Mat& scaled, double scale, const cv::Rect& region) {
-  cv::Mat canvas(BLAZEFACE_SIZE, BLAZEFACE_SIZE, CV_8UC3, cv::Scalar::all(0));
-  const cv::Rect inside = region & cv::Rect(0, 0, scaled.cols, scaled.rows);
-  if (inside.empty()) return {};
-  scaled(inside).copyTo(canvas(inside - region.tl()));
+// One detector run on a 256x256 square input; `placement` maps it to the picture.
+std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlacement& placement) {
   static engine::Network& net =
       loadModel(DETECTOR, {{{1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3}},
                            {{"Identity:0", {1, 512, 1}}, {"Identity_1:0", {1, 384, 1}},
                             {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}});
-  writeRgbPixels(canvas, 1.0f / 127.5f, -1.0f, net.input());
-  net.run();
+  writeRgbPixels(square, 1.0f / 127.5f, -1.0f, net.input());
+  {
+    const StageTimer timer("model blazeface");
+    net.run();
+  }
   std::vector<float> logits(net.output("Identity:0"), net.output("Identity:0") + 512);
   logits.insert(logits.end(), net.output("Identity_1:0"), net.output("Identity_1:0") + 384);
   std::vector<float> regressors(net.output("Identity_2:0"), net.output("Identity_2:0") + 512 * 16);
   regressors.insert(regressors.end(), net.output("Identity_3:0"), net.output("Identity_3:0") + 384 * 16);
-  const InputPlacement placement{1.0 / scale, region.x / scale, region.y / scale};
   return decodeBlazeface(logits.data(), regressors.data(), placement, DETECTION_THRESHOLD);
 }
 
-cv::Mat scaledPicture(const cv::Mat& bgr, double scale) {
-  cv::Mat out;
-  cv::resize(bgr, out, cv::Size(std::max(1, static_cast<int>(std::lround(bgr.cols * scale))),
-                                std::max(1, static_cast<int>(std::lround(bgr.rows * scale)))),
-             0, 0, cv::INTER_AREA);
-  return out;
+// The faces a square part of the picture shows whole: one cut by an edge of
+// the square inside the picture is seen whole by another pass.
+std::vector<FaceDetection> squarePass(ModelImage& image, const Tile& t) {
+  const cv::Rect area(static_cast<int>(std::lround(t.x)), static_cast<int>(std::lround(t.y)),
+                      static_cast<int>(std::lround(t.side)), static_cast<int>(std::lround(t.side)));
+  const double scale = static_cast<double>(area.width) / BLAZEFACE_SIZE;  // picture pixels per input pixel
+  const double margin = 2 * scale;
+  const double left = area.x, top = area.y, right = area.x + area.width, bottom = area.y + area.height;
+  std::vector<FaceDetection> whole;
+  for (const FaceDetection& d : runDetector(image.square(area, BLAZEFACE_SIZE), {scale, left, top})) {
+    const bool cut = (left > 0 && d.x < left + margin) || (top > 0 && d.y < top + margin) ||
+                     (right < image.cols() && d.x + d.width > right - margin) ||
+                     (bottom < image.rows() && d.y + d.height > bottom - margin);
+    if (!cut) whole.push_back(d);
+  }
+  return whole;
 }
 
-// Whole picture, then tiles; a tile keeps only the faces it sees whole.
-std::vector<FaceDetection> detect(const cv::Mat& bgr) {
-  const Tile whole = wholePicture(bgr.cols, bgr.rows);
-  const double wholeScale = BLAZEFACE_SIZE / whole.side;
+// The whole picture, then the closer views.
+std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>* people) {
+  const Letterbox box = Letterbox::fit(image.cols(), image.rows(), BLAZEFACE_SIZE);
+  const double scale = static_cast<double>(image.cols()) / box.innerWidth;
   std::vector<FaceDetection> found =
-      runDetector(scaledPicture(bgr, wholeScale), wholeScale,
-                  cv::Rect(static_cast<int>(std::lround(whole.x * wholeScale)),
-                           static_cast<int>(std::lround(whole.y * wholeScale)), BLAZEFACE_SIZE, BLAZEFACE_SIZE));
-  const std::vector<Tile> tiles = tilesFor(bgr.cols, bgr.rows, BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP);
-  if (!tiles.empty()) {
-    const cv::Mat fine = scaledPicture(bgr, TILE_SCALE);
-    for (const Tile& t : tiles) {
-      const cv::Rect region(static_cast<int>(std::lround(t.x * TILE_SCALE)),
-                            static_cast<int>(std::lround(t.y * TILE_SCALE)), BLAZEFACE_SIZE, BLAZEFACE_SIZE);
-      const double margin = 2 / TILE_SCALE;
-      const double left = region.x / TILE_SCALE, top = region.y / TILE_SCALE;
-      const double right = left + t.side, bottom = top + t.side;
-      for (const FaceDetection& d : runDetector(fine, TILE_SCALE, region)) {
-        const bool cut = (left > 0 && d.x < left + margin) || (top > 0 && d.y < top + margin) ||
-                         (right < bgr.cols && d.x + d.width > right - margin) ||
-                         (bottom < bgr.rows && d.y + d.height > bottom - margin);
-        if (!cut) found.push_back(d);
-      }
-    }
+      runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
+  std::vector<Tile> closer = tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP);
+  if (people) {
+    // A head region of 64 model pixels in the finest pass so far holds a
+    // face of about 17 (a standing person's face is about a quarter of the
+    // region's side), which that pass finds: only smaller ones are looked at.
+    const double finest = closer.empty() ? scale : 1 / TILE_SCALE;  // picture pixels per model pixel
+    const std::vector<Tile> heads =
+        headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE, HEAD_IN_VIEW * finest);
+    closer.insert(closer.end(), heads.begin(), heads.end());
+  }
+  for (const Tile& t : closer) {
+    const std::vector<FaceDetection> more = squarePass(image, t);
+    found.insert(found.end(), more.begin(), more.end());
   }
   return mergeDetections(std::move(found), MERGE_IOU);
 }
 
-cv::Mat crop(const cv::Mat& bgr, const CropTransform& t, int size) {
-  cv::Mat out;
-  cv::warpAffine(bgr, out, affine(t), cv::Size(size, size), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
-                 cv::Scalar::all(0));
-  return out;
-}
-
 // The mesh of a detected face in picture pixels, or nothing when the mesh
 // model says there is no face there.
-std::optional<std::vector<MeshPoint>> faceMesh(const cv::Mat& bgr, const FaceDetection& d) {
+std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDetection& d) {
   const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
   const double angle = lineAngle(d.keypoints[0], d.keypoints[1]);
   const CropTransform t = cropTransform(centre, std::max(d.width, d.height) * MESH_CROP, angle, MESH_SIZE, false);
   static engine::Network& net =
       loadModel(MESH, {{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}});
-  writeRgbPlanes(crop(bgr, t, MESH_SIZE), 1.0f / 255, 0, net.input());
-  net.run();
+  writeRgbPlanes(image.affineCrop(affine(t), MESH_SIZE), 1.0f / 255, 0, net.input());
+  {
+    const StageTimer timer("model facemesh");
+    net.run();
+  }
   if (!(net.output("presence")[0] >= MESH_PRESENCE)) return std::nullopt;
   const float* m = net.output("mesh");
   const double zScale = t.pictureScale();
@@ -132,7 +132,7 @@ struct Eye {
 
 // Each eye through the iris model, which knows right eyes only: the person's
 // left eye is read mirrored.
-std::array<Eye, 2> eyes(const cv::Mat& bgr, const std::vector<MeshPoint>& mesh) {
+std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
   auto at = [&](int i) { return PixelPoint{mesh[i].x, mesh[i].y}; };
   const std::array<std::pair<int, int>, 2> corners{{{MESH_RIGHT_EYE_OUTER, MESH_RIGHT_EYE_INNER},
                                                     {MESH_LEFT_EYE_INNER, MESH_LEFT_EYE_OUTER}}};
@@ -143,8 +143,11 @@ std::array<Eye, 2> eyes(const cv::Mat& bgr, const std::vector<MeshPoint>& mesh) 
     const PixelPoint centre{(a.x + b.x) / 2, (a.y + b.y) / 2};
     const double side = std::max(EYE_CROP * std::hypot(b.x - a.x, b.y - a.y), 1.0);
     const CropTransform t = cropTransform(centre, side, lineAngle(a, b), IRIS_SIZE, e == 1);
-    writeRgbPlanes(crop(bgr, t, IRIS_SIZE), 1.0f / 255, 0, net.input());
-    net.run();
+    writeRgbPlanes(image.affineCrop(affine(t), IRIS_SIZE), 1.0f / 255, 0, net.input());
+    {
+      const StageTimer timer("model iris");
+      net.run();
+    }
     const float* o = net.output("iris");
     for (int k = 0; k < EYE_CONTOUR; ++k) result[e].contour.push_back(t.toPicture({o[3 * k], o[3 * k + 1]}));
     result[e].pupil = t.toPicture({o[3 * IRIS_CENTRE], o[3 * IRIS_CENTRE + 1]});
@@ -154,13 +157,13 @@ std::array<Eye, 2> eyes(const cv::Mat& bgr, const std::vector<MeshPoint>& mesh) 
 
 }  // namespace
 
-Faces analyseFaces(const cv::Mat& bgr, bool landmarks) {
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people) {
   Faces out;
-  for (const FaceDetection& d : detect(bgr)) {
-    const auto mesh = faceMesh(bgr, d);
+  for (const FaceDetection& d : detect(image, people)) {
+    const auto mesh = faceMesh(image, d);
     if (!mesh) continue;
     FaceObservation face;
-    face.boundingBox = normalisedRect(d.x, d.y, d.width, d.height, bgr.cols, bgr.rows);
+    face.boundingBox = normalisedRect(d.x, d.y, d.width, d.height, image.cols(), image.rows());
     face.confidence = d.score;
     if (const auto angles = headAngles(*mesh)) {
       face.yaw = angles->yaw;
@@ -170,7 +173,7 @@ Faces analyseFaces(const cv::Mat& bgr, bool landmarks) {
     if (!landmarks) continue;
     LandmarksObservation l;
     l.boundingBox = face.boundingBox;
-    const auto [right, left] = eyes(bgr, *mesh);
+    const auto [right, left] = eyes(image, *mesh);
     auto inBox = [&](const std::vector<PixelPoint>& points) {
       std::vector<Point> n;
       for (const auto& p : points) n.push_back(normalisedInBox(p, d.x, d.y, d.width, d.height));

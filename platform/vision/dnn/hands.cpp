@@ -9,6 +9,7 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -19,15 +20,18 @@ constexpr float kMinPalmScore = 0.5f;
 constexpr double kPalmOverlap = 0.3;
 constexpr float kMinPresence = 0.5f;
 
-std::vector<Palm> detectPalms(const cv::Mat& bgr, size_t limit) {
+std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
   static const std::vector<Point> anchors = palmAnchors();
   const int64_t count = static_cast<int64_t>(anchors.size());
   engine::Network& net = loadModel("palm_detection_full.onnx",
                                    {{{1, 3, kPalmInput, kPalmInput}},
                                     {{"Identity", {1, count, 18}}, {"Identity_1", {1, count, 1}}}});
-  const Letterbox box = Letterbox::fit(bgr.cols, bgr.rows, kPalmInput);
-  writeRgbPlanes(letterboxImage(bgr, box), 1.0f / 255, 0, net.input());
-  net.run();
+  const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
+  writeRgbPlanes(image.letterbox(box), 1.0f / 255, 0, net.input());
+  {
+    const StageTimer timer("model palm");
+    net.run();
+  }
   std::vector<Palm> palms =
       mergePalms(decodePalms(net.output("Identity"), net.output("Identity_1"), anchors, kMinPalmScore),
                  kPalmOverlap, limit);
@@ -37,21 +41,24 @@ std::vector<Palm> detectPalms(const cv::Mat& bgr, size_t limit) {
 
 }  // namespace
 
-std::vector<HandObservation> detectHands(const cv::Mat& bgr, int maximumHandCount) {
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount) {
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
   engine::Network& net = loadModel("hand_landmark_full.onnx",
                                    {{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}});
-  for (const Palm& palm : detectPalms(bgr, static_cast<size_t>(maximumHandCount))) {
+  for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) {
     const HandCrop crop = handCrop(palm);
     if (!(crop.side > 1)) continue;
-    writeRgbPlanes(affineCrop(bgr, pictureToCrop(crop, kHandInput), kHandInput), 1.0f / 255, 0, net.input());
-    net.run();
+    writeRgbPlanes(image.affineCrop(pictureToCrop(crop, kHandInput), kHandInput), 1.0f / 255, 0, net.input());
+    {
+      const StageTimer timer("model hand landmarks");
+      net.run();
+    }
     const float presence = net.output("Identity_1")[0];
     if (!(presence >= kMinPresence)) continue;
     HandObservation hand;
     hand.confidence = presence;
-    hand.joints = handJoints(net.output("Identity"), crop, kHandInput, bgr.cols, bgr.rows, presence);
+    hand.joints = handJoints(net.output("Identity"), crop, kHandInput, image.cols(), image.rows(), presence);
     hands.push_back(std::move(hand));
   }
   return hands;

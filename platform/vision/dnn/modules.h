@@ -1,35 +1,41 @@
 #pragma once
 // The models behind the vision service. Each module sees the handler's picture
-// turned upright, as 8-bit BGR with the top row first, and reports in the
-// service's coordinates (normalised, origin at the lower left). A module
-// throws std::exception when its model cannot be loaded or run.
+// turned upright, as 8-bit BGR with the top row first (the detectors through
+// ModelImage, in the parts and sizes they need), and reports in the service's
+// coordinates (normalised, origin at the lower left). A module throws
+// std::exception when its model cannot be loaded or run.
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "platform/vision/dnn/instance_map.h"
+#include "platform/vision/dnn/model_image.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision::dnn {
 
-// faces.cpp: one detector pass gives the faces with their head angles and,
-// when asked, their eyes and pupils.
+// faces.cpp: the faces with their head angles and, when asked, their eyes and
+// pupils. Given the people found in the picture, the detector looks closely
+// at their heads; without, at tiles of a large picture.
 struct Faces {
   std::vector<FaceObservation> faces;
   std::vector<LandmarksObservation> landmarks;
 };
-Faces analyseFaces(const cv::Mat& bgr, bool landmarks);
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people);
 
 // objects.cpp: one detector pass gives people, animals and image labels.
 struct Objects {
   std::vector<HumanObservation> humans;
   std::vector<AnimalObservation> animals;
   std::vector<Classification> classes;
+  // Where people may be, down to weak peaks that are not reported as people
+  // (a head without a body): picture pixels, for the faces' closer look.
+  std::vector<Corners> likelyPeople;
 };
-Objects detectObjects(const cv::Mat& bgr);
+Objects detectObjects(ModelImage& image);
 
 // hands.cpp
-std::vector<HandObservation> detectHands(const cv::Mat& bgr, int maximumHandCount);
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount);
 
 // person.cpp: the fast (Meet) and balanced (Selfie) mattes, 8-bit at the
 // model's own size. The accurate matte is videoMatte (rvm.h).

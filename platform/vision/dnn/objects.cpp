@@ -9,6 +9,7 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/stage_times.h"
 #include "platform/vision/dnn/object_decoding.h"
 
 namespace kestrel::vision::dnn {
@@ -40,13 +41,16 @@ constexpr double kSameAnimal = 0.7;
 
 }  // namespace
 
-Objects detectObjects(const cv::Mat& bgr) {
+Objects detectObjects(ModelImage& image) {
   engine::Network& net = loadModel("centernet.onnx", {{{1, 3, kInput, kInput}},
                                                       {{"heatmaps", {1, kCocoClasses, kGrid, kGrid}},
                                                        {"boxes", {1, 4, kGrid, kGrid}}}});
-  const Letterbox box = Letterbox::fit(bgr.cols, bgr.rows, kInput);
-  writeRgbPlanes(letterboxImage(bgr, box), 1.0f, 0, net.input());
-  net.run();
+  const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kInput);
+  writeRgbPlanes(image.letterbox(box), 1.0f, 0, net.input());
+  {
+    const StageTimer timer("model centernet");
+    net.run();
+  }
   const HeatMaps maps{net.output("heatmaps"), net.output("boxes"), kCocoClasses, kGrid, kGrid, kInput / kGrid};
 
   Objects objects;
@@ -60,15 +64,16 @@ Objects detectObjects(const cv::Mat& bgr) {
       suppressPerClass(heatMapPeaks(maps, box, std::min(kMinPerson, kAnimalLabelFloor)), kSameClassOverlap);
   std::vector<Detection> animals;
   for (const Detection& d : peaks) {
+    if (d.cls == kCocoPerson) objects.likelyPeople.push_back(d.box);
     if (d.cls == kCocoPerson && d.score >= kMinPerson)
-      objects.humans.push_back({normalisedRect(d.box, bgr.cols, bgr.rows), d.score});
+      objects.humans.push_back({normalisedRect(d.box, image.cols(), image.rows()), d.score});
     else if (cocoAnimal(d.cls))
       animals.push_back(d);
   }
   for (const AnimalGroup& group : groupAnimals(animals, kSameAnimal)) {
     if (group.front().score < kMinAnimal) continue;
     AnimalObservation a;
-    a.boundingBox = normalisedRect(group.front().box, bgr.cols, bgr.rows);
+    a.boundingBox = normalisedRect(group.front().box, image.cols(), image.rows());
     for (const Detection& d : group) a.labels.push_back({std::string(*cocoAnimal(d.cls)), d.score});
     objects.animals.push_back(std::move(a));
   }
