@@ -121,8 +121,9 @@ HAND = "/usr/share/doc/opencv-doc/opencv4/html/handSrc.jpg"
 # name: input from a picture, output shapes, agreement, the check photos
 MODELS = {
     "isnet_256": (lambda im: rgb_planes(squashed(im, 256), 1 / 256, -0.5), [(1, 1, 256, 256)], mask_agrees, CHECKS),
-    "centernet": (lambda im: rgb_planes(letterboxed(im, 512), 1, 0), [(1, 80, 128, 128), (1, 4, 128, 128)],
-                  detections_agree, CHECKS),
+    # CenterNet agrees in int8 only with half of its convolution inputs kept
+    # in float, and then runs no faster than float (25 against 27 ms on two
+    # cores): it stays float until a finer calibration keeps more in int8.
     # The landmark model reads hands only: its checks are the hand photo, as is and mirrored.
     "hand_landmark_full": (lambda im: rgb_planes(centre_square(im, 224), 1 / 255, 0), [(1, 63), (1, 1)],
                            landmarks_agree, [HAND, HAND + "#mirrored"]),
