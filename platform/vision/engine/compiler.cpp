@@ -144,6 +144,18 @@ void Builder::addStep(StepRec step, const dnnl::primitive_desc_base& pd) {
   out_.steps.push_back(std::move(step));
 }
 
+int Builder::addSimpleStep(const std::string& kind, dnnl::primitive primitive, const dnnl::primitive_desc_base& pd,
+                           const Dims& dims, std::vector<std::pair<int, int>> inputs) {
+  StepRec s;
+  s.kind = kind;
+  s.primitive = std::move(primitive);
+  const int dst = newValue(dims, pd.dst_desc());
+  s.valueArgs = std::move(inputs);
+  s.valueArgs.emplace_back(DNNL_ARG_DST, dst);
+  addStep(std::move(s), pd);
+  return dst;
+}
+
 void Builder::addKernel(const std::string& kind, std::function<void(const std::vector<float*>&)> kernel,
                         std::vector<int> values) {
   StepRec s;

@@ -109,6 +109,10 @@ class Builder {
   // Steps.
   dnnl::primitive_attr attributes() const;
   void addStep(StepRec step, const dnnl::primitive_desc_base& pd);
+  // A primitive that reads `inputs` (oneDNN argument, value) and writes a new
+  // value of `dims` in its descriptor's destination layout, which it returns.
+  int addSimpleStep(const std::string& kind, dnnl::primitive primitive, const dnnl::primitive_desc_base& pd,
+                    const Dims& dims, std::vector<std::pair<int, int>> inputs);
   void addKernel(const std::string& kind, std::function<void(const std::vector<float*>&)> kernel,
                  std::vector<int> values);
   memory constantMemory(const HostTensor& t, const memory::desc& source, const memory::desc& wanted);

@@ -417,12 +417,7 @@ void lowerMatMul(Builder& b, const Node& node) {
   const int left = widen(a), right = widen(w);
   dnnl::matmul::desc d(b.value(left).desc, b.value(right).desc, Builder::plainDesc(out));
   dnnl::matmul::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = "MatMul";
-  s.primitive = dnnl::matmul(pd);
-  const int dst = b.newValue(out, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, left}, {DNNL_ARG_WEIGHTS, right}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int dst = b.addSimpleStep("MatMul", dnnl::matmul(pd), pd, out, {{DNNL_ARG_SRC, left}, {DNNL_ARG_WEIGHTS, right}});
   b.out().macs += static_cast<double>(elementCount(out)) * static_cast<double>(b.value(a).dims.back());
   b.name(node.outputs[0], dst);
 }

@@ -22,12 +22,7 @@ std::optional<float> scalarConstant(Builder& b, const std::string& name) {
 int eltwise(Builder& b, int x, const EltwiseSpec& e, const std::string& kind) {
   dnnl::eltwise_forward::desc d(dnnl::prop_kind::forward_inference, e.alg, b.value(x).desc, e.alpha, e.beta);
   dnnl::eltwise_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = kind;
-  s.primitive = dnnl::eltwise_forward(pd);
-  const int dst = b.newValue(b.value(x).dims, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int dst = b.addSimpleStep(kind, dnnl::eltwise_forward(pd), pd, b.value(x).dims, {{DNNL_ARG_SRC, x}});
   return dst;
 }
 
@@ -110,12 +105,7 @@ void lowerElementwise(Builder& b, const Node& node) {
     const int slopeView = b.viewValue(b.plain(slope), sd, Builder::plainDesc(sd));
     dnnl::prelu_forward::desc d(dnnl::prop_kind::forward_inference, b.value(x).desc, b.value(slopeView).desc);
     dnnl::prelu_forward::primitive_desc pd(d, b.attributes(), b.eng());
-    StepRec s;
-    s.kind = "PRelu";
-    s.primitive = dnnl::prelu_forward(pd);
-    const int dst = b.newValue(dims, pd.dst_desc());
-    s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_WEIGHTS, slopeView}, {DNNL_ARG_DST, dst}};
-    b.addStep(std::move(s), pd);
+    const int dst = b.addSimpleStep("PRelu", dnnl::prelu_forward(pd), pd, dims, {{DNNL_ARG_SRC, x}, {DNNL_ARG_WEIGHTS, slopeView}});
     b.name(node.outputs[0], dst);
     return;
   }
@@ -159,12 +149,7 @@ void lowerBinary(Builder& b, const Node& node) {
   dnnl::binary::desc d(alg, b.value(first).desc, b.value(src1).desc,
                        memory::desc(out, f32, memory::format_tag::any));
   dnnl::binary::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = op;
-  s.primitive = dnnl::binary(pd);
-  const int dst = b.newValue(out, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC_0, first}, {DNNL_ARG_SRC_1, src1}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int dst = b.addSimpleStep(op, dnnl::binary(pd), pd, out, {{DNNL_ARG_SRC_0, first}, {DNNL_ARG_SRC_1, src1}});
   b.name(node.outputs[0], dst);
 }
 

@@ -82,12 +82,7 @@ void lowerPooling(Builder& b, const Node& node) {
   dnnl::pooling_v2_forward::desc d(dnnl::prop_kind::forward_inference, alg, b.value(x).desc, anyDesc(out),
                                    w.strides, w.kernel, dilations, w.padBegin, w.padEnd);
   dnnl::pooling_v2_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = node.op;
-  s.primitive = dnnl::pooling_v2_forward(pd);
-  const int dst = b.newValue(out, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int dst = b.addSimpleStep(node.op, dnnl::pooling_v2_forward(pd), pd, out, {{DNNL_ARG_SRC, x}});
   b.name(node.outputs[0], dst);
 }
 
@@ -119,12 +114,7 @@ void lowerResize(Builder& b, const Node& node) {
     dnnl::resampling_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::resampling_linear,
                                      b.value(x).desc, anyDesc(out));
     dnnl::resampling_forward::primitive_desc pd(d, b.attributes(), b.eng());
-    StepRec s;
-    s.kind = "Resize";
-    s.primitive = dnnl::resampling_forward(pd);
-    const int dst = b.newValue(out, pd.dst_desc());
-    s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_DST, dst}};
-    b.addStep(std::move(s), pd);
+    const int dst = b.addSimpleStep("Resize", dnnl::resampling_forward(pd), pd, out, {{DNNL_ARG_SRC, x}});
     b.name(node.outputs[0], dst);
     return;
   }
@@ -295,12 +285,7 @@ void lowerSoftmax(Builder& b, const Node& node) {
   }
   dnnl::softmax_forward::desc d(dnnl::prop_kind::forward_inference, b.value(x).desc, axis);
   dnnl::softmax_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = "Softmax";
-  s.primitive = dnnl::softmax_forward(pd);
-  const int dst = b.newValue(seen, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int dst = b.addSimpleStep("Softmax", dnnl::softmax_forward(pd), pd, seen, {{DNNL_ARG_SRC, x}});
   b.name(node.outputs[0], b.viewValue(dst, out, Builder::plainDesc(out)));
 }
 
@@ -343,12 +328,7 @@ void lowerReduce(Builder& b, const Node& node) {
                                                  : algorithm::reduction_sum;
   dnnl::reduction::desc d(alg, b.value(x).desc, anyDesc(kept), 0.0f, 0.0f);
   dnnl::reduction::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = node.op;
-  s.primitive = dnnl::reduction(pd);
-  const int dst = b.newValue(kept, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, x}, {DNNL_ARG_DST, dst}};
-  b.addStep(std::move(s), pd);
+  const int dst = b.addSimpleStep(node.op, dnnl::reduction(pd), pd, kept, {{DNNL_ARG_SRC, x}});
   b.name(node.outputs[0], kept == out ? dst : b.viewValue(b.plain(dst), out, Builder::plainDesc(out)));
 }
 
