@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/support/json_text.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -20,16 +21,6 @@ struct BoxXywh {
   double x, y, w, h;
 };
 
-// The text of a key's array value, brackets included.
-std::string arrayOf(const std::string& line, const std::string& key) {
-  size_t at = line.find("\"" + key + "\":[");
-  if (at == std::string::npos) return {};
-  at += key.size() + 3;
-  int depth = 1;
-  size_t end = at + 1;
-  for (; end < line.size() && depth > 0; ++end) depth += line[end] == '[' ? 1 : line[end] == ']' ? -1 : 0;
-  return line.substr(at, end - at);
-}
 
 std::vector<BoxXywh> boxesOf(const std::string& array) {
   static const std::regex box(R"("x":([-0-9.e]+),"y":([-0-9.e]+),"w":([-0-9.e]+),"h":([-0-9.e]+))");

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "tests/support/json_text.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 #include "tests/vision_objects/photos.h"
@@ -31,16 +32,6 @@ std::string frameLineOf(const Scratch& s, const std::string& photo) {
   return {};
 }
 
-// The text of a key's array value (up to the matching bracket).
-std::string arrayOf(const std::string& line, const std::string& key) {
-  size_t at = line.find("\"" + key + "\":[");
-  if (at == std::string::npos) return {};
-  at += key.size() + 3;
-  int depth = 1;
-  size_t end = at + 1;
-  for (; end < line.size() && depth > 0; ++end) depth += line[end] == '[' ? 1 : line[end] == ']' ? -1 : 0;
-  return line.substr(at, end - at);
-}
 
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
