@@ -113,7 +113,7 @@ TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
   const std::vector<Corners> people = {{100, 500, 160, 700},  {170, 520, 230, 700},
                                        {1700, 400, 1760, 600}, {800, 100, 1100, 1000},
                                        {1500, -40, 1560, 150}, {10, 10, 5, 40}};  // the last is empty
-  const auto windows = headWindows(people, 1920, 1080, 256, 1000);
+  const auto windows = headWindows(people, 1920, 1080, 256, 64, 0, 1000);
   auto holds = [](const Tile& w, const Tile& r) {
     return r.x >= w.x && r.x + r.side <= w.x + w.side && std::max(r.y, 0.0) >= w.y &&
            r.y + r.side <= w.y + w.side;
@@ -122,15 +122,15 @@ TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
     const Tile head = headRegion(people[p]);
     EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [&](const Tile& w) { return holds(w, head); })) << p;
   }
-  // The two neighbours share a window; the tall person's head (450 px) is a
-  // window of its own, to be scaled down.
+  // The two neighbours share a window at full resolution; the tall person's
+  // head (450 px) is seen at a quarter, in a window of its own.
   ASSERT_EQ(windows.size(), 4u);
   for (const Tile& w : windows) {
     EXPECT_GE(w.x, 0);
     EXPECT_GE(w.y, 0);
     EXPECT_LE(w.x + w.side, 1920);
     EXPECT_LE(w.y + w.side, 1080);
-    EXPECT_EQ(w.side, w.side == 256 ? 256 : 450);
+    EXPECT_EQ(w.side, w.side == 256 ? 256 : 1024);
   }
   // The head region sits on top of the box, across its middle.
   const Tile head = headRegion({100, 500, 160, 700});
@@ -138,14 +138,24 @@ TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
   EXPECT_DOUBLE_EQ(head.x + head.side / 2, 130);
   EXPECT_DOUBLE_EQ(head.y, 490);
   // A picture smaller than a window: the window is centred on it.
-  const auto small = headWindows({{20, 20, 60, 120}}, 200, 150, 256, 1000);
+  const auto small = headWindows({{20, 20, 60, 120}}, 200, 150, 256, 64, 0, 1000);
   ASSERT_EQ(small.size(), 1u);
   EXPECT_DOUBLE_EQ(small[0].x, -28);
   EXPECT_DOUBLE_EQ(small[0].y, -53);
   // Heads the coarser passes see well enough get no closer look: here the
   // tall person's (450 pixels), leaving three windows.
-  EXPECT_EQ(headWindows(people, 1920, 1080, 256, 450).size(), 3u);
-  EXPECT_TRUE(headWindows(people, 1920, 1080, 256, 90).empty());
+  EXPECT_EQ(headWindows(people, 1920, 1080, 256, 64, 0, 450).size(), 3u);
+  EXPECT_TRUE(headWindows(people, 1920, 1080, 256, 64, 0, 90).empty());
+  // Three heads of 150 px across 450 px are seen at half resolution, in one
+  // window; a 40 px head beside them still gets a window at full resolution.
+  const std::vector<Corners> group = {{600, 300, 750, 700}, {750, 300, 900, 700}, {900, 300, 1050, 700},
+                                      {1000, 320, 1040, 400}};
+  const auto shared = headWindows(group, 1920, 1080, 256, 64, 0, 1000);
+  ASSERT_EQ(shared.size(), 2u);
+  EXPECT_DOUBLE_EQ(shared[0].side, 512);
+  EXPECT_DOUBLE_EQ(shared[1].side, 256);
+  // Heads under the smallest size get no window.
+  EXPECT_EQ(headWindows(group, 1920, 1080, 256, 64, 48, 1000).size(), 1u);
 }
 
 TEST(FaceGeometry, CropsRoundTripLevelTheLineAndMirror) {

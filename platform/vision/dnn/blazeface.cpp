@@ -118,19 +118,28 @@ Tile headRegion(const Corners& person) {
 }
 
 std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side,
-                              double largest) {
-  // Head regions cut to the picture, top left first.
-  std::vector<Corners> regions;
+                              double view, double smallest, double largest) {
+  // Head regions cut to the picture, top left first, each with the coarsest
+  // power-of-two scale that still shows it at least `view` pixels wide.
+  struct Region {
+    Corners area;
+    double scale = 1;  // picture pixels per detector pixel
+  };
+  std::vector<Region> regions;
   for (const Corners& p : people) {
     if (!(p.x1 > p.x0 && p.y1 > p.y0)) continue;
     const Tile t = headRegion(p);
-    if (t.side >= largest) continue;
+    if (t.side < smallest || t.side >= largest) continue;
     const Corners r{std::max(t.x, 0.0), std::max(t.y, 0.0), std::min(t.x + t.side, double(width)),
                     std::min(t.y + t.side, double(height))};
-    if (r.x1 > r.x0 && r.y1 > r.y0) regions.push_back(r);
+    if (!(r.x1 > r.x0 && r.y1 > r.y0)) continue;
+    double scale = 1;
+    while (t.side >= 2 * scale * view) scale *= 2;
+    regions.push_back({r, scale});
   }
-  std::stable_sort(regions.begin(), regions.end(),
-                   [](const Corners& a, const Corners& b) { return a.y0 != b.y0 ? a.y0 < b.y0 : a.x0 < b.x0; });
+  std::stable_sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) {
+    return a.area.y0 != b.area.y0 ? a.area.y0 < b.area.y0 : a.area.x0 < b.area.x0;
+  });
   // A start that keeps [start, start + length) inside 0..limit where it fits.
   auto placed = [](double start, double length, int limit) {
     if (length >= limit) return std::floor((limit - length) / 2);
@@ -140,13 +149,16 @@ std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int
   std::vector<bool> held(regions.size(), false);
   for (size_t i = 0; i < regions.size(); ++i) {
     if (held[i]) continue;
-    const Corners& r = regions[i];
-    const double s = std::max(side, std::ceil(std::max(r.x1 - r.x0, r.y1 - r.y0)));
+    const Corners& r = regions[i].area;
+    const double s = std::max(side * regions[i].scale, std::ceil(std::max(r.x1 - r.x0, r.y1 - r.y0)));
     const Tile w{placed(r.x0, s, width), placed(r.y0, s, height), s};
     windows.push_back(w);
+    // A window also holds the later regions that fit in it and need no finer view.
     for (size_t j = i; j < regions.size(); ++j) {
-      const Corners& o = regions[j];
-      if (o.x0 >= w.x && o.y0 >= w.y && o.x1 <= w.x + w.side && o.y1 <= w.y + w.side) held[j] = true;
+      const Corners& o = regions[j].area;
+      if (regions[j].scale >= regions[i].scale && o.x0 >= w.x && o.y0 >= w.y && o.x1 <= w.x + w.side &&
+          o.y1 <= w.y + w.side)
+        held[j] = true;
     }
   }
   return windows;

@@ -63,13 +63,18 @@ std::vector<Tile> tilesFor(int width, int height, double side, double overlap);
 // from a tenth of its side above the box's top.
 Tile headRegion(const Corners& person);
 
-// Squares of `side` picture pixels, seen at full resolution, that hold the
-// head regions of these people smaller than `largest` (larger ones are seen
-// well enough by the coarser passes): each square holds every region that
-// fits in it whole, starting from the region nearest the picture's top left
-// not yet held, and stays inside the picture where it can. A region larger
-// than `side` is a square of its own, to be scaled down to the detector.
+// Squares that hold the head regions of these people from `smallest` (smaller
+// ones hold no face the detector makes out) to `largest` (larger ones are seen
+// well enough by the coarser passes), each to be scaled
+// to the detector's `side`: a region is seen at the coarsest power-of-two
+// scale (1, 2, 4... picture pixels per detector pixel) that still shows it at
+// least `view` detector pixels wide, so a small head is seen at full
+// resolution and several larger ones share one window. Each window holds
+// every later region of its scale or coarser that fits in it whole, starting
+// from the region nearest the picture's top left not yet held, and stays
+// inside the picture where it can. A region larger than its window's side is
+// a square of its own.
 std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int height, double side,
-                              double largest);
+                              double view, double smallest, double largest);
 
 }  // namespace kestrel::vision::dnn

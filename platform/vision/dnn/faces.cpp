@@ -1,7 +1,6 @@
 // Faces: BlazeFace finds them (the whole picture, then closer views so that
-// small faces are seen: the heads of the people found in the picture at full
-// resolution, and tiles of a large picture for faces without a body the
-// object detector sees), the face mesh confirms each one and gives the head's
+// small faces are seen: the heads of the people found in the picture, or
+// tiles of a large picture where no one is found), the face mesh confirms each one and gives the head's
 // angles, and the iris model gives each eye's contour and pupil.
 #include <algorithm>
 #include <cmath>
@@ -25,12 +24,14 @@ constexpr float DETECTION_THRESHOLD = 0.5f;
 constexpr double MERGE_IOU = 0.3;
 // The tile pass sees the picture at 0.35 model pixels per picture pixel: a
 // face 40 pixels high is 14 model pixels, about the smallest BlazeFace finds
-// (a full HD frame takes 3 x 2 tiles). The head pass alone misses such a face
-// when the object detector sees no person under it (a head over a table, or
-// pasted on a photo: not even a weak "person" peak).
+// (a full HD frame takes 3 x 2 tiles).
 constexpr double TILE_SCALE = 0.35;
 constexpr double TILE_OVERLAP = 32 / TILE_SCALE;
 constexpr double HEAD_IN_VIEW = 64;  // model pixels
+// A head region under 48 picture pixels holds a face under 12, too small for
+// the detector and the mesh even at full resolution: a crowd's far people get
+// no window.
+constexpr double SMALLEST_HEAD = 48;
 constexpr int MESH_SIZE = 192;
 constexpr double MESH_CROP = 1.5;       // crop side / detector box side
 constexpr float MESH_PRESENCE = 0.5f;   // below: not a face after all
@@ -84,20 +85,33 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
   const double scale = static_cast<double>(image.cols()) / box.innerWidth;
   std::vector<FaceDetection> found =
       runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
-  std::vector<Tile> closer = tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP);
-  if (people) {
-    // A head region of 64 model pixels in the finest pass so far holds a
-    // face of about 17 (a standing person's face is about a quarter of the
-    // region's side), which that pass finds: only smaller ones are looked at.
-    const double finest = closer.empty() ? scale : 1 / TILE_SCALE;  // picture pixels per model pixel
-    const std::vector<Tile> heads =
-        headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE, HEAD_IN_VIEW * finest);
-    closer.insert(closer.end(), heads.begin(), heads.end());
+  // Where people are, faces are looked for at their heads; the blind tiles
+  // are for a picture with no one the detector sees, where a face may still
+  // show without a body (a head over a table, or pasted on a photo).
+  if (!people || people->empty()) {
+    for (const Tile& t : tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP)) {
+      const std::vector<FaceDetection> more = squarePass(image, t);
+      found.insert(found.end(), more.begin(), more.end());
+    }
+    return mergeDetections(std::move(found), MERGE_IOU);
   }
-  for (const Tile& t : closer) {
-    const std::vector<FaceDetection> more = squarePass(image, t);
-    found.insert(found.end(), more.begin(), more.end());
-  }
+  // A head region of 64 model pixels holds a face of about 17 (a standing
+  // person's face is about a quarter of the region's side), which the
+  // detector finds: a head the whole picture shows that large needs no closer
+  // look, a smaller one is seen at the coarsest scale that shows it so. A
+  // window sees more than heads; what it finds elsewhere is not taken (weak
+  // person peaks put windows over dogs and bicycles).
+  auto inAHead = [&](const FaceDetection& d) {
+    const double x = d.x + d.width / 2, y = d.y + d.height / 2;
+    return std::any_of(people->begin(), people->end(), [&](const Corners& p) {
+      const Tile r = headRegion(p);
+      return x >= r.x && x < r.x + r.side && y >= r.y && y < r.y + r.side;
+    });
+  };
+  for (const Tile& t : headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE, HEAD_IN_VIEW,
+                                   SMALLEST_HEAD, HEAD_IN_VIEW * scale))
+    for (const FaceDetection& d : squarePass(image, t))
+      if (inAHead(d)) found.push_back(d);
   return mergeDetections(std::move(found), MERGE_IOU);
 }
 
