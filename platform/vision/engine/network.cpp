@@ -32,11 +32,16 @@ Network::~Network() = default;
 namespace {
 
 std::string readFile(const std::string& path, bool& ok) {
-  std::ifstream file(path, std::ios::binary);
+  // One read into a buffer of the file's size: a model is up to 176 MB.
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
   ok = static_cast<bool>(file);
   if (!ok) return {};
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  ok = !file.bad();
+  const std::streamoff size = file.tellg();
+  ok = size >= 0;
+  if (!ok) return {};
+  std::string bytes(static_cast<size_t>(size), '\0');
+  file.seekg(0);
+  ok = static_cast<bool>(file.read(bytes.data(), size));
   return bytes;
 }
 
