@@ -13,13 +13,16 @@ namespace kestrel::vision {
 
 enum class PersonQuality { Accurate = 0, Balanced = 1, Fast = 2 };
 
-// What the accurate person matte carries from one frame of a stream to the
-// next (a video matting model's recurrent state). A stream owns one for its
-// whole run and passes it with every frame's requests; a new one starts from
-// nothing, and requests without one treat the picture on its own. Its
-// contents are the service's.
-struct PersonSession {
+// What a stream carries from one frame to the next: the accurate person
+// matte's recurrent state (a video matting model's), and the slower analyses
+// of the foreground instances that later frames take over for a few frames.
+// A stream owns one for its whole run and passes it with every frame's
+// requests; a new one starts from nothing, and requests without one treat the
+// picture on its own. Its contents are the service's.
+struct SlowAnalyses;
+struct StreamSession {
   std::vector<std::vector<float>> state;
+  std::shared_ptr<SlowAnalyses> slow;
 };
 
 // Which requests to perform, with their settings.
@@ -35,8 +38,9 @@ struct Requests {
   int maximumHandCount = 2;
   PersonQuality personQuality = PersonQuality::Accurate;
   // The stream the picture belongs to, for the accurate matte (person
-  // segmentation and the people among the foreground instances); may be null.
-  PersonSession* personSession = nullptr;
+  // segmentation and the people among the foreground instances) and the
+  // foreground instances; may be null.
+  StreamSession* session = nullptr;
 };
 
 // Each request's observations, in the service's order. A request that was not

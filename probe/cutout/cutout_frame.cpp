@@ -108,7 +108,7 @@ CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
   requests.faceRectangles = true;
   requests.personSegmentation = true;
   requests.personQuality = vision::PersonQuality::Accurate;
-  requests.personSession = &s.personSession;
+  requests.session = &s.session;
   vision::Results results;
   std::string error;
   if (!handler->perform(requests, results, error)) fail("Vision: " + error);

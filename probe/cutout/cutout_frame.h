@@ -21,7 +21,7 @@ struct CutoutStream {
   std::vector<uint8_t> heldMask;      // scratch of the held step
   std::vector<uint8_t> picked;        // instance labels selected for the frame, ascending
   bool heldEnabled = true;
-  vision::PersonSession personSession;  // the person matte's state, carried from frame to frame
+  vision::StreamSession session;  // what the vision service carries from frame to frame
 };
 
 // Allocates the buffers of a width x height stream (throws std::bad_alloc).

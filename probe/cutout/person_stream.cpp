@@ -38,7 +38,7 @@ bool personStep(PersonStream& s, std::vector<uint8_t>& pending, vision::Service&
   vision::Requests request;
   request.personSegmentation = true;
   request.personQuality = s.quality;
-  request.personSession = &s.session;
+  request.session = &s.session;
   auto handler = service.handler(Picture{s.frame.data(), s.width, s.height, s.stride}, 1);
   vision::Results results;
   std::string error;

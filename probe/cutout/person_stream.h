@@ -18,7 +18,7 @@ struct PersonStream {
   std::vector<uint8_t> frame;  // the frame's BGRA pixels
   std::vector<uint8_t> mask;   // the output matte
   vision::PersonQuality quality = vision::PersonQuality::Balanced;
-  vision::PersonSession session;  // the accurate matte's state, carried from frame to frame
+  vision::StreamSession session;  // the accurate matte's state, carried from frame to frame
 };
 
 // Allocates the buffers of a width x height stream (throws std::bad_alloc).

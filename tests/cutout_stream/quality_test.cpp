@@ -64,10 +64,10 @@ std::vector<Record> cutout(const std::string& frames, int width, int height) {
 
 // The accurate matte of the frame's last repeat, as the stream sees it.
 cv::Mat referenceMatte(std::string& frame) {
-  vision::PersonSession session;
+  vision::StreamSession session;
   vision::Requests r;
   r.personSegmentation = true;
-  r.personSession = &session;
+  r.session = &session;
   vision::Matte matte;
   for (int i = 0; i < kFrames; ++i) {
     auto handler = vision::service().handler(Picture{reinterpret_cast<const uint8_t*>(frame.data()), W, H, 4 * W}, 1);

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/person_matte.h"
+#include "platform/vision/dnn/slow_analyses.h"
 
 using namespace kestrel::vision;
 using namespace kestrel::vision::dnn;
@@ -59,4 +60,31 @@ TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
   // Where picture and matte agree, the matte stays decided.
   EXPECT_GT(r.at<float>(50, 20), 0.95f);
   EXPECT_LT(r.at<float>(50, 180), 0.05f);
+}
+
+TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
+  EXPECT_EQ(nextFrame(nullptr, cv::Size(64, 36)), nullptr);
+  EXPECT_TRUE(madeAnew(nullptr, true, SALIENT_TURN));  // a picture on its own makes everything
+  StreamSession session;
+  std::string salient, people;  // which frames remake each
+  for (int frame = 0; frame < 7; ++frame) {
+    SlowAnalyses* kept = nextFrame(&session, cv::Size(64, 36));
+    ASSERT_EQ(kept->frame, frame);
+    if (madeAnew(kept, !kept->salient.empty(), SALIENT_TURN)) {
+      salient += std::to_string(frame);
+      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+    }
+    if (madeAnew(kept, kept->people.has_value(), PEOPLE_TURN)) {
+      people += std::to_string(frame);
+      kept->people.emplace();
+    }
+  }
+  // The first frame makes both; then each every third frame, never together.
+  EXPECT_EQ(salient, "036");
+  EXPECT_EQ(people, "014");
+  // Frames of another size keep nothing from before.
+  SlowAnalyses* resized = nextFrame(&session, cv::Size(32, 18));
+  EXPECT_EQ(resized->frame, 0);
+  EXPECT_TRUE(resized->salient.empty());
+  EXPECT_FALSE(resized->people.has_value());
 }

@@ -141,8 +141,8 @@ TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
   Requests r;
   r.personSegmentation = true;
   const Matte alone = perform(p, r).persons.at(0);
-  PersonSession session;
-  r.personSession = &session;
+  StreamSession session;
+  r.session = &session;
   // A new session starts from zero states, as a single picture does.
   EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
   ASSERT_EQ(session.state.size(), 4u);
@@ -155,7 +155,7 @@ TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
   session.state[2].resize(7);
   EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
   // Without the session, nothing of the stream leaks into a picture.
-  r.personSession = nullptr;
+  r.session = nullptr;
   EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
 }
 
@@ -163,11 +163,11 @@ TEST(PersonMatte, InstancesAndThePersonRequestShareOneMatteAFrame) {
   // Were the matte made twice a frame, the first session's state would run
   // ahead of the second's.
   const Photo& p = photo(kSkimage + "astronaut.png");
-  PersonSession withInstances, alone;
+  StreamSession withInstances, alone;
   Requests both, one;
   both.foregroundInstances = both.personSegmentation = one.personSegmentation = true;
-  both.personSession = &withInstances;
-  one.personSession = &alone;
+  both.session = &withInstances;
+  one.session = &alone;
   for (int frame = 0; frame < 2; ++frame) {
     Results a = perform(p, both), b = perform(p, one);
     ASSERT_EQ(a.persons.size(), 1u);

@@ -12,6 +12,7 @@
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/person_matte.h"
 #include "platform/vision/dnn/rvm.h"
+#include "platform/vision/dnn/slow_analyses.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision {
@@ -47,13 +48,14 @@ class DnnHandler final : public Handler {
       }
       if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount);
       if (r.foregroundInstances) {
-        const cv::Mat& matte = accurateMatte(r.personSession);
-        instances_ = dnn::segmentInstances(image_.whole(), matte,
-                                           dnn::showsPerson(matte) ? detected().humans : std::vector<HumanObservation>{});
+        const cv::Mat& matte = accurateMatte(r.session);
+        SlowAnalyses* kept = dnn::nextFrame(r.session, cv::Size(image_.cols(), image_.rows()));
+        instances_ = dnn::segmentInstances(salient(kept), cv::Size(image_.cols(), image_.rows()), matte,
+                                           dnn::showsPerson(matte) ? people(kept) : std::vector<HumanObservation>{});
         out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
-        Matte matte = r.personQuality == PersonQuality::Accurate ? dnn::toMatte(accurateMatte(r.personSession))
+        Matte matte = r.personQuality == PersonQuality::Accurate ? dnn::toMatte(accurateMatte(r.session))
                                                                  : dnn::segmentPerson(image_.whole(), r.personQuality);
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
@@ -79,9 +81,21 @@ class DnnHandler final : public Handler {
   // The accurate matte and the detector's objects are made at most once per
   // picture: the instances, the person request, the people and the faces'
   // closer look share them.
-  const cv::Mat& accurateMatte(PersonSession* session) {
+  const cv::Mat& accurateMatte(StreamSession* session) {
     if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session);
     return *matte_;
+  }
+  // In a stream, ISNet's map and the person boxes may come from an earlier frame.
+  cv::Mat salient(SlowAnalyses* kept) {
+    if (!dnn::madeAnew(kept, kept && !kept->salient.empty(), dnn::SALIENT_TURN)) return kept->salient;
+    cv::Mat made = dnn::salientMap(image_.whole(), dnn::instanceSide());
+    if (kept) kept->salient = made;
+    return made;
+  }
+  std::vector<HumanObservation> people(SlowAnalyses* kept) {
+    if (!dnn::madeAnew(kept, kept && kept->people, dnn::PEOPLE_TURN)) return *kept->people;
+    if (kept) kept->people = detected().humans;
+    return detected().humans;
   }
   const dnn::Objects& detected() {
     if (!objects_) objects_ = dnn::detectObjects(image_);

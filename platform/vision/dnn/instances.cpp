@@ -57,9 +57,9 @@ bool showsPerson(const cv::Mat& matte) {
   return !matte.empty() && cv::countNonZero(matte >= settings.personLevel / 255.0) > 0;
 }
 
-Instances segmentInstances(const cv::Mat& bgr, const cv::Mat& matte, const std::vector<HumanObservation>& people) {
-  const cv::Mat salient = salientMap(bgr, kSide);
-  const cv::Size size = fitWithin(bgr.size(), kMapSide);
+Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, const cv::Mat& matte,
+                           const std::vector<HumanObservation>& people) {
+  const cv::Size size = fitWithin(picture, kMapSide);
   std::vector<Corners> boxes;
   for (const HumanObservation& h : people) boxes.push_back(inMap(h.boundingBox, size));
   Instances result;

@@ -41,14 +41,16 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
 // model's own size. The accurate matte is videoMatte (rvm.h).
 Matte segmentPerson(const cv::Mat& bgr, PersonQuality quality);
 
-// instances.cpp: the instance map and what the handler keeps to make scaled
-// masks. People come from `matte` (the accurate matte, CV_32F, may be empty),
-// split by the `people` boxes; everything else from ISNet's salient map.
+// instances.cpp: the instance map of a picture of size `picture` and what the
+// handler keeps to make scaled masks. People come from `matte` (the accurate
+// matte, CV_32F, may be empty), split by the `people` boxes; everything else
+// from ISNet's `salient` map (salientMap at instanceSide()).
 struct Instances {
   InstanceMap map;
   SoftMaps soft;
 };
-Instances segmentInstances(const cv::Mat& bgr, const cv::Mat& matte, const std::vector<HumanObservation>& people);
+Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, const cv::Mat& matte,
+                           const std::vector<HumanObservation>& people);
 // The soft mask of the chosen instances over a width x height picture.
 Matte scaledInstanceMask(const Instances& instances, const std::vector<uint8_t>& chosen,
                          int width, int height);

@@ -64,7 +64,7 @@ cv::Rect placeInside(const cv::Size& picture, const cv::Size& input) {
   return cv::Rect((input.width - w) / 2, (input.height - h) / 2, w, h);
 }
 
-cv::Mat videoMatte(const cv::Mat& bgr, PersonSession* session) {
+cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session) {
   const Rvm& model = rvm();
   engine::Network& net = model.net;
   const cv::Rect inner = placeInside(bgr.size(), cv::Size(kWidth, kHeight));

@@ -16,6 +16,6 @@ cv::Rect placeInside(const cv::Size& picture, const cv::Size& input);
 // inside the model's input. With a session, the model starts from the state
 // the session's previous frame left and leaves its own there; without one,
 // or with a state of other sizes, it starts from zero states.
-cv::Mat videoMatte(const cv::Mat& bgr, PersonSession* session);
+cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session);
 
 }  // namespace kestrel::vision::dnn

@@ -1,0 +1,41 @@
+#pragma once
+// What a stream's later frames take over from earlier ones. ISNet's salient
+// map (about half of a cutout frame's work) and the person boxes that split
+// the matte into people change little from one frame of a live stream to the
+// next: each is made anew every third frame, on different frames, and taken
+// over in between. The person matte itself is made on every frame.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "platform/vision/observations.h"
+#include "platform/vision/vision.h"
+
+namespace kestrel::vision {
+
+struct SlowAnalyses {
+  int64_t frame = -1;  // the frame being analysed, counted from 0
+  cv::Size picture;    // the size the kept analyses were made at
+  cv::Mat salient;     // ISNet's map; empty until made
+  std::optional<std::vector<HumanObservation>> people;
+};
+
+}  // namespace kestrel::vision
+
+namespace kestrel::vision::dnn {
+
+constexpr int REFRESH_EVERY = 3;
+constexpr int SALIENT_TURN = 0;
+constexpr int PEOPLE_TURN = 1;
+
+// Counts a new frame of the stream; a frame of another size starts afresh.
+// Null without a session: the picture is analysed on its own.
+SlowAnalyses* nextFrame(StreamSession* session, const cv::Size& picture);
+
+// Whether an analysis taken over from earlier frames is made anew on this
+// one: when there is none yet, or on its turn.
+bool madeAnew(const SlowAnalyses* kept, bool have, int turn);
+
+}  // namespace kestrel::vision::dnn
