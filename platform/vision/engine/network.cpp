@@ -170,3 +170,16 @@ std::vector<std::pair<std::string, double>> Network::profile() {
 }
 
 }  // namespace kestrel::vision::engine
+
+// How long oneDNN's OpenMP threads spin waiting for work before they sleep.
+// libgomp spins 300,000 rounds by default: fastest on idle cores, but where
+// the host keeps the cores busy each spinning thread holds a core that the
+// thread it waits for needs, and a model ran 5 to 20 times slower. libgomp
+// reads its environment once, in its constructor; an executable's preinit
+// functions run before any library's. A caller's own setting is kept.
+namespace {
+void setThreadSpin(int, char**, char**) {
+  if (!std::getenv("OMP_WAIT_POLICY") && !std::getenv("GOMP_SPINCOUNT")) setenv("GOMP_SPINCOUNT", "10000", 0);
+}
+[[gnu::section(".preinit_array"), gnu::used]] void (*const threadSpinAtStart)(int, char**, char**) = setThreadSpin;
+}  // namespace
