@@ -81,6 +81,9 @@ class Service {
   // The same on a picture held in another form (a decoded video frame),
   // which the models read in parts and at the sizes they need.
   virtual std::unique_ptr<Handler> handler(PixelSource& pixels, uint32_t orientation) = 0;
+  // Starts getting ready for these requests (loading their models) without
+  // waiting, so that a stream's first frame waits less.
+  virtual void prepare(const Requests&) {}
 };
 
 // The service of this build.

@@ -100,15 +100,30 @@ CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
 
 bool heldEnabledBy(const char* heldOff) { return !(heldOff && std::strcmp(heldOff, "1") == 0); }
 
-CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
-  const int64_t W = s.width, H = s.height;
-  auto handler = service.handler(Picture{s.frame.data(), W, H, s.stride}, 1);
+namespace {
+
+vision::Requests frameRequests(CutoutStream& s) {
   vision::Requests requests;
   requests.foregroundInstances = true;
   requests.faceRectangles = true;
   requests.personSegmentation = true;
   requests.personQuality = vision::PersonQuality::Accurate;
   requests.session = &s.session;
+  return requests;
+}
+
+}  // namespace
+
+void prepareCutout(CutoutStream& s, vision::Service& service) {
+  vision::Requests all = frameRequests(s);
+  all.handPose = s.heldEnabled;  // the held step's
+  service.prepare(all);
+}
+
+CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
+  const int64_t W = s.width, H = s.height;
+  auto handler = service.handler(Picture{s.frame.data(), W, H, s.stride}, 1);
+  const vision::Requests requests = frameRequests(s);
   vision::Results results;
   std::string error;
   if (!handler->perform(requests, results, error)) fail("Vision: " + error);

@@ -39,4 +39,8 @@ struct CutoutHeader {
 // A failed vision request ends the process with "Vision: " and the error.
 CutoutHeader cutoutAnalyse(CutoutStream& stream, vision::Service& service);
 
+// Starts loading what the stream's frames will need, while the first frame
+// is on its way.
+void prepareCutout(CutoutStream& stream, vision::Service& service);
+
 }  // namespace kestrel

@@ -36,6 +36,7 @@ void runCutout(int64_t width, int64_t height) {
   } catch (const std::bad_alloc&) {
     fail("can't make a frame buffer");
   }
+  prepareCutout(stream, service);
   const ByteSource in = fileSource(STDIN_FILENO);
   const ByteSink out = fileSink(STDOUT_FILENO);
   while (cutoutStep(stream, pending, service, in, out)) {

@@ -30,15 +30,24 @@ PersonStream makePersonStream(int64_t width, int64_t height, vision::PersonQuali
   return s;
 }
 
+namespace {
+
+vision::Requests personRequest(PersonStream& s) {
+  vision::Requests request;
+  request.personSegmentation = true;
+  request.personQuality = s.quality;
+  request.session = &s.session;
+  return request;
+}
+
+}  // namespace
+
 bool personStep(PersonStream& s, std::vector<uint8_t>& pending, vision::Service& service,
                 const ByteSource& in, const ByteSink& out) {
   if (!readFrame(in, pending, 4 * s.pixels)) return false;
   copyRows(pending.data(), s.height, s.frame.data(), s.stride, s.width);
   pending.clear();
-  vision::Requests request;
-  request.personSegmentation = true;
-  request.personQuality = s.quality;
-  request.session = &s.session;
+  const vision::Requests request = personRequest(s);
   auto handler = service.handler(Picture{s.frame.data(), s.width, s.height, s.stride}, 1);
   vision::Results results;
   std::string error;
@@ -62,6 +71,7 @@ void runPerson(int64_t width, int64_t height, const std::string& qualityWord) {
   } catch (const std::bad_alloc&) {
     fail("can't make a frame buffer");
   }
+  service.prepare(personRequest(stream));  // while the first frame is on its way
   const ByteSource in = fileSource(STDIN_FILENO);
   const ByteSink out = fileSink(STDOUT_FILENO);
   while (personStep(stream, pending, service, in, out)) {

@@ -120,6 +120,17 @@ class DnnService final : public Service {
   std::unique_ptr<Handler> handler(PixelSource& pixels, uint32_t orientation) override {
     return std::make_unique<DnnHandler>(pixels, orientation);
   }
+  void prepare(const Requests& r) override {
+    const bool objects = r.humanRectangles || r.animals || r.classify || r.foregroundInstances;
+    const bool accurate = r.foregroundInstances || (r.personSegmentation && r.personQuality == PersonQuality::Accurate);
+    // The largest first: each load runs on a thread of its own.
+    if (r.foregroundInstances) dnn::prepareInstances();
+    if (accurate) dnn::prepareVideoMatte();
+    if (objects) dnn::prepareObjects();
+    if (r.faceRectangles || r.faceLandmarks) dnn::prepareFaces(r.faceLandmarks);
+    if (r.handPose) dnn::prepareHands();
+    if (r.personSegmentation && !accurate) dnn::preparePerson(r.personQuality);
+  }
 };
 
 }  // namespace

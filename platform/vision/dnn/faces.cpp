@@ -41,14 +41,17 @@ constexpr int EYE_CONTOUR = 16;         // the eyelid contour leads the iris mod
 constexpr int IRIS_CENTRE = 71;         // then the iris: centre first
 constexpr int IRIS_OUTPUTS = 76 * 3;
 
+const ModelContract DETECTOR_CONTRACT{{{1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3}},
+                                      {{"Identity:0", {1, 512, 1}}, {"Identity_1:0", {1, 384, 1}},
+                                       {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}};
+const ModelContract MESH_CONTRACT{{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}};
+const ModelContract IRIS_CONTRACT{{{1, 3, IRIS_SIZE, IRIS_SIZE}}, {{"iris", {1, IRIS_OUTPUTS, 1, 1}}}};
+
 std::array<double, 6> affine(const CropTransform& t) { return {t.a, t.b, t.tx, t.c, t.d, t.ty}; }
 
 // One detector run on a 256x256 square input; `placement` maps it to the picture.
 std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlacement& placement) {
-  static engine::Network& net =
-      loadModel(DETECTOR, {{{1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3}},
-                           {{"Identity:0", {1, 512, 1}}, {"Identity_1:0", {1, 384, 1}},
-                            {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}});
+  static engine::Network& net = loadModel(DETECTOR, DETECTOR_CONTRACT);
   writeRgbPixels(square, 1.0f / 127.5f, -1.0f, net.input());
   {
     const StageTimer timer("model blazeface");
@@ -121,8 +124,7 @@ std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDete
   const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
   const double angle = lineAngle(d.keypoints[0], d.keypoints[1]);
   const CropTransform t = cropTransform(centre, std::max(d.width, d.height) * MESH_CROP, angle, MESH_SIZE, false);
-  static engine::Network& net =
-      loadModel(MESH, {{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}});
+  static engine::Network& net = loadModel(MESH, MESH_CONTRACT);
   writeRgbPlanes(image.affineCrop(affine(t), MESH_SIZE), 1.0f / 255, 0, net.input());
   {
     const StageTimer timer("model facemesh");
@@ -150,7 +152,7 @@ std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
   auto at = [&](int i) { return PixelPoint{mesh[i].x, mesh[i].y}; };
   const std::array<std::pair<int, int>, 2> corners{{{MESH_RIGHT_EYE_OUTER, MESH_RIGHT_EYE_INNER},
                                                     {MESH_LEFT_EYE_INNER, MESH_LEFT_EYE_OUTER}}};
-  static engine::Network& net = loadModel(IRIS, {{{1, 3, IRIS_SIZE, IRIS_SIZE}}, {{"iris", {1, IRIS_OUTPUTS, 1, 1}}}});
+  static engine::Network& net = loadModel(IRIS, IRIS_CONTRACT);
   std::array<Eye, 2> result;
   for (int e = 0; e < 2; ++e) {
     const PixelPoint a = at(corners[e].first), b = at(corners[e].second);
@@ -170,6 +172,12 @@ std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
 }
 
 }  // namespace
+
+void prepareFaces(bool landmarks) {
+  loadModelSoon(DETECTOR, DETECTOR_CONTRACT);
+  loadModelSoon(MESH, MESH_CONTRACT);
+  if (landmarks) loadModelSoon(IRIS, IRIS_CONTRACT);
+}
 
 Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people) {
   Faces out;

@@ -20,12 +20,15 @@ constexpr float kMinPalmScore = 0.5f;
 constexpr double kPalmOverlap = 0.3;
 constexpr float kMinPresence = 0.5f;
 
+ModelContract palmContract() {
+  const int64_t count = static_cast<int64_t>(palmAnchors().size());
+  return {{{1, 3, kPalmInput, kPalmInput}}, {{"Identity", {1, count, 18}}, {"Identity_1", {1, count, 1}}}};
+}
+const ModelContract LANDMARK_CONTRACT{{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}};
+
 std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
   static const std::vector<Point> anchors = palmAnchors();
-  const int64_t count = static_cast<int64_t>(anchors.size());
-  engine::Network& net = loadModel("palm_detection_full.onnx",
-                                   {{{1, 3, kPalmInput, kPalmInput}},
-                                    {{"Identity", {1, count, 18}}, {"Identity_1", {1, count, 1}}}});
+  engine::Network& net = loadModel("palm_detection_full.onnx", palmContract());
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
   writeRgbPlanes(image.letterbox(box), 1.0f / 255, 0, net.input());
   {
@@ -41,11 +44,15 @@ std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
 
 }  // namespace
 
+void prepareHands() {
+  loadModelSoon("palm_detection_full.onnx", palmContract());
+  loadModelSoon("hand_landmark_full.onnx", LANDMARK_CONTRACT);
+}
+
 std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount) {
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
-  engine::Network& net = loadModel("hand_landmark_full.onnx",
-                                   {{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}});
+  engine::Network& net = loadModel("hand_landmark_full.onnx", LANDMARK_CONTRACT);
   for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) {
     const HandCrop crop = handCrop(palm);
     if (!(crop.side > 1)) continue;

@@ -37,15 +37,19 @@ Corners inMap(const Rect& r, const cv::Size& map) {
           (1 - r.y) * map.height};
 }
 
+ModelContract salientContract(int side) { return {{{1, 3, side, side}}, {{"output", {1, 1, side, side}}}}; }
+std::string salientModel(int side) { return "isnet_" + std::to_string(side) + ".onnx"; }
+
 }  // namespace
 
 int instanceSide() { return kSide; }
 
+void prepareInstances() { loadModelSoon(salientModel(kSide), salientContract(kSide)); }
+
 cv::Mat salientMap(const cv::Mat& bgr, int side) {
   cv::Mat small;
   cv::resize(bgr, small, cv::Size(side, side), 0, 0, cv::INTER_AREA);
-  const std::string name = "isnet_" + std::to_string(side) + ".onnx";
-  engine::Network& net = loadModel(name, {{{1, 3, side, side}}, {{"output", {1, 1, side, side}}}});
+  engine::Network& net = loadModel(salientModel(side), salientContract(side));
   // The picture squashed to the model's square, RGB, (x - 128) / 256.
   writeRgbPlanes(small, 1.0f / 256, -0.5f, net.input());
   net.run();

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <chrono>
+#include <future>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 
 #include <memory>
@@ -29,14 +32,62 @@ std::string modelPath(const std::string& name) {
   throw std::runtime_error("model file " + name + " is missing; run ./setup to install the models");
 }
 
-engine::Network& loadModel(const std::string& name, const ModelContract& contract) {
-  static std::map<std::string, std::unique_ptr<engine::Network>> loaded;
-  auto it = loaded.find(name);
-  if (it != loaded.end()) return *it->second;
-  auto net = engine::Network::load(modelPath(name), name);
+namespace {
+
+using Loading = std::shared_future<std::shared_ptr<engine::Network>>;
+
+std::shared_ptr<engine::Network> loadChecked(const std::string& name, const ModelContract& contract) {
+  std::shared_ptr<engine::Network> net = engine::Network::load(modelPath(name), name);
   for (size_t k = 0; k < contract.inputs.size(); ++k) net->expectInput(k, contract.inputs[k]);
   for (const auto& [output, dims] : contract.outputs) net->expectOutput(output, dims);
-  return *loaded.emplace(name, std::move(net)).first->second;
+  return net;
+}
+
+// Each model is loaded once per process, by the first thread that asks (or
+// in the background); later askers wait for that load and share its outcome.
+std::mutex loadsGuard;
+std::map<std::string, Loading>& loads() {
+  static std::map<std::string, Loading> all;
+  return all;
+}
+
+}  // namespace
+
+engine::Network& loadModel(const std::string& name, const ModelContract& contract) {
+  std::promise<std::shared_ptr<engine::Network>> promise;
+  Loading loading;
+  bool mine = false;
+  {
+    const std::lock_guard<std::mutex> lock(loadsGuard);
+    auto it = loads().find(name);
+    mine = it == loads().end();
+    loading = mine ? loads().emplace(name, promise.get_future().share()).first->second : it->second;
+  }
+  if (mine) {
+    try {
+      promise.set_value(loadChecked(name, contract));
+    } catch (...) {
+      promise.set_exception(std::current_exception());
+    }
+  }
+  return *loading.get();  // a failed load throws its error to every asker
+}
+
+void loadModelSoon(const std::string& name, const ModelContract& contract) {
+  const std::lock_guard<std::mutex> lock(loadsGuard);
+  if (loads().count(name)) return;
+  // The thread's future is kept until the process ends, whose static
+  // destruction waits for a load still under way.
+  static std::vector<std::future<void>> background;
+  std::packaged_task<std::shared_ptr<engine::Network>()> task([name, contract] { return loadChecked(name, contract); });
+  loads().emplace(name, task.get_future().share());
+  background.push_back(std::async(std::launch::async, std::move(task)));
+}
+
+bool modelLoaded(const std::string& name) {
+  const std::lock_guard<std::mutex> lock(loadsGuard);
+  auto it = loads().find(name);
+  return it != loads().end() && it->second.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 }  // namespace kestrel::vision::dnn

@@ -20,7 +20,13 @@ struct ModelContract {
 };
 
 // Loads and compiles a model once per process, checking it against its
-// contract; later calls return the same network.
+// contract; later calls return the same network. Safe from any thread.
 engine::Network& loadModel(const std::string& name, const ModelContract& contract);
+
+// Starts loading a model on a thread of its own, unless it is loaded or
+// loading; loadModel then waits for it. modelLoaded says whether it is ready
+// (or its load failed, which loadModel then reports).
+void loadModelSoon(const std::string& name, const ModelContract& contract);
+bool modelLoaded(const std::string& name);
 
 }  // namespace kestrel::vision::dnn

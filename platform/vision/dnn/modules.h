@@ -23,6 +23,15 @@ struct Faces {
 };
 Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people);
 
+// Each module's prepare function starts loading the models its analyses need
+// on threads of their own (loadModelSoon), so that a stream's first frame
+// does not wait for them one after another.
+void prepareFaces(bool landmarks);
+void prepareObjects();
+void prepareHands();
+void preparePerson(PersonQuality quality);  // fast and balanced
+void prepareInstances();
+
 // objects.cpp: one detector pass gives people, animals and image labels.
 struct Objects {
   std::vector<HumanObservation> humans;

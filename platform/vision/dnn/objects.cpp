@@ -39,12 +39,16 @@ constexpr double kSameClassOverlap = 0.5;
 // Animal boxes of different classes overlapping more than this are one animal.
 constexpr double kSameAnimal = 0.7;
 
+
+const ModelContract DETECTOR_CONTRACT{{{1, 3, kInput, kInput}},
+                                      {{"heatmaps", {1, kCocoClasses, kGrid, kGrid}}, {"boxes", {1, 4, kGrid, kGrid}}}};
+
 }  // namespace
 
+void prepareObjects() { loadModelSoon("centernet.onnx", DETECTOR_CONTRACT); }
+
 Objects detectObjects(ModelImage& image) {
-  engine::Network& net = loadModel("centernet.onnx", {{{1, 3, kInput, kInput}},
-                                                      {{"heatmaps", {1, kCocoClasses, kGrid, kGrid}},
-                                                       {"boxes", {1, 4, kGrid, kGrid}}}});
+  engine::Network& net = loadModel("centernet.onnx", DETECTOR_CONTRACT);
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kInput);
   writeRgbPlanes(image.letterbox(box), 1.0f, 0, net.input());
   {

@@ -18,6 +18,8 @@ namespace {
 constexpr int kWidth = 640, kHeight = 360;
 constexpr const char* kModel = "rvm_640x360.onnx";
 constexpr size_t kStates = 4;
+// The states' inputs are checked once loaded, against their outputs.
+const ModelContract CONTRACT{{}, {{"pha", {1, 1, kHeight, kWidth}}}};
 
 size_t elements(const engine::Dims& dims) {
   size_t n = 1;
@@ -37,7 +39,7 @@ struct Rvm {
 
 const Rvm& rvm() {
   static const Rvm loaded = [] {
-    engine::Network& net = loadModel(kModel, {{}, {{"pha", {1, 1, kHeight, kWidth}}}});
+    engine::Network& net = loadModel(kModel, CONTRACT);
     Rvm r{net};
     for (size_t k = 0; k < net.inputCount(); ++k) {
       const std::string& name = net.inputName(k);
@@ -63,6 +65,8 @@ cv::Rect placeInside(const cv::Size& picture, const cv::Size& input) {
   const int h = std::clamp(static_cast<int>(std::lround(picture.height * f)), 1, input.height);
   return cv::Rect((input.width - w) / 2, (input.height - h) / 2, w, h);
 }
+
+void prepareVideoMatte() { loadModelSoon(kModel, CONTRACT); }
 
 cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session) {
   const Rvm& model = rvm();
