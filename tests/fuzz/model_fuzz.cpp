@@ -20,6 +20,7 @@ using namespace kestrel::vision::engine;
 // wrong memory, not for slow arithmetic.
 constexpr double kMaxRunMacs = 5e7;
 constexpr int64_t kMaxRunElements = int64_t{1} << 22;
+constexpr size_t kMaxRunBytes = size_t{64} << 20;  // a Resize to 7 x 458752 took seconds
 
 int64_t elements(const Dims& d) {
   const int64_t n = elementCount(d);
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t total = 0;
   for (size_t k = 0; k < net->inputCount(); ++k) total += elements(net->inputDims(k));
   for (size_t k = 0; k < net->outputCount(); ++k) total += elements(net->outputDims(net->outputName(k)));
-  if (total > kMaxRunElements || net->macs() > kMaxRunMacs) return 0;
+  if (total > kMaxRunElements || net->macs() > kMaxRunMacs || net->arenaBytes() > kMaxRunBytes) return 0;
   for (size_t k = 0; k < net->inputCount(); ++k) {
     float* in = net->input(k);
     const int64_t n = elements(net->inputDims(k));

@@ -282,6 +282,7 @@ void Compiled::bind() {
   // The shipped models need a few hundred megabytes at most.
   constexpr size_t kArenaLimit = size_t{2} << 30;
   if (layout.total > kArenaLimit) throw std::bad_alloc();
+  arenaBytes = layout.total;
   void* block = std::aligned_alloc(64, std::max<size_t>(64, (layout.total + 63) / 64 * 64));
   if (!block) throw ModelError("can't allocate " + std::to_string(layout.total) + " bytes");
   std::memset(block, 0, layout.total);

@@ -74,6 +74,7 @@ struct Compiled {
   std::map<std::string, int> stepCounts;  // by kind, for the summary
   double macs = 0;
   size_t scratchpadBytes = 0;
+  size_t arenaBytes = 0;
   std::unique_ptr<uint8_t[], void (*)(void*)> arena{nullptr, nullptr};
   std::optional<memory> scratchpad;
 

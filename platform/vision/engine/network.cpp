@@ -160,6 +160,7 @@ std::string Network::summary() const {
 }
 
 double Network::macs() const { return c_->macs; }
+size_t Network::arenaBytes() const { return c_->arenaBytes; }
 
 std::vector<std::pair<std::string, double>> Network::profile() {
   std::map<std::string, double> ms;

@@ -70,6 +70,8 @@ class Network {
   std::vector<std::pair<std::string, double>> profile();
   // Multiply-accumulates of the convolutions and matrix products in one run.
   double macs() const;
+  // The bytes one run's values take (the arena all of them are placed in).
+  size_t arenaBytes() const;
 
  private:
   explicit Network(std::unique_ptr<Compiled> c);
