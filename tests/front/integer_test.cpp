@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "probe/front/integer.h"
+#include "platform/base/integer.h"
 
 using kestrel::parseInteger;
 

@@ -3,11 +3,11 @@
 
 #include <filesystem>
 
+#include "platform/base/atomic_file.h"
 #include "tests/support/scratch.h"
-#include "tone/atomic_file.h"
 
 using namespace kestrel::test;
-using kestrel::tone::writeAtomically;
+using kestrel::writeAtomically;
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "platform/photo/replacing_file.h"
+#include "platform/base/atomic_file.h"
 #include "tests/support/scratch.h"
 
-using namespace kestrel::photo;
+using kestrel::AtomicFile;
 using namespace kestrel::test;
 
 namespace {
@@ -20,60 +20,64 @@ std::vector<std::string> names(const std::string& dir) {
 
 }  // namespace
 
-TEST(ReplacingFile, CommitReplacesTheOldFileAndLeavesNothingElse) {
+TEST(AtomicFile, CommitReplacesTheOldFileAndLeavesNothingElse) {
   Scratch s;
   writeFile(s.path("out.png"), "old");
   {
-    ReplacingFile f(s.path("out.png"));
+    AtomicFile f(s.path("out.png"));
     ASSERT_TRUE(f.ok());
     EXPECT_EQ(std::filesystem::path(f.tempPath()).parent_path(), s.dir());
     writeFile(f.tempPath(), "new");
     EXPECT_EQ(readFile(s.path("out.png")), "old");  // untouched until committed
-    EXPECT_TRUE(f.commit());
+    EXPECT_FALSE(f.commit());
   }
   EXPECT_EQ(readFile(s.path("out.png")), "new");
   EXPECT_EQ(names(s.dir()), std::vector<std::string>{"out.png"});
 }
 
-TEST(ReplacingFile, AbandonedWriteRemovesItsTemporaryFile) {
+TEST(AtomicFile, AbandonedWriteRemovesItsTemporaryFile) {
   Scratch s;
   writeFile(s.path("keep.png"), "old");
   {
-    ReplacingFile f(s.path("keep.png"));
+    AtomicFile f(s.path("keep.png"));
     ASSERT_TRUE(f.ok());
     writeFile(f.tempPath(), "half");
   }
   {
-    ReplacingFile f(s.path("fresh.png"));
+    AtomicFile f(s.path("fresh.png"));
     ASSERT_TRUE(f.ok());
   }
   EXPECT_EQ(readFile(s.path("keep.png")), "old");
   EXPECT_EQ(names(s.dir()), std::vector<std::string>{"keep.png"});
 }
 
-TEST(ReplacingFile, UnusablePathsFailWithoutLeftovers) {
+TEST(AtomicFile, UnusablePathsFailWithoutLeftovers) {
   Scratch s;
-  EXPECT_FALSE(ReplacingFile(s.path("missing/out.png")).ok());
-  EXPECT_FALSE(ReplacingFile(s.dir() + "/").ok());
+  EXPECT_FALSE(AtomicFile(s.path("missing/out.png")).ok());
+  {
+    AtomicFile f(s.dir() + "/");  // names no file
+    ASSERT_TRUE(f.ok());
+    EXPECT_TRUE(f.commit());
+  }
   std::filesystem::create_directory(s.path("taken"));
   {
-    ReplacingFile f(s.path("taken"));  // a folder of that name cannot be replaced
+    AtomicFile f(s.path("taken"));  // a folder of that name cannot be replaced
     ASSERT_TRUE(f.ok());
-    EXPECT_FALSE(f.commit());
+    EXPECT_TRUE(f.commit());
   }
   EXPECT_TRUE(std::filesystem::is_directory(s.path("taken")));
   EXPECT_EQ(names(s.dir()), std::vector<std::string>{"taken"});
 }
 
-TEST(ReplacingFile, BarePathIsInTheWorkingFolder) {
+TEST(AtomicFile, BarePathIsInTheWorkingFolder) {
   Scratch s;
   const auto before = std::filesystem::current_path();
   std::filesystem::current_path(s.dir());
   {
-    ReplacingFile f("bare.png");
+    AtomicFile f("bare.png");
     ASSERT_TRUE(f.ok());
     writeFile(f.tempPath(), "x");
-    EXPECT_TRUE(f.commit());
+    EXPECT_FALSE(f.commit());
   }
   std::filesystem::current_path(before);
   EXPECT_EQ(readFile(s.path("bare.png")), "x");
