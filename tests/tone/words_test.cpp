@@ -4,23 +4,9 @@
 #include <cstdlib>
 #include <random>
 
-#include "platform/base/integer.h"
 #include "tone/words.h"
 
 using namespace kestrel::tone;
-using kestrel::parseInteger;
-
-TEST(WholeInteger, AcceptsSignedDecimalWordsOnly) {
-  EXPECT_EQ(parseInteger("17"), 17);
-  EXPECT_EQ(parseInteger("+17"), 17);
-  EXPECT_EQ(parseInteger("-3"), -3);
-  EXPECT_EQ(parseInteger("007"), 7);
-  EXPECT_EQ(parseInteger("9223372036854775807"), INT64_MAX);
-  EXPECT_EQ(parseInteger("-9223372036854775808"), INT64_MIN);
-  for (const char* bad : {"", "+", "-", "17x", " 17", "17 ", "+-1", "-+1", "++1", "1.0", "0x10",
-                          "9223372036854775808", "-9223372036854775809", "１"})
-    EXPECT_FALSE(parseInteger(bad)) << bad;
-}
 
 TEST(TimeWord, StrtodSyntaxWithNothingAround) {
   EXPECT_EQ(parseTime("0"), 0.0);

@@ -1,12 +1,15 @@
-// Output files appear whole or not at all.
+// Output files appear whole or not at all, and a replaced file keeps its mode.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/base/atomic_file.h"
 #include "tests/support/scratch.h"
 
 using kestrel::AtomicFile;
+using kestrel::writeAtomically;
 using namespace kestrel::test;
 
 namespace {
@@ -19,6 +22,20 @@ std::vector<std::string> names(const std::string& dir) {
 }
 
 }  // namespace
+
+TEST(AtomicFile, CreatesAndReplacesKeepingTheMode) {
+  Scratch s;
+  const std::string path = s.path("out.cube");
+  EXPECT_FALSE(writeAtomically(path, "first"));
+  EXPECT_EQ(readFile(path), "first");
+  ::chmod(path.c_str(), 0640);
+  EXPECT_FALSE(writeAtomically(path, std::string(3 << 20, 'x')));
+  EXPECT_EQ(readFile(path).size(), 3u << 20);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(names(s.dir()), std::vector<std::string>{"out.cube"});  // no temporary file left beside it
+}
 
 TEST(AtomicFile, CommitReplacesTheOldFileAndLeavesNothingElse) {
   Scratch s;
@@ -54,6 +71,7 @@ TEST(AtomicFile, AbandonedWriteRemovesItsTemporaryFile) {
 TEST(AtomicFile, UnusablePathsFailWithoutLeftovers) {
   Scratch s;
   EXPECT_FALSE(AtomicFile(s.path("missing/out.png")).ok());
+  EXPECT_EQ(writeAtomically(s.path("missing/out.cube"), "x"), "No such file or directory");
   {
     AtomicFile f(s.dir() + "/");  // names no file
     ASSERT_TRUE(f.ok());
