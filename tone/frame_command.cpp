@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tone/atomic_file.h"
+#include "platform/base/atomic_file.h"
+#include "platform/base/fail.h"
 #include "tone/commands.h"
-#include "tone/fail.h"
 #include "tone/rgb_pack.h"
 #include "tone/words.h"
 

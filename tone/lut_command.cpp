@@ -1,16 +1,17 @@
 #include <cstdlib>
 
-#include "tone/atomic_file.h"
+#include "platform/base/atomic_file.h"
+#include "platform/base/fail.h"
+#include "platform/base/integer.h"
 #include "tone/commands.h"
-#include "tone/fail.h"
 #include "tone/lut_table.h"
 #include "tone/words.h"
 
 namespace kestrel::tone {
 
 void runLut(std::unique_ptr<media::SdrVideo> video, const std::vector<std::string>& a) {
-  const auto n = a.size() >= 6 ? parseWholeInteger(a[3]) : std::nullopt;
-  const auto p = a.size() >= 6 ? parseWholeInteger(a[4]) : std::nullopt;
+  const auto n = a.size() >= 6 ? parseInteger(a[3]) : std::nullopt;
+  const auto p = a.size() >= 6 ? parseInteger(a[4]) : std::nullopt;
   if (!n || !p) fail("lut: bad arguments");
   if (*n < 1) fail("lut: N must be at least 1");
   if (*p < 2) fail("lut: P must be at least 2");

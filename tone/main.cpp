@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/fail.h"
 #include "platform/media/sdr_video.h"
 #include "tone/commands.h"
-#include "tone/fail.h"
 #include "tone/words.h"
 
 namespace kestrel::tone {
@@ -19,13 +19,13 @@ int main(int argc, char** argv) {
   using namespace kestrel;
   const std::vector<std::string> a(argv, argv + argc);
   if (a.size() < 5)
-    tone::fail(
+    fail(
         "usage: kestrel-tone lut <grid.mov> <N> <P> <out.cube> | frame <video> <seconds> <out.rgb>");
   // The video is opened and checked before the command word is looked at.
   media::SdrOpenResult opened = media::openSdrVideo(a[2]);
-  if (opened.status == media::SdrOpenStatus::NoPicture) tone::fail("no picture in " + a[2]);
-  if (opened.status == media::SdrOpenStatus::CantRead) tone::fail("can't read " + a[2]);
+  if (opened.status == media::SdrOpenStatus::NoPicture) fail("no picture in " + a[2]);
+  if (opened.status == media::SdrOpenStatus::CantRead) fail("can't read " + a[2]);
   if (a[1] == "lut") tone::runLut(std::move(opened.video), a);
   if (a[1] == "frame") tone::runFrame(std::move(opened.video), a);
-  tone::fail("unknown command " + a[1]);
+  fail("unknown command " + a[1]);
 }

@@ -6,19 +6,6 @@
 
 namespace kestrel::tone {
 
-std::optional<int64_t> parseWholeInteger(std::string_view word) {
-  // from_chars takes a '-' but no '+'; a '+' must be followed by a digit.
-  if (!word.empty() && word.front() == '+') {
-    word.remove_prefix(1);
-    if (word.empty() || word.front() == '-') return std::nullopt;
-  }
-  int64_t value = 0;
-  const char* end = word.data() + word.size();
-  auto [ptr, ec] = std::from_chars(word.data(), end, value, 10);
-  if (ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
 std::optional<double> parseTime(const std::string& word) {
   if (word.empty()) return std::nullopt;
   const unsigned char first = static_cast<unsigned char>(word.front());

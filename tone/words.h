@@ -1,15 +1,9 @@
 #pragma once
 // The words kestrel-tone reads as numbers, and the texts it writes of values.
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace kestrel::tone {
-
-// A whole word as a signed 64-bit decimal: an optional '+' or '-' and digits,
-// nothing else.
-std::optional<int64_t> parseWholeInteger(std::string_view word);
 
 // A whole word as the C library's strtod reads it (decimal, exponent, hex,
 // inf and nan forms); refused when it starts with a blank or control

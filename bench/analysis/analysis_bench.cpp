@@ -2,7 +2,7 @@
 // length at 5 and 10 Hz (with libgomp's threads spinning, its default, and
 // passive), a picked frame's time split by stage, and decoding with sampling
 // alone beside FFmpeg's own decode-only run.
-//   bench_analysis [clip] [frames]
+//   analysis_bench [clip] [frames]
 // Without a clip, a 10 s 1080p30 H.264 street clip is made from opencv-doc's
 // vtest.avi. `frames` picked frames are split by stage (default 20).
 #include <chrono>

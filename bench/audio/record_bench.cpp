@@ -16,20 +16,17 @@
 
 #include <thread>
 
+#include "bench/support/median.h"
 #include "tests/audio/pulse_server.h"
 #include "tests/support/live_process.h"
 
 using namespace kestrel::test;
+using kestrel::bench::median;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // User and system time of a running process, all its threads; negative when unreadable.
 double cpuSoFar(pid_t pid) {

@@ -1,7 +1,7 @@
 // Frames per second of the cutout and person streams, in-process, with the
 // time of one frame split by stage, ISNet at each side installed, and the
 // delay from a process's start to its first frame's output.
-//   bench_cutout [frames]   (default 5 per measurement; median reported)
+//   cutout_bench [frames]   (default 5 per measurement; median reported)
 // Let nothing else run: the figures are meant for a quiet machine. Debian's
 // oneDNN spins its OpenMP threads after each run; compare OMP_WAIT_POLICY=passive.
 #include <sys/wait.h>
@@ -18,6 +18,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/support/median.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/slow_analyses.h"
@@ -25,24 +26,9 @@
 #include "probe/cutout/matte_render.h"
 
 using namespace kestrel;
-using Clock = std::chrono::steady_clock;
+using namespace kestrel::bench;
 
 namespace {
-
-double msSince(Clock::time_point t0) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double medianMs(int runs, const std::function<void()>& work) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    auto t0 = Clock::now();
-    work();
-    times.push_back(msSince(t0));
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 // The astronaut photo scaled to the frame's height and centred, as BGRA rows
 // `stride` bytes apart.

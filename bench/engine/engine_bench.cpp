@@ -16,11 +16,13 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/dnn.hpp>
 
+#include "bench/support/median.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/engine/network.h"
 
 namespace {
 
+using kestrel::bench::medianMs;
 using kestrel::vision::engine::Network;
 
 const std::vector<std::string> kModels = {
@@ -60,18 +62,6 @@ std::string forOpenCv(const std::string& path) {
   for (auto& o : *model.mutable_opset_import())
     if (o.domain().empty() && o.version() > 11) o.set_version(11);
   return model.SerializeAsString();
-}
-
-template <typename F>
-double medianMs(int runs, F f) {
-  std::vector<double> t;
-  for (int i = 0; i < runs; ++i) {
-    const auto a = std::chrono::steady_clock::now();
-    f();
-    t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count());
-  }
-  std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
-  return t[t.size() / 2];
 }
 
 }  // namespace

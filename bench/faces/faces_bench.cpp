@@ -12,31 +12,21 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/support/median.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/vision.h"
 
 using namespace kestrel;
+using kestrel::bench::warmMedianMs;
 
 namespace {
-
-double medianMs(int runs, const std::function<void()>& f) {
-  f();  // the first run allocates
-  std::vector<double> t;
-  for (int i = 0; i < runs; ++i) {
-    const auto a = std::chrono::steady_clock::now();
-    f();
-    t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count());
-  }
-  std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
-  return t[t.size() / 2];
-}
 
 // One model on the executor, random input.
 void model(const char* name) {
   auto net = vision::engine::Network::load(vision::dnn::modelPath(name), name);
   cv::Mat input(1, static_cast<int>(vision::engine::elementCount(net->inputDims(0))), CV_32F, net->input());
   cv::randu(input, 0.0f, 1.0f);
-  const double ms = medianMs(20, [&] { net->run(); });
+  const double ms = warmMedianMs(20, [&] { net->run(); });
   std::printf("%-26s %8.1f ms\n", name, ms);
 }
 
@@ -47,7 +37,7 @@ double frameMs(const cv::Mat& bgr, bool landmarks, size_t& faces) {
   vision::Requests r;
   r.faceRectangles = true;
   r.faceLandmarks = landmarks;
-  return medianMs(20, [&] {
+  return warmMedianMs(20, [&] {
     vision::Results results;
     std::string error;
     auto handler = vision::service().handler(picture, 1);

@@ -10,25 +10,23 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "bench/support/median.h"
 #include "platform/imaging/imaging.h"
 #include "probe/cutout/gate_and_restore.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 void report(const char* name, int runs, const std::function<void()>& prepare,
             const std::function<void()>& work) {
   std::vector<double> ms;
   for (int i = 0; i < runs; ++i) {
     prepare();
-    const auto start = Clock::now();
+    const auto start = kestrel::bench::Clock::now();
     work();
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    ms.push_back(kestrel::bench::msSince(start));
   }
-  std::sort(ms.begin(), ms.end());
-  std::printf("%-44s median %7.3f ms   best %7.3f ms   (%d runs)\n", name, ms[ms.size() / 2],
-              ms.front(), runs);
+  std::printf("%-44s median %7.3f ms   best %7.3f ms   (%d runs)\n", name, kestrel::bench::median(ms),
+              *std::min_element(ms.begin(), ms.end()), runs);
 }
 
 }  // namespace

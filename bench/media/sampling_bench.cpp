@@ -1,6 +1,6 @@
 // Decode-and-sample throughput of the video analysis without vision work,
 // beside FFmpeg's own decode-only run on the same file.
-//   bench_sampling [clip.mp4]   (without a clip, a 1080p30 H.264 clip of 20 s is made)
+//   sampling_bench [clip.mp4]   (without a clip, a 1080p30 H.264 clip of 20 s is made)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

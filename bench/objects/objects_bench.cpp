@@ -1,7 +1,7 @@
 // Per-model forward times of the object and hand models, their modules on a
 // 1080p frame, the six requests of the video analysis on that frame, and a
 // 1080p30 clip analysed at 5 Hz by kestrel-probe.
-//   bench_objects [runs]   (default 10 runs per figure, after one warm-up)
+//   objects_bench [runs]   (default 10 runs per figure, after one warm-up)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/support/median.h"
 #include "platform/vision/dnn/bgra_pixels.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_image.h"
@@ -54,8 +55,7 @@ Timing measure(int runs, const std::function<void()>& work) {
     ms.push_back(seconds(t0) * 1000);
   }
   const double cpu = (cpuSeconds() - cpu0) * 1000 / runs;
-  std::sort(ms.begin(), ms.end());
-  return {ms[ms.size() / 2], cpu};
+  return {bench::median(ms), cpu};
 }
 
 void report(const char* what, const Timing& t, const char* target = "") {
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
   cv::Mat bgr = frame1080();
   if (bgr.empty()) {
-    std::fprintf(stderr, "bench_objects: the Debian photos are missing\n");
+    std::fprintf(stderr, "objects_bench: the Debian photos are missing\n");
     return 1;
   }
   std::printf("OpenCV threads: %d, %d runs per figure (median)\n", cv::getNumThreads(), runs);
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
            }), "(target 350)");
     if (!ok) std::printf("  (a request failed)\n");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_objects: %s\n", e.what());
+    std::fprintf(stderr, "objects_bench: %s\n", e.what());
     return 1;
   }
 

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/median.h"
+
+using kestrel::bench::median;
+
 namespace {
 
 struct Run {
@@ -45,11 +49,6 @@ Run run(const std::vector<std::string>& args) {
 }
 
 bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 }  // namespace
 

@@ -13,26 +13,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/support/median.h"
 #include "platform/vision/vision.h"
 
 using namespace kestrel;
 using namespace kestrel::vision;
-
-namespace {
-
-double medianMs(int runs, const std::function<void()>& job) {
-  job();  // loads the model
-  std::vector<double> ms;
-  for (int i = 0; i < runs; ++i) {
-    auto t = std::chrono::steady_clock::now();
-    job();
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count());
-  }
-  std::sort(ms.begin(), ms.end());
-  return ms[ms.size() / 2];
-}
-
-}  // namespace
+using kestrel::bench::warmMedianMs;
 
 int main(int argc, char** argv) {
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
@@ -69,19 +55,19 @@ int main(int argc, char** argv) {
     Requests r;
     r.personSegmentation = true;
     r.personQuality = m.quality;
-    const double ms = medianMs(runs, [&] { perform(r); });
+    const double ms = warmMedianMs(runs, [&] { perform(r); });
     std::printf("  %-52s %7.1f ms  (target %.0f ms: %s)\n", m.name, ms, m.target, ms < m.target ? "met" : "missed");
   }
   Requests r;
   r.foregroundInstances = true;
-  const double ms = medianMs(std::max(3, runs / 3), [&] { perform(r); });
+  const double ms = warmMedianMs(std::max(3, runs / 3), [&] { perform(r); });
   std::printf("  %-52s %7.1f ms  (target 250 ms: %s)\n", "instance map (ISNet 256 + split mattes)", ms,
               ms < 250 ? "met" : "missed");
   auto handler = service().handler(picture, 1);
   Results results;
   std::string error;
   handler->perform(r, results, error);
-  const double maskMs = medianMs(runs, [&] {
+  const double maskMs = warmMedianMs(runs, [&] {
     Matte mask;
     handler->scaledInstanceMask(results.instances.at(0), results.instances.at(0).allInstances, mask, error);
   });

@@ -4,7 +4,7 @@
 //   "lut" for N = 33, P = 16, beside decoding the same grid video alone;
 //   "frame" at 3 s of a 1080p PQ HEVC clip, beside ffmpeg -ss 3 rendering the
 //   same frame with zscale and its tonemap filter (mobius) to raw RGB.
-//   bench_tone [runs]   (the videos are made once under /tmp)
+//   tone_bench [runs]   (the videos are made once under /tmp)
 // Each figure is the median wall time of the runs, processes started alike.
 #include <algorithm>
 #include <chrono>
@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/median.h"
 #include "platform/media/sdr_video.h"
 
-using Clock = std::chrono::steady_clock;
+using kestrel::bench::Clock;
+using kestrel::bench::median;
 
 namespace {
 
@@ -26,11 +28,6 @@ double timed(const std::string& command) {
     std::exit(1);
   }
   return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 // Median times of two commands, run alternately so that load falls on both alike.

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/base/atomic_file.h"
 #include "platform/photo/icc_description.h"
 #include "platform/photo/photo.h"
-#include "platform/photo/replacing_file.h"
 #include "platform/photo/vips_start.h"
 #include "platform/quiet_stderr.h"
 
@@ -93,7 +93,7 @@ class VipsPhoto final : public Photo {
 
   bool writePng(const std::string& path, bool alpha) const override {
     if (!decoded_) return false;
-    ReplacingFile file(path);
+    AtomicFile file(path);
     if (!file.ok()) return false;
     const QuietStderr quiet;
     try {
@@ -104,7 +104,7 @@ class VipsPhoto final : public Photo {
       vips_error_clear();
       return false;  // the temporary file goes with `file`
     }
-    return file.commit();
+    return !file.commit();
   }
 
  private:

@@ -5,14 +5,14 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/base/fail.h"
 #include "platform/media/video_reader.h"
 #include "platform/vision/vision.h"
+#include "probe/analysis/frame_loop.h"
 #include "probe/analysis/frame_record.h"
 #include "probe/analysis/orientation.h"
-#include "probe/analysis/frame_loop.h"
 #include "probe/analysis/thumbnail.h"
 #include "probe/front/emit.h"
-#include "probe/front/fail.h"
 
 namespace kestrel {
 namespace {

@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/write_all.h"
 #include "probe/audio/capacity.h"
-#include "probe/front/write_all.h"
 
 namespace kestrel {
 

@@ -8,10 +8,10 @@
 
 #include "platform/audio/audio_service.h"
 #include "platform/audio/mono_resampler.h"
+#include "platform/base/fail.h"
+#include "platform/base/write_all.h"
 #include "probe/audio/pcm_writer.h"
 #include "probe/audio/stop_signal.h"
-#include "probe/front/fail.h"
-#include "probe/front/write_all.h"
 
 namespace kestrel {
 namespace {

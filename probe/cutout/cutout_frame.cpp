@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/base/fail.h"
 #include "platform/imaging/imaging.h"
-#include "probe/cutout/matte_render.h"
 #include "probe/cutout/frame_math.h"
 #include "probe/cutout/held.h"
+#include "probe/cutout/matte_render.h"
 #include "probe/cutout/person_gate.h"
-#include "probe/front/fail.h"
 
 namespace kestrel {
 namespace {

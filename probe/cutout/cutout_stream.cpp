@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
+#include "platform/base/fail.h"
 #include "probe/cutout/stream_setup.h"
-#include "probe/front/fail.h"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "probe/front/fail.h"
+#include "platform/base/fail.h"
 
 namespace kestrel {
 

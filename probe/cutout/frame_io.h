@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "probe/front/write_all.h"
+#include "platform/base/write_all.h"
 
 namespace kestrel {
 

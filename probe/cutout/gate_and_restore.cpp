@@ -5,8 +5,6 @@
 #include <limits>
 #include <vector>
 
-#include "probe/front/process.h"
-
 namespace kestrel {
 
 namespace {

@@ -3,11 +3,16 @@
 
 namespace kestrel {
 
+// The least share of a cut region that must lie in front of the person.
+inline constexpr double IN_FRONT = 1.0 / 3.0;
+// The least size of the gate's cut, and of a restored region, as a share of the frame.
+inline constexpr double IN_FRONT_MIN = 0.001;
+
 // Caps `mask` by the widened person map `personWide` (8 x its value, so gate
 // values of 32 or more leave a pixel alone) and returns the cut count: how many
 // pixels the cap turned from foreground (128 or more) to background. When the
 // cut is large enough, the 4-connected regions it removed that lie at or below
-// row `chin` and at least a third in front of the person (below the top of
+// row `chin` and at least IN_FRONT in front of the person (below the top of
 // `personMask` in their own column) get their `instanceMask` values back,
 // together with every pixel up to 2 away from them.
 //

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/fail.h"
+#include "platform/base/write_all.h"
 #include "probe/cutout/gate_test_input.h"
-#include "probe/front/fail.h"
 
 namespace kestrel {
 
@@ -32,17 +33,6 @@ void readAll(GateTestInput& input) {
   }
 }
 
-void writeAll(const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = ::write(STDOUT_FILENO, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0)
-      fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-}
-
 }  // namespace
 
 void runGateTest(int64_t width, int64_t height) {
@@ -54,7 +44,8 @@ void runGateTest(int64_t width, int64_t height) {
     if (input.width * input.height > INT_MAX)
       fail("--gate-test: frames over 2147483647 pixels are not supported");
     const uint8_t* mask = gatePlanes(input);
-    writeAll(mask, static_cast<size_t>(width * height));
+    if (!writeAll(STDOUT_FILENO, mask, static_cast<size_t>(width * height)))
+      fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));
   } catch (const std::bad_alloc&) {
     fail("--gate-test: out of memory");
   }

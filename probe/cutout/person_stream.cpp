@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/base/fail.h"
 #include "probe/cutout/matte_render.h"
 #include "probe/cutout/stream_setup.h"
-#include "probe/front/fail.h"
 
 namespace kestrel {
 

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <string>
 
-#include "probe/front/fail.h"
+#include "platform/base/fail.h"
 
 namespace kestrel {
 

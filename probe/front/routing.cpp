@@ -1,6 +1,6 @@
 #include "probe/front/routing.h"
 
-#include "probe/front/integer.h"
+#include "platform/base/integer.h"
 
 namespace kestrel {
 namespace {

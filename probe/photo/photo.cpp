@@ -5,9 +5,9 @@
 #include <memory>
 #include <optional>
 
+#include "platform/base/fail.h"
 #include "platform/photo/photo.h"
 #include "probe/front/emit.h"
-#include "probe/front/fail.h"
 #include "probe/front/records.h"
 #include "probe/photo/opacity.h"
 #include "probe/photo/size_limit.h"

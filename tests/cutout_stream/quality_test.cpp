@@ -11,6 +11,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/vision.h"
+#include "tests/support/clips.h"
+#include "tests/support/fixture_photos.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -31,14 +33,10 @@ void PrintTo(const Shot& shot, std::ostream* os) { *os << shot.path; }
 // A picture fitted into the frame and centred, as BGRA.
 std::string frameOf(const std::string& path) {
   Scratch s;
-  std::string log;
-  EXPECT_TRUE(shell("ffmpeg -nostdin -v error -y -i '" + path +
-                        "' -vf 'scale=640:360:force_original_aspect_ratio=decrease,"
-                        "pad=640:360:(ow-iw)/2:(oh-ih)/2' -frames:v 1 -f rawvideo -pix_fmt bgra '" +
-                        s.path("f.bgra") + "'",
-                    &log))
-      << log;
-  return readFile(s.path("f.bgra"));
+  return readFile(makeClip(s, "f.bgra",
+                           "-i '" + path +
+                               "' -vf 'scale=640:360:force_original_aspect_ratio=decrease,"
+                               "pad=640:360:(ow-iw)/2:(oh-ih)/2' -frames:v 1 -f rawvideo -pix_fmt bgra"));
 }
 
 struct Record {
@@ -146,13 +144,13 @@ TEST_P(MainPerson, IsKeptWholeAndAloneAndSteady) {
 
 INSTANTIATE_TEST_SUITE_P(
     DebianPhotos, MainPerson,
-    testing::Values(Shot{"/usr/lib/python3/dist-packages/skimage/data/astronaut.png", 0, 1},
-                    Shot{"/usr/lib/python3/dist-packages/skimage/data/camera.png", 0, 1},
-                    Shot{"/usr/share/darknet/data/person.jpg", 0.3, 0.5},
-                    Shot{"/usr/share/doc/opencv-doc/examples/data/messi5.jpg", 0, 1},
+    testing::Values(Shot{kAstronaut, 0, 1},
+                    Shot{kCamera, 0, 1},
+                    Shot{kPerson, 0.3, 0.5},
+                    Shot{kMessi, 0, 1},
                     // Two people; the one facing the camera is the main one.
-                    Shot{"/usr/share/doc/opencv-doc/examples/data/basketball1.png", 0, 0.45},
-                    Shot{"/usr/share/doc/opencv-doc/examples/data/basketball2.png", 0, 0.45}),
+                    Shot{kBasketball1, 0, 0.45},
+                    Shot{kBasketball2, 0, 0.45}),
     [](const testing::TestParamInfo<Shot>& info) {
       std::string name = std::strrchr(info.param.path, '/') + 1;
       name = name.substr(0, name.find('.'));
@@ -163,12 +161,10 @@ TEST(CutoutClip, AStillCameraGivesASteadyMask) {
   // The first frames of a street clip from a fixed camera: people walk slowly.
   constexpr int kWidth = 768, kHeight = 576, kClipFrames = 8;
   Scratch s;
-  std::string log;
-  ASSERT_TRUE(shell("ffmpeg -nostdin -v error -y -i /usr/share/doc/opencv-doc/examples/data/vtest.avi -frames:v " +
-                        std::to_string(kClipFrames) + " -f rawvideo -pix_fmt bgra '" + s.path("clip.bgra") + "'",
-                    &log))
-      << log;
-  const std::vector<Record> records = cutout(readFile(s.path("clip.bgra")), kWidth, kHeight);
+  const std::string frames = makeClip(s, "clip.bgra",
+                                      std::string("-i ") + kStreetClip + " -frames:v " +
+                                          std::to_string(kClipFrames) + " -f rawvideo -pix_fmt bgra");
+  const std::vector<Record> records = cutout(readFile(frames), kWidth, kHeight);
   ASSERT_EQ(records.size(), static_cast<size_t>(kClipFrames));
   double worst = 0;
   for (int i = 1; i < kClipFrames; ++i) worst = std::max(worst, flicker(records[i - 1].mask, records[i].mask));

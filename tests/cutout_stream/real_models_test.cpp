@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "tests/support/clips.h"
+#include "tests/support/fixture_photos.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -11,17 +13,12 @@ using namespace kestrel::test;
 namespace {
 
 constexpr int W = 640, H = 360;
-const char* kAstronaut = "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
 
 // The astronaut (512 x 512) scaled to the frame's height and centred.
 std::string astronautFrame(const Scratch& s) {
-  std::string log;
-  EXPECT_TRUE(shell(std::string("ffmpeg -nostdin -v error -y -i ") + kAstronaut +
-                        " -vf 'scale=-2:360,pad=640:360:(ow-iw)/2:0' -f rawvideo -pix_fmt bgra '" +
-                        s.path("a.bgra") + "'",
-                    &log))
-      << log;
-  return readFile(s.path("a.bgra"));
+  return readFile(makeClip(s, "a.bgra",
+                           std::string("-i ") + kAstronaut +
+                               " -vf 'scale=-2:360,pad=640:360:(ow-iw)/2:0' -f rawvideo -pix_fmt bgra"));
 }
 
 struct Record {

@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "probe/front/fail.h"
+#include "platform/base/fail.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 

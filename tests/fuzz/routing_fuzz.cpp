@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "probe/front/integer.h"
+#include "platform/base/integer.h"
 #include "probe/front/routing.h"
 #include "tests/fuzz/fuzz_support.h"
 

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/integer.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tone/lut_table.h"
 #include "tone/words.h"
-#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrel::tone;
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* pixels = data + i;
   const size_t pixelBytes = size - i;
 
-  for (const auto& w : words) kestrel::fuzz::check(parseWholeInteger(w) == kestrel::fuzz::referenceInteger(w));
+  for (const auto& w : words) kestrel::fuzz::check(kestrel::parseInteger(w) == kestrel::fuzz::referenceInteger(w));
 
   if (const auto t = parseTime(words[2])) {
     const std::string text = timeText(*t);
@@ -37,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kestrel::fuzz::check(std::isnan(*t) || std::isinf(*t) || text.find_first_of(".e") != std::string::npos);
   }
 
-  const auto n = parseWholeInteger(words[0]);
-  const auto p = parseWholeInteger(words[1]);
+  const auto n = kestrel::parseInteger(words[0]);
+  const auto p = kestrel::parseInteger(words[1]);
   if (!n || !p) return 0;
   // The frame: its width from the fourth word, its height from the pixels there are.
   const int64_t width = std::min<int64_t>(kestrel::fuzz::referenceInteger(words[3]).value_or(1) & 0xff, 255) + 1;

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "platform/media/video_reader.h"
-#include "tests/support/process.h"
+#include "tests/support/clips.h"
 #include "tests/support/scratch.h"
 
 using namespace kestrel::test;
@@ -49,11 +49,8 @@ std::span<const uint8_t> bytesOf(const std::string& s) {
 TEST(VideoFromMemory, SameFramesAsTheFile) {
   Scratch s;
   // The index at the end of an MP4 makes the reader seek in the bytes.
-  std::string log;
-  ASSERT_TRUE(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 12 "
-                    "-c:v libx264 -pix_fmt yuv420p -bf 2 '" + s.path("clip.mp4") + "'",
-                    &log))
-      << log;
+  makeClip(s, "clip.mp4",
+           "-f lavfi -i testsrc=size=64x48:rate=10 -frames:v 12 -c:v libx264 -pix_fmt yuv420p -bf 2");
   const std::string bytes = readFile(s.path("clip.mp4"));
   ASSERT_NE(bytes.find("moov"), std::string::npos);
   ASSERT_GT(bytes.find("moov"), bytes.find("mdat"));

@@ -8,6 +8,7 @@
 #include "probe/analysis/orientation.h"
 #include "probe/analysis/thumbnail.h"
 #include "tests/media/display_matrix.h"
+#include "tests/support/clips.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -59,18 +60,12 @@ uint32_t orientationOfFile(const std::string& path) {
   return opened.reader ? kestrel::orientationOf(opened.reader->track().a, opened.reader->track().b) : 0;
 }
 
-std::string make(const Scratch& s, const std::string& name, const std::string& ffmpegArgs) {
-  std::string path = s.path(name), log;
-  EXPECT_TRUE(shell("ffmpeg -nostdin -v error -y " + ffmpegArgs + " '" + path + "'", &log)) << log;
-  return path;
-}
-
 // A small test pattern video at the given rate and length.
 std::string pattern(const Scratch& s, const std::string& name, const std::string& rate,
                     double seconds, const std::string& extra) {
-  return make(s, name,
-              "-f lavfi -i testsrc2=size=64x36:rate=" + rate + " -t " + std::to_string(seconds) +
-                  " -pix_fmt yuv420p " + extra);
+  return makeClip(s, name,
+                  "-f lavfi -i testsrc2=size=64x36:rate=" + rate + " -t " + std::to_string(seconds) +
+                      " -pix_fmt yuv420p " + extra);
 }
 
 }  // namespace
@@ -162,8 +157,8 @@ TEST(VideoOrientation, RotateMetadataOfTheCli) {
   std::string plain = pattern(s, "plain.mp4", "10", 0.5, "-c:v libx264");
   // FFmpeg's rotate=R stores a counter-clockwise turn: 90 reads as angle -90.
   for (auto [rotate, orientation] : {std::pair{90u, 8u}, std::pair{180u, 3u}, std::pair{270u, 6u}}) {
-    std::string out = make(s, "r" + std::to_string(rotate) + ".mp4",
-                           "-i '" + plain + "' -c copy -metadata:s:v:0 rotate=" + std::to_string(rotate));
+    std::string out = makeClip(s, "r" + std::to_string(rotate) + ".mp4",
+                               "-i '" + plain + "' -c copy -metadata:s:v:0 rotate=" + std::to_string(rotate));
     EXPECT_EQ(orientationOfFile(out), orientation) << rotate;
   }
 }
@@ -181,9 +176,9 @@ TEST(VideoThumbnail, ExactOnALosslessBgraVideo) {
         raw.push_back(static_cast<char>(255));
       }
   writeFile(s.path("frames.bgra"), raw);
-  std::string clip = make(s, "lossless.mkv",
-                          "-f rawvideo -pix_fmt bgra -s 50x30 -r 10 -i '" + s.path("frames.bgra") +
-                              "' -c:v ffv1");
+  std::string clip = makeClip(s, "lossless.mkv",
+                              "-f rawvideo -pix_fmt bgra -s 50x30 -r 10 -i '" + s.path("frames.bgra") +
+                                  "' -c:v ffv1");
   Sampled a = sample(clip, 100);
   ASSERT_EQ(a.thumbs.size(), 3u);
   for (int f = 0; f < frames; ++f) {
@@ -206,9 +201,9 @@ TEST(VideoThumbnail, PartialConversionsMatchTheWholeFrame) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string size = c.name == "odd.mkv" ? "98x71" : "96x54";
-    const std::string clip = make(s, c.name,
-                                  "-f lavfi -i testsrc2=size=" + size + ":rate=10 -t 0.3 -pix_fmt " +
-                                      c.pixelFormat + " -c:v " + c.codec);
+    const std::string clip = makeClip(s, c.name,
+                                      "-f lavfi -i testsrc2=size=" + size + ":rate=10 -t 0.3 -pix_fmt " +
+                                          c.pixelFormat + " -c:v " + c.codec);
     auto opened = kestrel::media::openVideo(clip);
     ASSERT_TRUE(opened.reader) << opened.error;
     kestrel::media::FrameConverter converter;
@@ -252,7 +247,7 @@ TEST(VideoThumbnail, PartialConversionsMatchTheWholeFrame) {
 TEST(VideoBadInput, OneLineAndNoDone) {
   Scratch s;
   std::string good = pattern(s, "good.mp4", "30", 2, "-c:v libx264");
-  std::string front = make(s, "front.mp4", "-i '" + good + "' -c copy -movflags +faststart");
+  std::string front = makeClip(s, "front.mp4", "-i '" + good + "' -c copy -movflags +faststart");
   std::string data = readFile(good), frontData = readFile(front);
   writeFile(s.path("empty.mp4"), "");
   writeFile(s.path("half-end.mp4"), data.substr(0, data.size() / 2));
@@ -260,7 +255,7 @@ TEST(VideoBadInput, OneLineAndNoDone) {
   std::string noise;
   for (int i = 0; i < 100000; ++i) noise.push_back(static_cast<char>((i * 7919) ^ (i >> 3)));
   writeFile(s.path("noise.mp4"), noise);
-  std::string audio = make(s, "audio.m4a", "-f lavfi -i sine=frequency=440 -t 1 -c:a aac");
+  std::string audio = makeClip(s, "audio.m4a", "-f lavfi -i sine=frequency=440 -t 1 -c:a aac");
 
   struct Case {
     std::string path, message;  // message: the start of the one line

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tests/photo/display_p3.h"
+#include "tests/support/clips.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -179,9 +180,9 @@ TEST_F(Photo, GreyJpegBecomesRgb) {
 }
 
 TEST_F(Photo, AnimatedGifWritesItsFirstFrame) {
-  make("ffmpeg -loglevel error -f lavfi -i color=c=red:s=32x24:r=5:d=0.2 "
-       "-f lavfi -i color=c=blue:s=32x24:r=5:d=0.4 -filter_complex '[0][1]concat=n=2:v=1' "
-       "anim.gif");
+  makeClip(s, "anim.gif",
+           "-f lavfi -i color=c=red:s=32x24:r=5:d=0.2 -f lavfi -i color=c=blue:s=32x24:r=5:d=0.4 "
+           "-filter_complex '[0][1]concat=n=2:v=1'");
   auto r = photo(s.path("anim.gif"), s.path("out.png"), "100");
   EXPECT_EQ(r.out, line(32, 24, false, 1, "", 3));
   EXPECT_EQ(r.err, "");

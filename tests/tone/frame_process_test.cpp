@@ -120,9 +120,9 @@ TEST(ToneFrame, SeekingChoosesWhatAFullScanChooses) {
   const std::string source =
       "-f lavfi -i testsrc2=size=96x64:rate=10 -t 8 -pix_fmt yuv420p -c:v libx264 -g 20 "
       "-keyint_min 20 -sc_threshold 0 -bf 2 ";
-  const std::vector<std::string> videos{ffmpeg(s, "gop.mp4", source),
-                                        ffmpeg(s, "open.mkv", source + "-x264-params open-gop=1"),
-                                        ffmpeg(s, "gop.ts", source)};
+  const std::vector<std::string> videos{makeClip(s, "gop.mp4", source),
+                                        makeClip(s, "open.mkv", source + "-x264-params open-gop=1"),
+                                        makeClip(s, "gop.ts", source)};
   const std::vector<double> times{0.05, 1.9, 1.95, 2.0, 2.00005, 3.6, 4.0, 6.0001, 7.9};
   for (const std::string& video : videos) {
     const auto expected = scanned(video, times);

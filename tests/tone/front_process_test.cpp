@@ -15,7 +15,7 @@ const char* USAGE =
 
 // A small clip every test of the front can open.
 std::string clip(const Scratch& s) {
-  return ffmpeg(s, "clip.mkv", "-f lavfi -i testsrc2=size=32x24:rate=5 -t 1 -c:v ffv1");
+  return makeClip(s, "clip.mkv", "-f lavfi -i testsrc2=size=32x24:rate=5 -t 1 -c:v ffv1");
 }
 
 void expectFailure(const ProcessResult& r, const std::string& line) {
@@ -42,7 +42,7 @@ TEST(ToneFront, TheVideoIsCheckedBeforeTheCommandWord) {
   Scratch s;
   const std::string video = clip(s);
   const std::string audio =
-      ffmpeg(s, "tone.m4a", "-f lavfi -i sine=frequency=440:duration=1 -c:a aac");
+      makeClip(s, "tone.m4a", "-f lavfi -i sine=frequency=440:duration=1 -c:a aac");
   std::string corrupt = s.path("corrupt.mp4");
   std::string noise;
   for (int i = 0; i < 50000; ++i) noise += static_cast<char>((i * 7919 + i / 13) & 0xff);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tests/support/fixture_photos.h"
 #include "tests/tone/tone_media.h"
 
 using namespace kestrel::test;
@@ -16,7 +17,6 @@ using namespace kestrel::test;
 namespace {
 
 const char* kTransfers[] = {"smpte2084", "arib-std-b67"};
-const std::string kPhoto = "/usr/share/doc/opencv-doc/examples/data/fruits.jpg";
 
 // SDR pictures carried in HDR, SDR white at reference white (203 nits): as
 // 10-bit 4:2:0 video, or as 16-bit RGB when a test measures the rendering
@@ -48,14 +48,14 @@ std::string linearPatches(const Scratch& s, const std::string& name,
           raw.append(reinterpret_cast<const char*>(&v), sizeof v);
         }
   writeFile(s.path(name + ".raw"), raw);
-  return ffmpeg(s, name,
-                "-f rawvideo -pix_fmt gbrpf32le -s " + std::to_string(w) + "x" + std::to_string(h) +
-                    " -r 5 -i '" + s.path(name + ".raw") +
-                    "' -vf zscale=tin=linear:pin=bt2020:min=gbr:rin=pc:npl=203:t=smpte2084:"
-                    "p=bt2020:m=bt2020nc:r=tv,format=yuv444p10le " +
-                    codec +
-                    " -color_trc smpte2084 -color_primaries bt2020 -colorspace bt2020nc"
-                    " -color_range tv");
+  return makeClip(s, name,
+                  "-f rawvideo -pix_fmt gbrpf32le -s " + std::to_string(w) + "x" + std::to_string(h) +
+                      " -r 5 -i '" + s.path(name + ".raw") +
+                      "' -vf zscale=tin=linear:pin=bt2020:min=gbr:rin=pc:npl=203:t=smpte2084:"
+                      "p=bt2020:m=bt2020nc:r=tv,format=yuv444p10le " +
+                      codec +
+                      " -color_trc smpte2084 -color_primaries bt2020 -colorspace bt2020nc"
+                      " -color_range tv");
 }
 
 Rgb frameAt(const Scratch& s, const std::string& video, int w, int h) {
@@ -106,7 +106,7 @@ double hueDegrees(double r, double g, double b, bool bt2020) {
 TEST(ToneHdr, SdrPhotoAtReferenceWhiteComesBackAsItWas) {
   Scratch s;
   const std::string ref =
-      ffmpeg(s, "photo.rgb", "-i " + kPhoto + " -vf scale=320:240 -f rawvideo -pix_fmt rgb24");
+      makeClip(s, "photo.rgb", "-i " + std::string(kFruits) + " -vf scale=320:240 -f rawvideo -pix_fmt rgb24");
   Rgb photo(320, 240);
   photo.bytes = readFile(ref);
   ASSERT_EQ(photo.bytes.size(), 320u * 240 * 3);

@@ -24,23 +24,16 @@ void Rgb::fill(int x0, int y0, int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     for (int x = x0; x < x0 + w; ++x) set(x, y, r, g, b);
 }
 
-std::string ffmpeg(const Scratch& s, const std::string& name, const std::string& args) {
-  const std::string path = s.path(name);
-  std::string log;
-  EXPECT_TRUE(shell("ffmpeg -nostdin -v error -y " + args + " '" + path + "'", &log)) << log;
-  return path;
-}
-
 std::string encode(const Scratch& s, const std::string& name, const std::vector<Rgb>& frames,
                    const std::string& rate, const std::string& output) {
   std::string raw;
   for (const Rgb& f : frames) raw += f.bytes;
   const std::string rawPath = s.path(name + ".raw");
   writeFile(rawPath, raw);
-  return ffmpeg(s, name,
-                "-f rawvideo -pix_fmt rgb24 -s " + std::to_string(frames.at(0).width) + "x" +
-                    std::to_string(frames.at(0).height) + " -r " + rate + " -i '" + rawPath +
-                    "' " + output);
+  return makeClip(s, name,
+                  "-f rawvideo -pix_fmt rgb24 -s " + std::to_string(frames.at(0).width) + "x" +
+                      std::to_string(frames.at(0).height) + " -r " + rate + " -i '" + rawPath +
+                      "' " + output);
 }
 
 int maxDifference(const std::string& a, const std::string& b) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/clips.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
@@ -28,9 +29,6 @@ struct Rgb {
 // filters, colour tags). Fails the test when ffmpeg does.
 std::string encode(const Scratch& s, const std::string& name, const std::vector<Rgb>& frames,
                    const std::string& rate, const std::string& output);
-
-// Runs ffmpeg with the arguments before the output path; returns the path.
-std::string ffmpeg(const Scratch& s, const std::string& name, const std::string& args);
 
 // The largest difference between two byte strings of one size (256 when the sizes differ).
 int maxDifference(const std::string& a, const std::string& b);

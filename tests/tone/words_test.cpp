@@ -8,18 +8,6 @@
 
 using namespace kestrel::tone;
 
-TEST(WholeInteger, AcceptsSignedDecimalWordsOnly) {
-  EXPECT_EQ(parseWholeInteger("17"), 17);
-  EXPECT_EQ(parseWholeInteger("+17"), 17);
-  EXPECT_EQ(parseWholeInteger("-3"), -3);
-  EXPECT_EQ(parseWholeInteger("007"), 7);
-  EXPECT_EQ(parseWholeInteger("9223372036854775807"), INT64_MAX);
-  EXPECT_EQ(parseWholeInteger("-9223372036854775808"), INT64_MIN);
-  for (const char* bad : {"", "+", "-", "17x", " 17", "17 ", "+-1", "-+1", "++1", "1.0", "0x10",
-                          "9223372036854775808", "-9223372036854775809", "１"})
-    EXPECT_FALSE(parseWholeInteger(bad)) << bad;
-}
-
 TEST(TimeWord, StrtodSyntaxWithNothingAround) {
   EXPECT_EQ(parseTime("0"), 0.0);
   EXPECT_EQ(parseTime("1e1"), 10.0);

@@ -10,14 +10,14 @@
 
 #include "platform/vision/vision.h"
 #include "probe/analysis/frame_record.h"
+#include "tests/support/fixture_photos.h"
 
 using namespace kestrel;
 using namespace kestrel::vision;
+using namespace kestrel::test;
 
 namespace {
 
-const std::string SKIMAGE = "/usr/lib/python3/dist-packages/skimage/data/";
-const std::string OPENCV = "/usr/share/doc/opencv-doc/examples/data/";
 
 cv::Mat photo(const std::string& path) {
   cv::Mat bgr = cv::imread(path, cv::IMREAD_COLOR);
@@ -47,7 +47,7 @@ cv::Point2d centrePx(const Rect& r, const cv::Mat& m) {
 }  // namespace
 
 TEST(FacesOnPhotos, AstronautHasOneFaceWithPupilsInHerEyes) {
-  const cv::Mat bgr = photo(SKIMAGE + "astronaut.png");
+  const cv::Mat bgr = photo(kAstronaut);
   const Results r = analyse(bgr);
   ASSERT_EQ(r.faces.size(), 1u);
   const cv::Point2d c = centrePx(r.faces[0].boundingBox, bgr);
@@ -80,7 +80,7 @@ TEST(FacesOnPhotos, AstronautHasOneFaceWithPupilsInHerEyes) {
 }
 
 TEST(FacesOnPhotos, MessiHasOneSmallFace) {
-  const cv::Mat bgr = photo(OPENCV + "messi5.jpg");
+  const cv::Mat bgr = photo(kMessi);
   const Results r = analyse(bgr);
   ASSERT_EQ(r.faces.size(), 1u);
   const cv::Point2d c = centrePx(r.faces[0].boundingBox, bgr);
@@ -90,15 +90,15 @@ TEST(FacesOnPhotos, MessiHasOneSmallFace) {
 }
 
 TEST(FacesOnPhotos, NoFacesOnTheCatOrTheCoffee) {
-  for (const char* name : {"chelsea.png", "coffee.png"}) {
-    const Results r = analyse(photo(SKIMAGE + name));
+  for (const char* name : {kChelsea, kCoffee}) {
+    const Results r = analyse(photo(name));
     EXPECT_TRUE(r.faces.empty()) << name;
     EXPECT_TRUE(r.landmarks.empty()) << name;
   }
 }
 
 TEST(FacesOnPhotos, MirroringFlipsYawAndKeepsPitch) {
-  const cv::Mat bgr = photo(OPENCV + "messi5.jpg");  // his head is turned
+  const cv::Mat bgr = photo(kMessi);  // his head is turned
   cv::Mat mirrored;
   cv::flip(bgr, mirrored, 1);
   const Results a = analyse(bgr), b = analyse(mirrored);
@@ -114,7 +114,7 @@ TEST(FacesOnPhotos, MirroringFlipsYawAndKeepsPitch) {
 }
 
 TEST(FacesOnPhotos, OrientationTurnsThePictureUprightFirst) {
-  const cv::Mat bgr = photo(SKIMAGE + "astronaut.png");
+  const cv::Mat bgr = photo(kAstronaut);
   const Results upright = analyse(bgr);
   ASSERT_EQ(upright.faces.size(), 1u);
   // Stored turned the other way; the orientation says how to turn it back.
@@ -136,9 +136,9 @@ TEST(FacesOnPhotos, OrientationTurnsThePictureUprightFirst) {
 
 TEST(FacesOnPhotos, SmallFaceInAFullHdFrameIsFound) {
   // Her face, about 45 pixels high, on the coffee photo blown up to 1920x1080.
-  const cv::Mat ast = photo(SKIMAGE + "astronaut.png");
+  const cv::Mat ast = photo(kAstronaut);
   cv::Mat frame;
-  cv::resize(photo(SKIMAGE + "coffee.png"), frame, cv::Size(1920, 1080));
+  cv::resize(photo(kCoffee), frame, cv::Size(1920, 1080));
   const Results empty = analyse(frame);
   EXPECT_TRUE(empty.faces.empty());
   cv::Mat head;

@@ -1,26 +1,16 @@
 // Faces and gaze in the frame lines of a video made from a still.
 #include <gtest/gtest.h>
 
+#include "tests/support/clips.h"
+#include "tests/support/fixture_photos.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
 
 using namespace kestrel::test;
 
-namespace {
-
-// A short video that shows one still: the ffmpeg CLI loops the picture.
-void loopedStill(const std::string& still, const std::string& video, const std::string& options) {
-  std::string log;
-  ASSERT_TRUE(shell("ffmpeg -v error -y -loop 1 -i " + still + " " + options +
-                    " -pix_fmt yuv420p -c:v libx264 '" + video + "'", &log)) << log;
-}
-
-}  // namespace
-
 TEST(FacesVideo, FrameLinesOfALoopedPortraitCarryTheFaceAndGaze) {
   Scratch s;
-  const std::string video = s.path("portrait.mp4");
-  loopedStill("/usr/lib/python3/dist-packages/skimage/data/astronaut.png", video, "-t 1 -r 10");
+  const std::string video = stillClip(s, "portrait.mp4", kAstronaut, "-t 1 -r 10");
   auto r = runProbe({video, "4"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -37,8 +27,7 @@ TEST(FacesVideo, FrameLinesOfALoopedPortraitCarryTheFaceAndGaze) {
 
 TEST(FacesVideo, AFrameWithoutFacesHasNoGaze) {
   Scratch s;
-  const std::string video = s.path("cat.mp4");
-  loopedStill("/usr/lib/python3/dist-packages/skimage/data/chelsea.png", video, "-t 0.2 -r 5 -vf scale=450:300");
+  const std::string video = stillClip(s, "cat.mp4", kChelsea, "-t 0.2 -r 5 -vf scale=450:300");
   auto r = runProbe({video, "5"});
   ASSERT_EQ(r.status, 0) << r.err;
   auto out = lines(r.out);

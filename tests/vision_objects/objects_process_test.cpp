@@ -5,10 +5,11 @@
 #include <regex>
 #include <string>
 
+#include "tests/support/clips.h"
+#include "tests/support/fixture_photos.h"
 #include "tests/support/json_text.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch.h"
-#include "tests/vision_objects/photos.h"
 
 using namespace kestrel::test;
 
@@ -16,13 +17,8 @@ namespace {
 
 // The first "frame" line of a one-second still clip of the photo, analysed at 1 Hz.
 std::string frameLineOf(const Scratch& s, const std::string& photo) {
-  const std::string clip = s.path("clip.mp4");
-  std::string log;
-  EXPECT_TRUE(shell("ffmpeg -v error -y -loop 1 -i '" + photo +
-                        "' -t 1 -r 5 -vf 'scale=trunc(iw/2)*2:trunc(ih/2)*2' -pix_fmt yuv420p -c:v libx264 '" +
-                        clip + "'",
-                    &log))
-      << log;
+  const std::string clip =
+      stillClip(s, "clip.mp4", photo, "-t 1 -r 5 -vf 'scale=trunc(iw/2)*2:trunc(ih/2)*2'");
   auto r = runProbe({clip, "1"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");

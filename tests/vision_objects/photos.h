@@ -5,15 +5,9 @@
 #include <opencv2/core.hpp>
 
 #include "platform/vision/vision.h"
+#include "tests/support/fixture_photos.h"
 
 namespace kestrel::test {
-
-inline const char* kChelsea = "/usr/lib/python3/dist-packages/skimage/data/chelsea.png";
-inline const char* kAstronaut = "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
-inline const char* kCoffee = "/usr/lib/python3/dist-packages/skimage/data/coffee.png";
-inline const char* kDog = "/usr/share/darknet/data/dog.jpg";
-inline const char* kPerson = "/usr/share/darknet/data/person.jpg";
-inline const char* kHand = "/usr/share/doc/opencv-doc/opencv4/html/handSrc.jpg";
 
 // The photo as 8-bit BGRA; empty when it can't be read.
 cv::Mat loadBgra(const std::string& path);

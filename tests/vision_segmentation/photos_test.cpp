@@ -9,14 +9,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/vision.h"
+#include "tests/support/fixture_photos.h"
 
 using namespace kestrel;
 using namespace kestrel::vision;
+using namespace kestrel::test;
 
 namespace {
 
-const std::string kSkimage = "/usr/lib/python3/dist-packages/skimage/data/";
-const std::string kOpencv = "/usr/share/doc/opencv-doc/examples/data/";
 
 // A photo as BGRA, kept for the whole run so handlers can look at it.
 struct Photo {
@@ -102,7 +102,7 @@ double meanOver(const Matte& m, double x0, double y0, double x1, double y1) {
 }  // namespace
 
 TEST(PersonMatte, AstronautMatteCoversTheBodyNotTheBackgroundAtEveryQuality) {
-  const Photo& p = photo(kSkimage + "astronaut.png");
+  const Photo& p = photo(kAstronaut);
   const struct {
     PersonQuality quality;
     int64_t width, height;
@@ -127,7 +127,7 @@ TEST(PersonMatte, AstronautMatteCoversTheBodyNotTheBackgroundAtEveryQuality) {
 }
 
 TEST(PersonMatte, AccurateMatteKeepsThePicturesShapeInsideTheModelsInput) {
-  const Photo& p = photo(kOpencv + "messi5.jpg");  // 548 x 342, in a 640 x 360 input
+  const Photo& p = photo(kMessi);  // 548 x 342, in a 640 x 360 input
   Requests r;
   r.personSegmentation = true;
   Results results = perform(p, r);
@@ -137,7 +137,7 @@ TEST(PersonMatte, AccurateMatteKeepsThePicturesShapeInsideTheModelsInput) {
 }
 
 TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
-  const Photo& p = photo(kSkimage + "astronaut.png");
+  const Photo& p = photo(kAstronaut);
   Requests r;
   r.personSegmentation = true;
   const Matte alone = perform(p, r).persons.at(0);
@@ -162,7 +162,7 @@ TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
 TEST(PersonMatte, InstancesAndThePersonRequestShareOneMatteAFrame) {
   // Were the matte made twice a frame, the first session's state would run
   // ahead of the second's.
-  const Photo& p = photo(kSkimage + "astronaut.png");
+  const Photo& p = photo(kAstronaut);
   StreamSession withInstances, alone;
   Requests both, one;
   both.foregroundInstances = both.personSegmentation = one.personSegmentation = true;
@@ -178,7 +178,7 @@ TEST(PersonMatte, InstancesAndThePersonRequestShareOneMatteAFrame) {
 }
 
 TEST(Instances, PlayerAndBallAreTwoInstances) {
-  Segmented s = instancesOf(photo(kOpencv + "messi5.jpg"));
+  Segmented s = instancesOf(photo(kMessi));
   expectContract(s.map);
   ASSERT_EQ(s.map.allInstances.size(), 2u);
   auto a = areas(s.map);
@@ -215,7 +215,7 @@ TEST(Instances, PlayerAndBallAreTwoInstances) {
 }
 
 TEST(Instances, CatIsOneInstance) {
-  Segmented s = instancesOf(photo(kSkimage + "chelsea.png"));
+  Segmented s = instancesOf(photo(kChelsea));
   expectContract(s.map);
   ASSERT_EQ(s.map.allInstances.size(), 1u);
   EXPECT_EQ(labelAt(s.map, 0.4, 0.5), s.map.allInstances[0]);
@@ -223,7 +223,7 @@ TEST(Instances, CatIsOneInstance) {
 }
 
 TEST(Instances, CupIsOneInstanceOnTheTable) {
-  Segmented s = instancesOf(photo(kSkimage + "coffee.png"));
+  Segmented s = instancesOf(photo(kCoffee));
   expectContract(s.map);
   ASSERT_EQ(s.map.allInstances.size(), 1u);
   EXPECT_EQ(labelAt(s.map, 0.47, 0.45), s.map.allInstances[0]);
@@ -240,7 +240,7 @@ TEST(Instances, CupIsOneInstanceOnTheTable) {
 }
 
 TEST(Instances, AstronautIsSplitFromTheFlagBesideHer) {
-  Segmented s = instancesOf(photo(kSkimage + "astronaut.png"));
+  Segmented s = instancesOf(photo(kAstronaut));
   expectContract(s.map);
   const uint8_t body = labelAt(s.map, 0.45, 0.7), face = labelAt(s.map, 0.45, 0.2);
   EXPECT_NE(body, 0);
@@ -256,7 +256,7 @@ TEST(Instances, AstronautIsSplitFromTheFlagBesideHer) {
 }
 
 TEST(Instances, ScaledMaskBeforeAnySegmentationIsAllZero) {
-  const Photo& p = photo(kSkimage + "coffee.png");
+  const Photo& p = photo(kCoffee);
   auto handler = service().handler(p.picture(), 1);
   Matte m;
   std::string error;

@@ -5,7 +5,8 @@ namespace kestrel {
 
 // Writes all bytes to a file descriptor, resuming after partial writes and
 // interruptions; false when the descriptor refuses them (a reader that closed
-// its end, with SIGPIPE ignored).
+// its end, with SIGPIPE ignored), with errno saying why (EIO when a write
+// took nothing).
 bool writeAll(int fd, const void* data, size_t bytes);
 
 }  // namespace kestrel

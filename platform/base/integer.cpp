@@ -1,4 +1,4 @@
-#include "probe/front/integer.h"
+#include "platform/base/integer.h"
 
 namespace kestrel {
 

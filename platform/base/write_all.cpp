@@ -1,4 +1,4 @@
-#include "probe/front/write_all.h"
+#include "platform/base/write_all.h"
 
 #include <unistd.h>
 
@@ -11,6 +11,7 @@ bool writeAll(int fd, const void* data, size_t bytes) {
   while (bytes > 0) {
     ssize_t n = ::write(fd, p, bytes);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     p += n;
     bytes -= static_cast<size_t>(n);

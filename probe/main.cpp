@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/fail.h"
 #include "probe/analysis/video_analysis.h"
 #include "probe/audio/audio_inputs.h"
 #include "probe/audio/record.h"
@@ -11,7 +12,6 @@
 #include "probe/cutout/gate_test.h"
 #include "probe/cutout/person_stream.h"
 #include "probe/front/emit.h"
-#include "probe/front/fail.h"
 #include "probe/front/routing.h"
 #include "probe/photo/photo.h"
 

@@ -1,7 +1,7 @@
-#include "probe/front/fail.h"
+#include "platform/base/fail.h"
 
+#include "platform/base/write_all.h"
 #include "platform/quiet_stderr.h"
-#include "probe/front/write_all.h"
 
 #include <unistd.h>
 
