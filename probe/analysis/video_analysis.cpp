@@ -57,6 +57,7 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
     case media::OpenStatus::CantDecode: fail("can't decode the video: " + opened.error);
     case media::OpenStatus::Ok: break;
   }
+  vision::service().prepare(frameRequests());  // the models load while decoding starts
   media::VideoReader& reader = *opened.reader;
   const media::Track& track = reader.track();
   const uint32_t orientation = orientationOf(track.a, track.b);
