@@ -2,7 +2,7 @@
 // Turning the upright picture into model inputs.
 #include <opencv2/core.hpp>
 
-#include "platform/vision/dnn/detection_math.h"
+#include "platform/vision/dnn/detection_geometry.h"
 
 namespace kestrel::vision::dnn {
 
