@@ -25,26 +25,7 @@ struct Outputs {
   }
 };
 
-FaceDetection box(double x, double y, double w, double h, float score) {
-  FaceDetection d;
-  d.x = x, d.y = y, d.width = w, d.height = h, d.score = score;
-  return d;
-}
-
 }  // namespace
-
-TEST(Blazeface, AnchorsFollowCellThenAnchorOrderOnBothGrids) {
-  const auto& a = blazefaceAnchors();
-  EXPECT_DOUBLE_EQ(a[0].x, 0.5 / 16);
-  EXPECT_DOUBLE_EQ(a[1].x, 0.5 / 16);  // two anchors per cell on the fine grid
-  EXPECT_DOUBLE_EQ(a[2].x, 1.5 / 16);
-  EXPECT_DOUBLE_EQ(a[32].y, 1.5 / 16);  // second row of 16 cells
-  EXPECT_DOUBLE_EQ(a[511].x, 15.5 / 16);
-  EXPECT_DOUBLE_EQ(a[512].x, 0.5 / 8);  // coarse grid, six anchors per cell
-  EXPECT_DOUBLE_EQ(a[517].x, 0.5 / 8);
-  EXPECT_DOUBLE_EQ(a[518].x, 1.5 / 8);
-  EXPECT_DOUBLE_EQ(a[895].y, 7.5 / 8);
-}
 
 TEST(Blazeface, DecodesBoxesAndKeypointsIntoPicturePixels) {
   Outputs o;
@@ -72,20 +53,6 @@ TEST(Blazeface, HugeLogitsStayFinite) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_TRUE(std::isfinite(found[0].score));
   EXPECT_LE(found[0].score, 1.0f);
-}
-
-TEST(Blazeface, MergeAveragesOverlapsByScoreAndKeepsSeparateFaces) {
-  auto merged = mergeDetections({box(0, 0, 10, 10, 0.6f), box(100, 100, 20, 20, 0.7f),
-                                 box(2, 0, 10, 10, 0.9f), box(0, 2, 10, 10, 0.3f)},
-                                0.3);
-  ASSERT_EQ(merged.size(), 2u);
-  EXPECT_FLOAT_EQ(merged[0].score, 0.9f);  // the best score of its group, best group first
-  EXPECT_NEAR(merged[0].x, (2 * 0.9 + 0 * 0.6 + 0 * 0.3) / 1.8, 1e-6);  // single-precision weights
-  EXPECT_NEAR(merged[0].y, (0 * 0.9 + 0 * 0.6 + 2 * 0.3) / 1.8, 1e-6);
-  EXPECT_DOUBLE_EQ(merged[1].x, 100);
-  EXPECT_TRUE(mergeDetections({}, 0.3).empty());
-  // touching but barely overlapping boxes stay apart
-  EXPECT_EQ(mergeDetections({box(0, 0, 10, 10, 0.9f), box(8, 0, 10, 10, 0.8f)}, 0.3).size(), 2u);
 }
 
 TEST(Blazeface, TilesCoverLargePicturesWithOverlapAndSkipSmallOnes) {
@@ -158,28 +125,6 @@ TEST(Blazeface, HeadWindowsHoldEveryHeadOnceInsideThePicture) {
   EXPECT_EQ(headWindows(group, 1920, 1080, 256, 64, 48, 1000).size(), 1u);
 }
 
-TEST(FaceGeometry, CropsRoundTripLevelTheLineAndMirror) {
-  const PixelPoint centre{300, 200};
-  const double angle = 0.4;
-  const CropTransform t = cropTransform(centre, 100, angle, 64, false);
-  const PixelPoint c = t.toCrop(centre);
-  EXPECT_NEAR(c.x, 32, 1e-9);
-  EXPECT_NEAR(c.y, 32, 1e-9);
-  const PixelPoint along = t.toCrop({300 + 50 * std::cos(angle), 200 + 50 * std::sin(angle)});
-  EXPECT_NEAR(along.x, 64, 1e-9);  // half a side along the line reaches the crop's right edge
-  EXPECT_NEAR(along.y, 32, 1e-9);
-  const PixelPoint back = t.toPicture(t.toCrop({123, 456}));
-  EXPECT_NEAR(back.x, 123, 1e-9);
-  EXPECT_NEAR(back.y, 456, 1e-9);
-  EXPECT_NEAR(t.pictureScale(), 100 / 64.0, 1e-12);
-
-  const CropTransform m = cropTransform(centre, 100, 0, 64, true);
-  EXPECT_NEAR(m.toCrop({310, 200}).x, 32 - 6.4, 1e-9);  // picture right is crop left
-  const PixelPoint mb = m.toPicture(m.toCrop({310, 190}));
-  EXPECT_NEAR(mb.x, 310, 1e-9);
-  EXPECT_NEAR(mb.y, 190, 1e-9);
-}
-
 namespace {
 
 // A mesh whose head axes are turned by yaw then pitch; only the points the
@@ -228,12 +173,7 @@ TEST(FaceGeometry, HeadAnglesFollowTheMesh) {
   EXPECT_FALSE(headAngles(std::vector<MeshPoint>(10)));
 }
 
-TEST(FaceGeometry, NormalisedCoordinatesStartAtTheLowerLeft) {
-  const Rect r = normalisedRect(100, 50, 200, 100, 1000, 500);
-  EXPECT_DOUBLE_EQ(r.x, 0.1);
-  EXPECT_DOUBLE_EQ(r.y, (500 - 150) / 500.0);
-  EXPECT_DOUBLE_EQ(r.width, 0.2);
-  EXPECT_DOUBLE_EQ(r.height, 0.2);
+TEST(FaceGeometry, LandmarksInTheBoxStartAtItsLowerLeft) {
   const Point top = normalisedInBox({150, 50}, 100, 50, 200, 100);
   EXPECT_DOUBLE_EQ(top.x, 0.25);
   EXPECT_DOUBLE_EQ(top.y, 1.0);  // the box's top row is y 1

@@ -104,14 +104,6 @@ TEST(AnimalGroups, ClassesOnOneAnimalBecomeItsLabels) {
   EXPECT_DOUBLE_EQ(groups[1][0].box.x0, 200);
 }
 
-TEST(NormalisedRect, OriginMovesToTheLowerLeft) {
-  Rect r = normalisedRect({10, 20, 30, 60}, 100, 80);
-  EXPECT_DOUBLE_EQ(r.x, 0.1);
-  EXPECT_DOUBLE_EQ(r.y, 0.25);  // 1 - 60 / 80
-  EXPECT_DOUBLE_EQ(r.width, 0.2);
-  EXPECT_DOUBLE_EQ(r.height, 0.5);
-}
-
 TEST(CocoClasses, TheUsedIdsOfOpenCvsListInLowerCaseWithUnderscores) {
   // opencv-doc numbers the 90 COCO ids; these ten are unused by the 80 classes.
   const std::set<std::string> unused = {"street sign", "hat",    "shoe", "eye glasses", "plate",

@@ -5,16 +5,8 @@
 
 namespace kestrel::vision::dnn {
 
-const std::array<PixelPoint, BLAZEFACE_ANCHORS>& blazefaceAnchors() {
-  static const auto anchors = [] {
-    std::array<PixelPoint, BLAZEFACE_ANCHORS> a{};
-    size_t i = 0;
-    for (auto [cells, perCell] : {std::pair{16, 2}, std::pair{8, 6}})
-      for (int y = 0; y < cells; ++y)
-        for (int x = 0; x < cells; ++x)
-          for (int k = 0; k < perCell; ++k) a[i++] = {(x + 0.5) / cells, (y + 0.5) / cells};
-    return a;
-  }();
+const std::vector<PixelPoint>& blazefaceAnchors() {
+  static const std::vector<PixelPoint> anchors = ssdAnchors(BLAZEFACE_SIZE, {{16, 2}, {32, 6}});
   return anchors;
 }
 
@@ -43,51 +35,18 @@ std::vector<FaceDetection> decodeBlazeface(const float* logits, const float* reg
   return out;
 }
 
-double intersectionOverUnion(const FaceDetection& a, const FaceDetection& b) {
-  const double ix = std::max(0.0, std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x));
-  const double iy = std::max(0.0, std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y));
-  const double inter = ix * iy;
-  const double uni = a.width * a.height + b.width * b.height - inter;
-  return uni > 0 ? inter / uni : 0.0;
+Corners boxOf(const FaceDetection& d) { return {d.x, d.y, d.x + d.width, d.y + d.height}; }
+
+std::array<double, 16> coordinatesOf(const FaceDetection& d) {
+  std::array<double, 16> c{d.x, d.y, d.width, d.height};
+  for (int k = 0; k < 6; ++k) c[4 + 2 * k] = d.keypoints[k].x, c[5 + 2 * k] = d.keypoints[k].y;
+  return c;
 }
 
-std::vector<FaceDetection> mergeDetections(std::vector<FaceDetection> rest, double iou) {
-  std::stable_sort(rest.begin(), rest.end(),
-                   [](const auto& a, const auto& b) { return a.score > b.score; });
-  std::vector<FaceDetection> merged;
-  while (!rest.empty()) {
-    const FaceDetection best = rest.front();
-    FaceDetection sum{};
-    double weight = 0;
-    std::vector<FaceDetection> kept;
-    for (const auto& d : rest) {
-      if (intersectionOverUnion(best, d) <= iou) {
-        kept.push_back(d);
-        continue;
-      }
-      const double w = d.score;
-      sum.x += d.x * w;
-      sum.y += d.y * w;
-      sum.width += d.width * w;
-      sum.height += d.height * w;
-      for (int k = 0; k < 6; ++k) {
-        sum.keypoints[k].x += d.keypoints[k].x * w;
-        sum.keypoints[k].y += d.keypoints[k].y * w;
-      }
-      weight += w;
-    }
-    FaceDetection m = best;  // the best one always overlaps itself
-    if (weight > 0) {
-      m.x = sum.x / weight;
-      m.y = sum.y / weight;
-      m.width = sum.width / weight;
-      m.height = sum.height / weight;
-      for (int k = 0; k < 6; ++k) m.keypoints[k] = {sum.keypoints[k].x / weight, sum.keypoints[k].y / weight};
-    }
-    merged.push_back(m);
-    rest = std::move(kept);
-  }
-  return merged;
+FaceDetection withCoordinates(FaceDetection d, const std::array<double, 16>& c) {
+  d.x = c[0], d.y = c[1], d.width = c[2], d.height = c[3];
+  for (int k = 0; k < 6; ++k) d.keypoints[k] = {c[4 + 2 * k], c[5 + 2 * k]};
+  return d;
 }
 
 Tile wholePicture(int width, int height) {

@@ -1,22 +1,18 @@
 #pragma once
 // BlazeFace (256x256 "back" model) decoding: anchors, boxes and keypoints,
-// score-weighted merging of overlapping boxes, and the squares (around
+// what merging overlapping faces averages, and the squares (around
 // people's heads, or tiles) that let the 256-pixel detector see small faces
 // in large pictures. Pure arithmetic on plain data; the model run lives in
 // faces.cpp.
 #include <array>
 #include <vector>
 
-#include "platform/vision/dnn/detection_math.h"
+#include "platform/vision/dnn/detection_geometry.h"
 
 namespace kestrel::vision::dnn {
 
 constexpr int BLAZEFACE_SIZE = 256;
 constexpr int BLAZEFACE_ANCHORS = 896;  // 16x16 cells x 2, then 8x8 cells x 6
-
-struct PixelPoint {
-  double x = 0, y = 0;
-};
 
 // A face in picture pixels, top-left origin, y down.
 struct FaceDetection {
@@ -27,7 +23,7 @@ struct FaceDetection {
 };
 
 // Anchor centres in 0..1 of the model input, in the model's output row order.
-const std::array<PixelPoint, BLAZEFACE_ANCHORS>& blazefaceAnchors();
+const std::vector<PixelPoint>& blazefaceAnchors();
 
 // Maps model-input pixels to picture pixels: picture = input * scale + offset.
 struct InputPlacement {
@@ -39,12 +35,10 @@ struct InputPlacement {
 std::vector<FaceDetection> decodeBlazeface(const float* logits, const float* regressors,
                                            const InputPlacement& placement, float threshold);
 
-double intersectionOverUnion(const FaceDetection& a, const FaceDetection& b);
-
-// Groups detections that overlap the best remaining one by more than `iou`
-// and replaces each group by its score-weighted average (keeping the best
-// score), best first.
-std::vector<FaceDetection> mergeDetections(std::vector<FaceDetection> detections, double iou);
+// What mergeOverlaps averages of a face: its box and keypoints.
+Corners boxOf(const FaceDetection& d);
+std::array<double, 16> coordinatesOf(const FaceDetection& d);
+FaceDetection withCoordinates(FaceDetection d, const std::array<double, 16>& c);
 
 // A square region of the picture that is scaled to the detector's input.
 struct Tile {

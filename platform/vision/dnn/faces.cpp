@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/vision/dnn/blazeface.h"
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/face_geometry.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
@@ -46,8 +47,6 @@ const ModelContract DETECTOR_CONTRACT{{{1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3}},
                                        {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}};
 const ModelContract MESH_CONTRACT{{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}};
 const ModelContract IRIS_CONTRACT{{{1, 3, IRIS_SIZE, IRIS_SIZE}}, {{"iris", {1, IRIS_OUTPUTS, 1, 1}}}};
-
-std::array<double, 6> affine(const CropTransform& t) { return {t.a, t.b, t.tx, t.c, t.d, t.ty}; }
 
 // One detector run on a 256x256 square input; `placement` maps it to the picture.
 std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlacement& placement) {
@@ -96,7 +95,7 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
       const std::vector<FaceDetection> more = squarePass(image, t);
       found.insert(found.end(), more.begin(), more.end());
     }
-    return mergeDetections(std::move(found), MERGE_IOU);
+    return mergeOverlaps(std::move(found), MERGE_IOU);
   }
   // A head region of 64 model pixels holds a face of about 17 (a standing
   // person's face is about a quarter of the region's side), which the
@@ -115,7 +114,7 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
                                    SMALLEST_HEAD, HEAD_IN_VIEW * scale))
     for (const FaceDetection& d : squarePass(image, t))
       if (inAHead(d)) found.push_back(d);
-  return mergeDetections(std::move(found), MERGE_IOU);
+  return mergeOverlaps(std::move(found), MERGE_IOU);
 }
 
 // The mesh of a detected face in picture pixels, or nothing when the mesh
@@ -123,9 +122,9 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
 std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDetection& d) {
   const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
   const double angle = lineAngle(d.keypoints[0], d.keypoints[1]);
-  const CropTransform t = cropTransform(centre, std::max(d.width, d.height) * MESH_CROP, angle, MESH_SIZE, false);
+  const CropTransform t = cropTransform({centre, std::max(d.width, d.height) * MESH_CROP, angle}, MESH_SIZE);
   static engine::Network& net = loadModel(MESH, MESH_CONTRACT);
-  writeRgbPlanes(image.affineCrop(affine(t), MESH_SIZE), 1.0f / 255, 0, net.input());
+  writeRgbPlanes(image.affineCrop(t.warp(), MESH_SIZE), 1.0f / 255, 0, net.input());
   {
     const StageTimer timer("model facemesh");
     net.run();
@@ -158,8 +157,8 @@ std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
     const PixelPoint a = at(corners[e].first), b = at(corners[e].second);
     const PixelPoint centre{(a.x + b.x) / 2, (a.y + b.y) / 2};
     const double side = std::max(EYE_CROP * std::hypot(b.x - a.x, b.y - a.y), 1.0);
-    const CropTransform t = cropTransform(centre, side, lineAngle(a, b), IRIS_SIZE, e == 1);
-    writeRgbPlanes(image.affineCrop(affine(t), IRIS_SIZE), 1.0f / 255, 0, net.input());
+    const CropTransform t = cropTransform({centre, side, lineAngle(a, b), e == 1}, IRIS_SIZE);
+    writeRgbPlanes(image.affineCrop(t.warp(), IRIS_SIZE), 1.0f / 255, 0, net.input());
     {
       const StageTimer timer("model iris");
       net.run();
@@ -185,7 +184,7 @@ Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>
     const auto mesh = faceMesh(image, d);
     if (!mesh) continue;
     FaceObservation face;
-    face.boundingBox = normalisedRect(d.x, d.y, d.width, d.height, image.cols(), image.rows());
+    face.boundingBox = normalisedRect(boxOf(d), image.cols(), image.rows());
     face.confidence = d.score;
     if (const auto angles = headAngles(*mesh)) {
       face.yaw = angles->yaw;

@@ -1,12 +1,12 @@
 #pragma once
 // The pure geometry of the hand pipeline: palm anchors and their decoding,
-// merging overlapping palms, the rotated crop the landmark model sees, and
-// mapping its joints back to the picture. Plain data only.
+// what merging overlapping palms averages, the rotated crop the landmark
+// model sees, and mapping its joints back to the picture. Plain data only.
 #include <array>
 #include <cstddef>
 #include <vector>
 
-#include "platform/vision/dnn/detection_math.h"
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {
@@ -22,48 +22,35 @@ inline constexpr int kHandJoints = 21;
 struct Palm {
   float score = 0;
   Corners box;
-  std::array<Point, 7> keypoints{};
+  std::array<PixelPoint, 7> keypoints{};
 };
 
 // Anchor centres of the palm model's 2016 rows: a 24x24 grid with 2 anchors
 // per cell, then a 12x12 grid with 6, rows ordered cell y, cell x, anchor.
-std::vector<Point> palmAnchors();
+std::vector<PixelPoint> palmAnchors();
 
 // Palms whose score (sigmoid of the logit) reaches minScore. Regressors are in
 // input pixels relative to the anchor centre.
 std::vector<Palm> decodePalms(const float* regressors, const float* logits,
-                              const std::vector<Point>& anchors, float minScore);
+                              const std::vector<PixelPoint>& anchors, float minScore);
 
-// Overlapping palms (IoU above maxOverlap) merged into their strongest one by
-// score-weighted averaging; at most `limit`, strongest first.
-std::vector<Palm> mergePalms(const std::vector<Palm>& palms, double maxOverlap, size_t limit);
+// What mergeOverlaps averages of a palm: its box and keypoints.
+inline Corners boxOf(const Palm& p) { return p.box; }
+std::array<double, 18> coordinatesOf(const Palm& p);
+Palm withCoordinates(Palm p, const std::array<double, 18>& c);
 
 Palm palmInPicture(const Palm& palm, const Letterbox& box);
 
-// The square crop around a hand: centre and side in picture pixels, and the
-// unit direction (picture pixels, y down) that is "up" in the crop.
-struct HandCrop {
-  Point centre;
-  double side = 0;
-  Point up{0, -1};
-};
-
-// From a palm in picture pixels: turned so that wrist -> middle finger points
-// up, moved half a palm towards the fingers, 2.6 times the palm's longer side.
-HandCrop handCrop(const Palm& palm);
-
-// The 2x3 affine map from picture pixels to a cropSide x cropSide crop, in
-// pixel-centre convention (as image warping uses it).
-std::array<double, 6> pictureToCrop(const HandCrop& crop, int cropSide);
-
-// A point given in crop pixels (0..cropSide), in picture pixels.
-Point cropToPicture(const HandCrop& crop, double x, double y, int cropSide);
+// The square crop around a hand, from a palm in picture pixels: turned so
+// that wrist -> middle finger points up, moved half a palm towards the
+// fingers, 2.6 times the palm's longer side.
+RotatedCrop handCrop(const Palm& palm);
 
 // The 21 joints of a hand from the landmark model's (x, y, z) rows in crop
 // pixels, normalised to the picture with the origin at the lower left. The
 // model gives no per-joint confidence: a joint inside the picture gets the
 // hand's presence score, one outside it 0.
-std::vector<Joint> handJoints(const float* landmarks, const HandCrop& crop, int cropSide,
+std::vector<Joint> handJoints(const float* landmarks, const RotatedCrop& crop, int cropSide,
                               int width, int height, float presence);
 
 }  // namespace kestrel::vision::dnn

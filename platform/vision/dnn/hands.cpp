@@ -27,7 +27,7 @@ ModelContract palmContract() {
 const ModelContract LANDMARK_CONTRACT{{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}};
 
 std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
-  static const std::vector<Point> anchors = palmAnchors();
+  static const std::vector<PixelPoint> anchors = palmAnchors();
   engine::Network& net = loadModel("palm_detection_full.onnx", palmContract());
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
   writeRgbPlanes(image.letterbox(box), 1.0f / 255, 0, net.input());
@@ -36,7 +36,7 @@ std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
     net.run();
   }
   std::vector<Palm> palms =
-      mergePalms(decodePalms(net.output("Identity"), net.output("Identity_1"), anchors, kMinPalmScore),
+      mergeOverlaps(decodePalms(net.output("Identity"), net.output("Identity_1"), anchors, kMinPalmScore),
                  kPalmOverlap, limit);
   for (Palm& p : palms) p = palmInPicture(p, box);
   return palms;
@@ -54,9 +54,9 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
   if (maximumHandCount <= 0) return hands;
   engine::Network& net = loadModel("hand_landmark_full.onnx", LANDMARK_CONTRACT);
   for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) {
-    const HandCrop crop = handCrop(palm);
+    const RotatedCrop crop = handCrop(palm);
     if (!(crop.side > 1)) continue;
-    writeRgbPlanes(image.affineCrop(pictureToCrop(crop, kHandInput), kHandInput), 1.0f / 255, 0, net.input());
+    writeRgbPlanes(image.affineCrop(cropTransform(crop, kHandInput).warpAtPixelCentres(), kHandInput), 1.0f / 255, 0, net.input());
     {
       const StageTimer timer("model hand landmarks");
       net.run();

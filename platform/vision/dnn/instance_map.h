@@ -6,7 +6,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "platform/vision/dnn/detection_math.h"
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {

@@ -2,8 +2,6 @@
 // Turning the upright picture into model inputs.
 #include <opencv2/core.hpp>
 
-#include "platform/vision/dnn/detection_math.h"
-
 namespace kestrel::vision::dnn {
 
 // An 8-bit BGR image written as a model input: RGB planes one after another

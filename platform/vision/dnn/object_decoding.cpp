@@ -92,8 +92,4 @@ std::vector<AnimalGroup> groupAnimals(const std::vector<Detection>& animals, dou
   return groups;
 }
 
-Rect normalisedRect(const Corners& b, int width, int height) {
-  return {b.x0 / width, 1.0 - b.y1 / height, (b.x1 - b.x0) / width, (b.y1 - b.y0) / height};
-}
-
 }  // namespace kestrel::vision::dnn

@@ -4,7 +4,7 @@
 // sides. Plain data only.
 #include <vector>
 
-#include "platform/vision/dnn/detection_math.h"
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {
@@ -41,9 +41,5 @@ std::vector<Detection> suppressPerClass(const std::vector<Detection>& detections
 // strongest first.
 using AnimalGroup = std::vector<Detection>;
 std::vector<AnimalGroup> groupAnimals(const std::vector<Detection>& animals, double sameObject);
-
-// A box in picture pixels (top-left origin) as a normalised rectangle with the
-// origin at the lower left.
-Rect normalisedRect(const Corners& box, int width, int height);
 
 }  // namespace kestrel::vision::dnn

@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "platform/vision/dnn/detection_math.h"
+#include "platform/vision/dnn/detection_geometry.h"
 
 namespace kestrel::vision::dnn {
 
