@@ -82,13 +82,8 @@ bool usable(const vision::InstanceObservation& o) {
 
 CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
   CutoutStream s;
-  s.width = width;
-  s.height = height;
-  s.pixels = width * height;
-  s.stride = (4 * width + 63) / 64 * 64;
+  allocateFrameBuffers(s, width, height);
   const size_t n = static_cast<size_t>(s.pixels);
-  s.frame.assign(static_cast<size_t>(s.stride * height), 0);
-  s.mask.assign(n, 0);
   s.instanceMask.assign(n, 0);
   s.personWide.assign(n, 0);
   s.personMask.assign(n, 0);
