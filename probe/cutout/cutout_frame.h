@@ -13,7 +13,7 @@ namespace kestrel {
 // `frame` is what every request analyses; `mask` the output mask.
 struct CutoutStream : FrameBuffers {
   std::vector<uint8_t> instanceMask;  // the selected instances before gating
-  std::vector<uint8_t> personWide;    // the person matte widened by 12 pixels
+  std::vector<uint8_t> personWide;    // the person matte widened by CutoutSettings::personRadius
   std::vector<uint8_t> personMask;    // the person matte
   std::vector<int32_t> componentIds;  // scratch of the gate
   std::vector<uint8_t> heldMask;      // scratch of the held step
