@@ -107,8 +107,8 @@ Track readTrack(const AVStream& st) {
   const uint8_t* side = av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (side && size >= 9 * sizeof(int32_t)) {
     const auto* m = reinterpret_cast<const int32_t*>(side);
-    t.a = m[0] / 65536.0;
-    t.b = m[1] / 65536.0;
+    t.displayCos = m[0] / 65536.0;
+    t.displaySin = m[1] / 65536.0;
   }
   return t;
 }
