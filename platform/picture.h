@@ -12,4 +12,8 @@ struct Picture {
   int64_t stride = 0;
 };
 
+// Bytes per row of a BGRA picture `width` pixels wide that we allocate: rounded
+// up to 64 so every row starts on a cache line and vector loads stay aligned.
+inline constexpr int64_t bgraStride(int64_t width) { return (4 * width + 63) / 64 * 64; }
+
 }  // namespace kestrel

@@ -24,19 +24,19 @@ int main(int argc, char** argv) {
       emit(audioInputs());
       std::exit(0);
     case Mode::Record:
-      runRecord(r.text);
+      runRecord(r.deviceId);
     case Mode::Cutout:
       runCutout(r.width, r.height);
     case Mode::GateTest:
       runGateTest(r.width, r.height);
     case Mode::Person:
-      runPerson(r.width, r.height, r.text);
+      runPerson(r.width, r.height, r.qualityWord);
     case Mode::Photo:
       runPhoto(r.input, r.output, r.size);
     case Mode::Usage:
       fail(USAGE);
     case Mode::Video:
-      runVideoAnalysis(r.text, r.hz);
+      runVideoAnalysis(r.mediaPath, r.hz);
       return 0;
   }
   return 0;

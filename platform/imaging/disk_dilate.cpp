@@ -1,4 +1,11 @@
-#include "platform/imaging/disk_dilate.h"
+// The imaging service's dilation, on plain loops (OpenCV's dilate walks the
+// whole kernel at every pixel). The disk is a stack of horizontal segments, one
+// per row offset dy, of half-width max{dx : dx^2 + dy^2 <= radius^2}. Each
+// source row's running maxima for the few distinct half-widths are kept in a
+// small ring of rows, and every output row is the maximum of
+// 2 x floor(radius) + 1 of them: the full disk kernel's result at a fraction
+// of the work.
+#include "platform/imaging/imaging.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,11 +41,11 @@ void maxInto(uint8_t* __restrict out, const uint8_t* __restrict row, int64_t wid
 
 }  // namespace
 
-void dilateDiskRows(const uint8_t* source, uint8_t* out, int64_t width, int64_t height,
-                    double radius) {
+bool dilateDisk(const uint8_t* source, uint8_t* out, int64_t width, int64_t height, double radius) {
+  if (width <= 0 || height <= 0) return false;
   if (!(radius >= 1)) {
     std::memcpy(out, source, static_cast<size_t>(width * height));
-    return;
+    return true;
   }
   // Offsets beyond the frame add nothing, so the disk is cut to the frame.
   radius = std::min(radius, static_cast<double>(width + height));
@@ -84,6 +91,7 @@ void dilateDiskRows(const uint8_t* source, uint8_t* out, int64_t width, int64_t 
       if (y + dy < height) maxInto(o, segment(y + dy, slot), width);
     }
   }
+  return true;
 }
 
 }  // namespace kestrel::imaging

@@ -1,11 +1,10 @@
-// The imaging service on OpenCV imgproc.
+// The imaging service's scaling, on OpenCV imgproc.
 #include <climits>
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/imaging/disk_dilate.h"
 #include "platform/imaging/imaging.h"
 
 namespace kestrel::imaging {
@@ -46,12 +45,6 @@ bool scaleMatte(GreyView source, uint8_t* out, int64_t width, int64_t height) {
   } catch (const cv::Exception&) {
     return zero();
   }
-}
-
-bool dilateDisk(const uint8_t* source, uint8_t* out, int64_t width, int64_t height, double radius) {
-  if (width <= 0 || height <= 0) return false;
-  dilateDiskRows(source, out, width, height, radius);
-  return true;
 }
 
 }  // namespace kestrel::imaging

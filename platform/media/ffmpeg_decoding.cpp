@@ -10,8 +10,7 @@ namespace kestrel::media {
 std::optional<std::string> oversized(const AVCodecParameters& parameters) {
   const int64_t w = parameters.width, h = parameters.height;
   if (w >= 0 && h >= 0 && (w == 0 || h <= MAX_FRAME_PIXELS / w)) return std::nullopt;
-  return "frames of " + std::to_string(w) + "x" + std::to_string(h) +
-         " pixels are too large (at most 16384x16384 pixels)";
+  return frameTooLarge(w, h);
 }
 
 namespace {

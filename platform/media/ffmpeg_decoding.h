@@ -5,14 +5,14 @@
 #include <span>
 #include <string>
 
+#include "platform/frame_limit.h"
 #include "platform/media/ffmpeg_handles.h"
 
 namespace kestrel::media {
 
-// The most pixels a decoded frame may have: 16384 x 16384, already 1 GiB as
-// BGRA. A stream declaring more is refused before any frame is allocated, and
-// the decoder refuses frames above it that a stream grows to on the way.
-inline constexpr int64_t MAX_FRAME_PIXELS = int64_t{16384} * 16384;
+// A stream declaring more than MAX_FRAME_PIXELS is refused before any frame
+// is allocated, and the decoder refuses frames above it that a stream grows to
+// on the way.
 
 // Why the stream's declared picture size cannot be decoded, or nothing.
 std::optional<std::string> oversized(const AVCodecParameters& parameters);

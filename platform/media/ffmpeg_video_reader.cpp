@@ -56,7 +56,7 @@ class FfmpegVideoReader final : public VideoReader {
     const AVFrame& f = *frame_;
     if (!setUpScaler(scaler_, f, f.width, f.height, f.width, f.height, AV_PIX_FMT_BGRA, SWS_BILINEAR))
       return {};
-    const int64_t stride = (static_cast<int64_t>(f.width) * 4 + 63) / 64 * 64;
+    const int64_t stride = bgraStride(f.width);
     const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(f.height);
     if (pixels_.size() != bytes) pixels_.assign(bytes, 0);
     uint8_t* dst[4] = {pixels_.data(), nullptr, nullptr, nullptr};
@@ -107,8 +107,8 @@ Track readTrack(const AVStream& st) {
   const uint8_t* side = av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (side && size >= 9 * sizeof(int32_t)) {
     const auto* m = reinterpret_cast<const int32_t*>(side);
-    t.a = m[0] / 65536.0;
-    t.b = m[1] / 65536.0;
+    t.displayCos = m[0] / 65536.0;
+    t.displaySin = m[1] / 65536.0;
   }
   return t;
 }

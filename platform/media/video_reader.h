@@ -14,7 +14,9 @@ namespace kestrel::media {
 struct Track {
   int64_t width = 0;   // stored picture size, before any display rotation
   int64_t height = 0;
-  double a = 1, b = 0;  // first row of the display matrix (identity when absent)
+  // The first row of the display matrix (identity when absent): the cosine and
+  // sine of the angle the picture is turned by for display.
+  double displayCos = 1, displaySin = 0;
 };
 
 enum class OpenStatus { Ok, NoVideoTrack, CantOpen, CantDecode };

@@ -60,7 +60,7 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
   vision::service().prepare(frameRequests());  // the models load while decoding starts
   media::VideoReader& reader = *opened.reader;
   const media::Track& track = reader.track();
-  const uint32_t orientation = orientationOf(track.a, track.b);
+  const uint32_t orientation = orientationOf(track.displayCos, track.displaySin);
 
   Info info;
   info.width = track.width;

@@ -1,3 +1,11 @@
+// One cutout frame. The instance map, the faces and the accurate person matte
+// are asked for together. The instances under the largest face (or where a face
+// is expected) are picked by probing its centre, the chin and the chest, and
+// rendered as the mask. The person matte, widened, then gates that mask: what
+// lies outside the person is cut, and cut regions that stand in front of the
+// person below the chin are restored. Where the gate cut a lot, the mask
+// strays outside the person, or another object is in the frame, the held step
+// puts back what lies around the hands, with any object near them.
 #include "probe/cutout/cutout_frame.h"
 
 #include <algorithm>
@@ -5,6 +13,7 @@
 
 #include "platform/base/fail.h"
 #include "platform/imaging/imaging.h"
+#include "probe/cutout/cutout_settings.h"
 #include "probe/cutout/frame_math.h"
 #include "probe/cutout/held.h"
 #include "probe/cutout/matte_render.h"
@@ -13,9 +22,7 @@
 namespace kestrel {
 namespace {
 
-constexpr double kRadius = 12.0;
-constexpr double kReach = 0.75;
-constexpr double kMinShare = 0.004;
+constexpr const CutoutSettings& settings = CUTOUT_SETTINGS;
 
 // The largest face; on equal areas the earlier one.
 const vision::FaceObservation* largestFace(const std::vector<vision::FaceObservation>& faces) {
@@ -37,8 +44,9 @@ std::vector<uint8_t> probeLabels(const vision::InstanceObservation& o, const vis
   const double W = static_cast<double>(o.width), H = static_cast<double>(o.height);
   const double column = (face.x + face.width / 2) * W;
   const double minY = face.y;
-  const double rows[3] = {(1 - (face.y + face.height / 2)) * H, (1 - minY + 0.1 * face.height) * H,
-                          (1 - minY + 0.6 * face.height) * H};
+  const double rows[3] = {(1 - (face.y + face.height / 2)) * H,
+                          (1 - minY + settings.chinProbe * face.height) * H,
+                          (1 - minY + settings.chestProbe * face.height) * H};
   std::vector<uint8_t> picked;
   for (double row : rows) {
     uint8_t label = labelAt(o, column, row);
@@ -49,14 +57,14 @@ std::vector<uint8_t> probeLabels(const vision::InstanceObservation& o, const vis
   return picked;
 }
 
-// Whether an instance outside `picked` covers at least 0.004 of the label map.
+// Whether an instance outside `picked` covers at least minShare of the label map.
 bool otherInstanceIn(const vision::InstanceObservation& o, const std::vector<uint8_t>& picked) {
   int64_t counts[256] = {};
   for (int64_t y = 0; y < o.height; ++y) {
     const uint8_t* row = o.labels.data() + y * o.stride;
     for (int64_t x = 0; x < o.width; ++x) ++counts[row[x]];
   }
-  const double least = 0.004 * static_cast<double>(o.width * o.height);
+  const double least = settings.minShare * static_cast<double>(o.width * o.height);
   for (int label = 1; label < 256; ++label)
     if (std::find(picked.begin(), picked.end(), label) == picked.end() &&
         static_cast<double>(counts[label]) >= least)
@@ -68,7 +76,9 @@ bool otherInstanceIn(const vision::InstanceObservation& o, const std::vector<uin
 int64_t outsidePerson(const CutoutStream& s) {
   int64_t count = 0;
   for (int64_t i = 0; i < s.pixels; ++i)
-    if (s.mask[static_cast<size_t>(i)] >= 128 && s.personWide[static_cast<size_t>(i)] < 224) ++count;
+    if (s.mask[static_cast<size_t>(i)] >= 128 &&
+        s.personWide[static_cast<size_t>(i)] < settings.insidePersonLevel)
+      ++count;
   return count;
 }
 
@@ -82,13 +92,8 @@ bool usable(const vision::InstanceObservation& o) {
 
 CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
   CutoutStream s;
-  s.width = width;
-  s.height = height;
-  s.pixels = width * height;
-  s.stride = (4 * width + 63) / 64 * 64;
+  allocateFrameBuffers(s, width, height);
   const size_t n = static_cast<size_t>(s.pixels);
-  s.frame.assign(static_cast<size_t>(s.stride * height), 0);
-  s.mask.assign(n, 0);
   s.instanceMask.assign(n, 0);
   s.personWide.assign(n, 0);
   s.personMask.assign(n, 0);
@@ -130,7 +135,7 @@ CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
 
   CutoutHeader header;
   const vision::FaceObservation* face = largestFace(results.faces);
-  const vision::Rect faceRect = face ? face->boundingBox : vision::Rect{0.35, 0.45, 0.30, 0.25};
+  const vision::Rect faceRect = face ? face->boundingBox : settings.defaultFace;
 
   std::fill(s.mask.begin(), s.mask.end(), 0);
 
@@ -154,19 +159,21 @@ CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
     if (hasInstances) {
       const int64_t chin = truncated((1 - faceRect.y) * static_cast<double>(H));
       gated = personGate(W, H, s.mask.data(), s.instanceMask.data(), s.personWide.data(),
-                         s.personMask.data(), s.componentIds.data(), person, kRadius, chin);
+                         s.personMask.data(), s.componentIds.data(), person, settings.personRadius,
+                         chin);
     } else {
       renderMatte(person, W, H, s.mask.data());
-      imaging::dilateDisk(s.mask.data(), s.personWide.data(), W, H, kRadius);
+      imaging::dilateDisk(s.mask.data(), s.personWide.data(), W, H, settings.personRadius);
     }
   }
 
   if (s.heldEnabled && hasPerson && hasInstances) {
-    const double T = 0.015 * static_cast<double>(s.pixels);
-    if (otherInstance || T <= static_cast<double>(gated) ||
-        T <= static_cast<double>(outsidePerson(s))) {
+    const double trigger = settings.heldTrigger * static_cast<double>(s.pixels);
+    if (otherInstance || trigger <= static_cast<double>(gated) ||
+        trigger <= static_cast<double>(outsidePerson(s))) {
       header.held = addHeld(W, H, s.mask.data(), s.instanceMask.data(), s.heldMask.data(),
-                            results.instances.front(), s.picked, *handler, kReach, kMinShare);
+                            results.instances.front(), s.picked, *handler, settings.heldReach,
+                            settings.minShare);
     }
   }
 

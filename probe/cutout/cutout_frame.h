@@ -4,18 +4,16 @@
 #include <vector>
 
 #include "platform/vision/vision.h"
+#include "probe/cutout/frame_stream.h"
 
 namespace kestrel {
 
 // Everything a cutout stream keeps for its whole run: allocated once, every
 // buffer rewritten before it is read within a frame.
-struct CutoutStream {
-  int64_t width = 0, height = 0, pixels = 0;
-  int64_t stride = 0;                 // bytes per row of `frame`
-  std::vector<uint8_t> frame;         // the frame's BGRA pixels that every request analyses
-  std::vector<uint8_t> mask;          // the output mask
+// `frame` is what every request analyses; `mask` the output mask.
+struct CutoutStream : FrameBuffers {
   std::vector<uint8_t> instanceMask;  // the selected instances before gating
-  std::vector<uint8_t> personWide;    // the person matte widened by 12 pixels
+  std::vector<uint8_t> personWide;    // the person matte widened by CutoutSettings::personRadius
   std::vector<uint8_t> personMask;    // the person matte
   std::vector<int32_t> componentIds;  // scratch of the gate
   std::vector<uint8_t> heldMask;      // scratch of the held step

@@ -7,14 +7,14 @@
 #include <string>
 
 #include "platform/base/fail.h"
+#include "platform/frame_limit.h"
 
 namespace kestrel {
 
 std::optional<StreamSize> streamSize(int64_t width, int64_t height) {
-  constexpr int64_t largest = int64_t{16384} * 16384;
   if (width < 1 || height < 1) return std::nullopt;
   __int128 pixels = static_cast<__int128>(width) * height;
-  if (pixels > largest) return std::nullopt;
+  if (pixels > MAX_FRAME_PIXELS) return std::nullopt;
   return StreamSize{width, height, static_cast<int64_t>(pixels), static_cast<int64_t>(pixels * 4)};
 }
 

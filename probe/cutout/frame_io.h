@@ -13,7 +13,7 @@
 namespace kestrel {
 
 // Pixels and bytes of a W x H stream; nullopt when 4 x W x H does not fit, or
-// the stream's buffers would pass the largest frame we take (16384 x 16384).
+// the stream's buffers would pass the largest frame we take (MAX_FRAME_PIXELS).
 struct StreamSize {
   int64_t width, height, pixels, frameBytes;
 };

@@ -7,7 +7,7 @@
 
 namespace kestrel {
 
-// Around each hand with at least 5 confident joints, puts back what the person
+// Around each hand with at least CutoutSettings::minJoints confident joints, puts back what the person
 // gate took from `mask` and adds the foreground instances (not in `picked`)
 // that lie near the hand, within the hand's work region. Returns the union of
 // the work regions of the hands that changed the mask as left, top, right,

@@ -1,14 +1,10 @@
 #include "probe/cutout/person_stream.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <new>
 
 #include "platform/base/fail.h"
 #include "probe/cutout/matte_render.h"
-#include "probe/cutout/stream_setup.h"
+#include "probe/cutout/frame_stream.h"
 
 namespace kestrel {
 
@@ -20,12 +16,7 @@ vision::PersonQuality personQuality(const std::string& word) {
 
 PersonStream makePersonStream(int64_t width, int64_t height, vision::PersonQuality quality) {
   PersonStream s;
-  s.width = width;
-  s.height = height;
-  s.pixels = width * height;
-  s.stride = (4 * width + 63) / 64 * 64;
-  s.frame.assign(static_cast<size_t>(s.stride * height), 0);
-  s.mask.assign(static_cast<size_t>(s.pixels), 0);
+  allocateFrameBuffers(s, width, height);
   s.quality = quality;
   return s;
 }
@@ -40,43 +31,34 @@ vision::Requests personRequest(PersonStream& s) {
   return request;
 }
 
-}  // namespace
-
-bool personStep(PersonStream& s, std::vector<uint8_t>& pending, vision::Service& service,
-                const ByteSource& in, const ByteSink& out) {
-  if (!readFrame(in, pending, 4 * s.pixels)) return false;
-  copyRows(pending.data(), s.height, s.frame.data(), s.stride, s.width);
-  pending.clear();
-  const vision::Requests request = personRequest(s);
+// The person matte over the whole frame; an empty mask when there is none.
+void segment(PersonStream& s, vision::Service& service) {
   auto handler = service.handler(Picture{s.frame.data(), s.width, s.height, s.stride}, 1);
   vision::Results results;
   std::string error;
-  if (!handler->perform(request, results, error)) fail("Vision: " + error);
+  if (!handler->perform(personRequest(s), results, error)) fail("Vision: " + error);
   if (!results.persons.empty())
     renderMatte(results.persons.front(), s.width, s.height, s.mask.data());
   else
     std::fill(s.mask.begin(), s.mask.end(), 0);
-  static const uint8_t header[32] = {};
-  return out(header, sizeof header) && out(s.mask.data(), s.mask.size());
+}
+
+}  // namespace
+
+bool personStep(PersonStream& s, std::vector<uint8_t>& pending, vision::Service& service,
+                const ByteSource& in, const ByteSink& out) {
+  return frameStep(s, pending, in, out, [&] {
+    segment(s, service);
+    return std::array<float, 8>{};  // the header stays zero
+  });
 }
 
 void runPerson(int64_t width, int64_t height, const std::string& qualityWord) {
-  const StreamSize size = streamSetup(width, height);
-  vision::Service& service = vision::service();
-  PersonStream stream;
-  std::vector<uint8_t> pending;
-  try {
-    stream = makePersonStream(size.width, size.height, personQuality(qualityWord));
-    pending.reserve(static_cast<size_t>(size.frameBytes));
-  } catch (const std::bad_alloc&) {
-    fail("can't make a frame buffer");
-  }
-  service.prepare(personRequest(stream));  // while the first frame is on its way
-  const ByteSource in = fileSource(STDIN_FILENO);
-  const ByteSink out = fileSink(STDOUT_FILENO);
-  while (personStep(stream, pending, service, in, out)) {
-  }
-  std::_Exit(0);
+  const vision::PersonQuality quality = personQuality(qualityWord);
+  runFrameStream(
+      width, height, [&](int64_t w, int64_t h) { return makePersonStream(w, h, quality); },
+      [](PersonStream& s, vision::Service& service) { service.prepare(personRequest(s)); },
+      personStep);
 }
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 
 #include "platform/vision/vision.h"
 #include "probe/cutout/frame_io.h"
+#include "probe/cutout/frame_stream.h"
 
 namespace kestrel {
 
@@ -12,11 +13,7 @@ namespace kestrel {
 vision::PersonQuality personQuality(const std::string& word);
 
 // What a person-mask stream keeps for its whole run.
-struct PersonStream {
-  int64_t width = 0, height = 0, pixels = 0;
-  int64_t stride = 0;          // bytes per row of `frame`
-  std::vector<uint8_t> frame;  // the frame's BGRA pixels
-  std::vector<uint8_t> mask;   // the output matte
+struct PersonStream : FrameBuffers {
   vision::PersonQuality quality = vision::PersonQuality::Balanced;
   vision::StreamSession session;  // the accurate matte's state, carried from frame to frame
 };

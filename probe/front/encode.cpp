@@ -9,9 +9,9 @@ void write(JsonWriter& j, const Box& b) {
   j.beginObject();
   j.key("x"), j.number(b.x);
   j.key("y"), j.number(b.y);
-  j.key("w"), j.number(b.w);
-  j.key("h"), j.number(b.h);
-  j.key("c"), j.number(b.c);
+  j.key("w"), j.number(b.width);
+  j.key("h"), j.number(b.height);
+  j.key("c"), j.number(b.confidence);
   j.endObject();
 }
 
@@ -33,7 +33,7 @@ void write(JsonWriter& j, const Animal& a) {
 void write(JsonWriter& j, const Label& l) {
   j.beginObject();
   j.key("label"), j.string(l.label);
-  j.key("c"), j.number(l.c);
+  j.key("c"), j.number(l.confidence);
   j.endObject();
 }
 

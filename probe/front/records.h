@@ -8,7 +8,7 @@ namespace kestrel {
 
 // A rectangle in normalised image coordinates with a confidence.
 struct Box {
-  double x = 0, y = 0, w = 0, h = 0, c = 0;
+  double x = 0, y = 0, width = 0, height = 0, confidence = 0;
 };
 
 struct Face {
@@ -24,7 +24,7 @@ struct Animal {
 
 struct Label {
   std::string label;
-  double c = 0;
+  double confidence = 0;
 };
 
 struct Info {

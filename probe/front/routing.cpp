@@ -28,7 +28,7 @@ Route route(const std::vector<std::string>& args) {
   }
   if (count >= 3 && first == "--record") {
     r.mode = Mode::Record;
-    r.text = args[2];
+    r.deviceId = args[2];
     return r;
   }
   if (count >= 4 && first == "--cutout" && frameSize(args, r)) {
@@ -41,7 +41,7 @@ Route route(const std::vector<std::string>& args) {
   }
   if (count >= 5 && first == "--person" && frameSize(args, r)) {
     r.mode = Mode::Person;
-    r.text = args[4];
+    r.qualityWord = args[4];
     return r;
   }
   if (count >= 5 && first == "--photo") {
@@ -61,7 +61,7 @@ Route route(const std::vector<std::string>& args) {
 
   r = Route{};
   r.mode = Mode::Video;
-  r.text = first;
+  r.mediaPath = first;
   r.hz = 5;
   if (count > 2) {
     if (auto v = parseInteger(args[2])) r.hz = *v > 1 ? *v : 1;

@@ -13,7 +13,9 @@ struct Route {
   int64_t width = 0;   // cutout, gate test, person
   int64_t height = 0;  // cutout, gate test, person
   int64_t size = 0;    // photo: the longest side
-  std::string text;    // record: device id; person: quality word; video: media path
+  std::string deviceId;     // record: the input to record
+  std::string qualityWord;  // person: "fast", "accurate" or anything else for balanced
+  std::string mediaPath;    // video: the file to analyse
   std::string input;   // photo
   std::string output;  // photo
   int64_t hz = 5;      // video

@@ -69,9 +69,9 @@ TEST(Hands, ConfidentJointsGiveTheirExtent) {
   ASSERT_TRUE(b);
   EXPECT_DOUBLE_EQ(b->x, 0.4);
   EXPECT_DOUBLE_EQ(b->y, 0.6);
-  EXPECT_EQ(b->w, 0);
-  EXPECT_EQ(b->h, 0);
-  EXPECT_EQ(b->c, 0.75);
+  EXPECT_EQ(b->width, 0);
+  EXPECT_EQ(b->height, 0);
+  EXPECT_EQ(b->confidence, 0.75);
   hand.joints = std::vector<Joint>{{{0.1, 0.2}, 0.3f}, {{0.5, 0.5}, 0.1f}};
   EXPECT_FALSE(handBox(hand));
   hand.joints.reset();
@@ -80,8 +80,8 @@ TEST(Hands, ConfidentJointsGiveTheirExtent) {
   b = handBox(hand);
   EXPECT_DOUBLE_EQ(b->x, 0.1);
   EXPECT_DOUBLE_EQ(b->y, 0.2);
-  EXPECT_DOUBLE_EQ(b->w, 0.4);
-  EXPECT_DOUBLE_EQ(b->h, 0.5);
+  EXPECT_DOUBLE_EQ(b->width, 0.4);
+  EXPECT_DOUBLE_EQ(b->height, 0.5);
 }
 
 TEST(Classes, ThresholdStableOrderAndTen) {
@@ -95,7 +95,7 @@ TEST(Classes, ThresholdStableOrderAndTen) {
   EXPECT_EQ(out[1].label, "l9");
   EXPECT_EQ(out[2].label, "l14");
   EXPECT_EQ(out[3].label, "l3");
-  EXPECT_EQ(out[0].c, static_cast<double>(0.09f));
+  EXPECT_EQ(out[0].confidence, static_cast<double>(0.09f));
   EXPECT_EQ(topClasses({{"edge", 0.05f}}).size(), 1u);
 }
 
@@ -111,11 +111,11 @@ TEST(FrameRecord, FromObservations) {
   ASSERT_EQ(f.faces.size(), 1u);
   EXPECT_FALSE(f.faces[0].yaw);
   EXPECT_EQ(f.faces[0].pitch, 0.25);
-  EXPECT_EQ(f.faces[0].box.c, static_cast<double>(0.9f));
+  EXPECT_EQ(f.faces[0].box.confidence, static_cast<double>(0.9f));
   ASSERT_EQ(f.animals.size(), 1u);
   EXPECT_EQ(f.animals[0].label, "Cat");
-  EXPECT_EQ(f.animals[0].box.c, static_cast<double>(0.7f));
-  EXPECT_EQ(f.animals[0].box.w, 0.2);
+  EXPECT_EQ(f.animals[0].box.confidence, static_cast<double>(0.7f));
+  EXPECT_EQ(f.animals[0].box.width, 0.2);
   EXPECT_EQ(f.hands.size(), 1u);
   EXPECT_FALSE(f.gaze);
   EXPECT_EQ(f.thumb, (std::vector<uint8_t>{1, 2}));

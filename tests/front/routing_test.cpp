@@ -21,7 +21,7 @@ TEST(Routing, ModeWordsWithTheirValues) {
 
   Route r = routeOf({"--record", ""});
   EXPECT_EQ(r.mode, Mode::Record);
-  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(r.deviceId, "");
 
   for (auto words : {std::vector<std::string>{"--cutout", "64", "48"},
                      std::vector<std::string>{"--cutout", "+64", "48"},
@@ -38,7 +38,7 @@ TEST(Routing, ModeWordsWithTheirValues) {
 
   r = routeOf({"--person", "64", "48", "fast"});
   EXPECT_EQ(r.mode, Mode::Person);
-  EXPECT_EQ(r.text, "fast");
+  EXPECT_EQ(r.qualityWord, "fast");
 
   r = routeOf({"--photo", "in.jpg", "out.png", "1024"});
   EXPECT_EQ(r.mode, Mode::Photo);
@@ -69,7 +69,7 @@ TEST(Routing, InvalidModeArgumentsFallThroughToVideo) {
   for (const auto& c : cases) {
     Route r = routeOf(c.words);
     EXPECT_EQ(r.mode, Mode::Video) << c.words[0];
-    EXPECT_EQ(r.text, c.path);
+    EXPECT_EQ(r.mediaPath, c.path);
     EXPECT_EQ(r.hz, c.hz) << c.words[0] << " " << c.words.size();
   }
 }
@@ -83,7 +83,7 @@ TEST(Routing, RateRule) {
   for (const auto& [words, hz] : cases) {
     Route r = routeOf(words);
     EXPECT_EQ(r.mode, Mode::Video);
-    EXPECT_EQ(r.text, "clip.mp4");
+    EXPECT_EQ(r.mediaPath, "clip.mp4");
     EXPECT_EQ(r.hz, hz) << words.size();
   }
 }

@@ -49,14 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case Mode::GateTest:
     case Mode::Person:
       kestrel::fuzz::check(r.width == *kestrel::fuzz::referenceInteger(args[2]) && r.height == *kestrel::fuzz::referenceInteger(args[3]));
-      if (r.mode == Mode::Person) kestrel::fuzz::check(r.text == args[4]);
+      if (r.mode == Mode::Person) kestrel::fuzz::check(r.qualityWord == args[4]);
       break;
     case Mode::Photo:
       kestrel::fuzz::check(r.input == args[2] && r.output == args[3] && r.size == *kestrel::fuzz::referenceInteger(args[4]));
       break;
-    case Mode::Record: kestrel::fuzz::check(r.text == args[2]); break;
+    case Mode::Record: kestrel::fuzz::check(r.deviceId == args[2]); break;
     case Mode::Video: {
-      kestrel::fuzz::check(r.text == first);
+      kestrel::fuzz::check(r.mediaPath == first);
       const std::optional<int64_t> v = n > 2 ? kestrel::fuzz::referenceInteger(args[2]) : std::nullopt;
       kestrel::fuzz::check(r.hz == (v ? (*v > 1 ? *v : 1) : 5));
       break;

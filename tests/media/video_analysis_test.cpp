@@ -57,7 +57,9 @@ Sampled sample(const std::string& path, int64_t hz) {
 uint32_t orientationOfFile(const std::string& path) {
   auto opened = kestrel::media::openVideo(path);
   EXPECT_TRUE(opened.reader) << path;
-  return opened.reader ? kestrel::orientationOf(opened.reader->track().a, opened.reader->track().b) : 0;
+  if (!opened.reader) return 0;
+  const kestrel::media::Track& track = opened.reader->track();
+  return kestrel::orientationOf(track.displayCos, track.displaySin);
 }
 
 // A small test pattern video at the given rate and length.

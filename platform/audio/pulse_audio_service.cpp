@@ -31,15 +31,6 @@ std::string errorText(pa_context* c) {
 
 }  // namespace
 
-std::string validText(const char* text) {
-  if (!text) return {};
-  char* filtered = pa_utf8_filter(text);
-  if (!filtered) return {};
-  std::string out(filtered);
-  pa_xfree(filtered);
-  return out;
-}
-
 void silenceAudio() {
   // libpulse prints its errors on standard error unless sent to the system log.
   setenv("PULSE_LOG", "0", 1);
