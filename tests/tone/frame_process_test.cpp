@@ -5,7 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/media/sdr_video.h"
+#include "platform/media/sdr_renderer.h"
 #include "tests/tone/tone_media.h"
 #include "tone/rgb_pack.h"
 
@@ -51,14 +51,16 @@ int whichFrame(const std::string& bytes, const std::vector<Rgb>& frames) {
 // and packed in-process in one pass.
 std::vector<std::string> scanned(const std::string& video, const std::vector<double>& times) {
   std::vector<std::string> chosen(times.size());
-  auto opened = kestrel::media::openSdrVideo(video);
-  if (!opened.video || !opened.video->start()) return chosen;
+  auto opened = kestrel::media::openVideo(video);
+  if (!opened.source) return chosen;
+  kestrel::media::SdrRenderer renderer;
   size_t next = 0;
-  while (next < times.size() && opened.video->next()) {
+  while (next < times.size() && opened.source->next()) {
     std::string rgb;
-    for (; next < times.size() && !(times[next] > opened.video->seconds() + 0.0001); ++next) {
+    const double pts = kestrel::media::seconds(opened.source->time());
+    for (; next < times.size() && !(times[next] > pts + 0.0001); ++next) {
       if (rgb.empty()) {
-        auto p = opened.video->render(kestrel::media::SdrLayout::Bgra8);
+        auto p = renderer.render(*opened.source, kestrel::media::SdrLayout::Bgra8);
         if (!p.data) return chosen;
         rgb.resize(static_cast<size_t>(p.width * p.height * 3));
         kestrel::tone::packRgb(p.data, p.width, p.height, p.stride,
