@@ -5,17 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/sdr_video.h"
+#include "platform/media/video_source.h"
 
 namespace kestrel::tone {
 
 // lut <grid> <N> <P> <out.cube>: a 3D table measured from a grid video.
-[[noreturn]] void runLut(std::unique_ptr<media::SdrVideo> video, const std::vector<std::string>& a);
+[[noreturn]] void runLut(media::OpenResult opened, const std::vector<std::string>& a);
 
 // frame <video> <seconds> <out.rgb>: the frame shown at a time as raw RGB.
-[[noreturn]] void runFrame(std::unique_ptr<media::SdrVideo> video, const std::vector<std::string>& a);
+[[noreturn]] void runFrame(media::OpenResult opened, const std::vector<std::string>& a);
+
+// The opened video, once the command has checked its own words: a video
+// whose decoder does not start ends the run with "reading: " and why.
+media::VideoSource& started(const media::OpenResult& opened);
 
 // The video's error as the commands report it: nil, or Optional(description).
-std::string readerErrorText(const media::SdrVideo& video);
+std::string readerErrorText(const media::VideoSource& video);
 
 }  // namespace kestrel::tone

@@ -4,26 +4,28 @@
 
 #include "platform/base/atomic_file.h"
 #include "platform/base/fail.h"
+#include "platform/media/sdr_renderer.h"
 #include "tone/commands.h"
 #include "tone/rgb_pack.h"
 #include "tone/words.h"
 
 namespace kestrel::tone {
 
-void runFrame(std::unique_ptr<media::SdrVideo> video, const std::vector<std::string>& a) {
+void runFrame(media::OpenResult opened, const std::vector<std::string>& a) {
   const auto t = parseTime(a[3]);
   if (!t) fail("frame: bad time");
   const std::string& path = a[4];
-  if (!video->start()) fail("reading: " + readerErrorText(*video));
+  media::VideoSource& video = started(opened);
 
   // The chosen frame is the first at or after t - 0.1 ms; decoding starts at
   // the key frame before that rather than at the beginning.
-  video->seekBefore(*t - 0.0001);
-  while (video->next()) {
-    const double pts = video->seconds();
+  video.seekBefore(*t - 0.0001);
+  media::SdrRenderer renderer;
+  while (video.next()) {
+    const double pts = media::seconds(video.time());
     if (*t > pts + 0.0001) continue;
-    const media::SdrPicture picture = video->render(media::SdrLayout::Bgra8);
-    if (!picture.data) fail("rendering: " + video->error());
+    const media::SdrPicture picture = renderer.render(video, media::SdrLayout::Bgra8);
+    if (!picture.data) fail("rendering: " + renderer.error());
     std::string rgb(static_cast<size_t>(picture.width * picture.height * 3), '\0');
     packRgb(picture.data, picture.width, picture.height, picture.stride,
             reinterpret_cast<uint8_t*>(rgb.data()));

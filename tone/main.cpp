@@ -3,14 +3,19 @@
 #include <vector>
 
 #include "platform/base/fail.h"
-#include "platform/media/sdr_video.h"
+#include "platform/media/video_source.h"
 #include "tone/commands.h"
 #include "tone/words.h"
 
 namespace kestrel::tone {
 
-std::string readerErrorText(const media::SdrVideo& video) {
+std::string readerErrorText(const media::VideoSource& video) {
   return optionalText(video.failed() ? std::optional(video.error()) : std::nullopt);
+}
+
+media::VideoSource& started(const media::OpenResult& opened) {
+  if (!opened.source) fail("reading: " + optionalText(opened.error));
+  return *opened.source;
 }
 
 }  // namespace kestrel::tone
@@ -22,10 +27,11 @@ int main(int argc, char** argv) {
     fail(
         "usage: kestrel-tone lut <grid.mov> <N> <P> <out.cube> | frame <video> <seconds> <out.rgb>");
   // The video is opened and checked before the command word is looked at.
-  media::SdrOpenResult opened = media::openSdrVideo(a[2]);
-  if (opened.status == media::SdrOpenStatus::NoPicture) fail("no picture in " + a[2]);
-  if (opened.status == media::SdrOpenStatus::CantRead) fail("can't read " + a[2]);
-  if (a[1] == "lut") tone::runLut(std::move(opened.video), a);
-  if (a[1] == "frame") tone::runFrame(std::move(opened.video), a);
+  media::OpenResult opened = media::openVideo(a[2]);
+  if (opened.status == media::OpenStatus::CantOpen || opened.status == media::OpenStatus::NoVideoTrack)
+    fail("no picture in " + a[2]);
+  if (opened.status == media::OpenStatus::NoDecoder) fail("can't read " + a[2]);
+  if (a[1] == "lut") tone::runLut(std::move(opened), a);
+  if (a[1] == "frame") tone::runFrame(std::move(opened), a);
   fail("unknown command " + a[1]);
 }

@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "platform/media/video_reader.h"
+#include "platform/media/video_source.h"
 #include "platform/vision/dnn/stage_times.h"
 #include "platform/vision/vision.h"
 #include "probe/analysis/frame_loop.h"
@@ -34,10 +34,10 @@ double timed(const std::string& command) {
 
 double clipSeconds(const std::string& clip) {
   auto opened = media::openVideo(clip);
-  if (!opened.reader) return 0;
+  if (!opened.source) return 0;
   double last = 0;
-  while (opened.reader->next()) {
-    const media::MediaTime t = opened.reader->time();
+  while (opened.source->next()) {
+    const media::MediaTime t = opened.source->time();
     if (t.valid) last = static_cast<double>(t.value) / t.timescale;
   }
   return last + 1.0 / 30;  // the last frame's own length, near enough
@@ -65,8 +65,8 @@ void wholeRuns(const std::string& clip, double length) {
 // Picked frames one after another on this thread, each stage timed.
 void stageSplit(const std::string& clip, int frames) {
   auto opened = media::openVideo(clip);
-  if (!opened.reader) return;
-  media::VideoReader& reader = *opened.reader;
+  if (!opened.source) return;
+  media::VideoSource& source = *opened.source;
   media::FrameConverter converter;
   Sampler sampler(5);
   double decode = 0, thumb = 0, models = 0;
@@ -74,10 +74,10 @@ void stageSplit(const std::string& clip, int frames) {
   bool warm = false;  // the first frame loads and compiles the models: not counted
   auto before = vision::dnn::stageTimes();
   auto t0 = Clock::now();
-  while (picked < frames && reader.next()) {
-    const media::MediaTime p = reader.time();
+  while (picked < frames && source.next()) {
+    const media::MediaTime p = source.time();
     if (!sampler.due(p)) continue;
-    media::VideoFrame frame = reader.frame();
+    media::VideoFrame frame = source.frame();
     if (frame.empty()) continue;
     sampler.picked(p);
     decode += since(t0);
@@ -125,11 +125,11 @@ void stageSplit(const std::string& clip, int frames) {
 void decodeAlone(const std::string& clip) {
   const double ffmpeg = timed("ffmpeg -nostdin -v error -i '" + clip + "' -f null -");
   auto opened = media::openVideo(clip);
-  if (!opened.reader) return;
+  if (!opened.source) return;
   media::FrameConverter converter;
   const auto t0 = Clock::now();
   int64_t sum = 0;
-  const int64_t n = sampleFrames(*opened.reader, 5, [&](const media::VideoFrame& f, const media::MediaTime&) {
+  const int64_t n = sampleFrames(*opened.source, 5, [&](const media::VideoFrame& f, const media::MediaTime&) {
     const auto t = thumbnail(converter.bgraRows(f, thumbnailRows(f.height())));
     sum += t.empty() ? 0 : t[0];
   });

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/media/video_reader.h"
+#include "platform/media/video_source.h"
 #include "probe/analysis/sampling.h"
 #include "probe/analysis/thumbnail.h"
 
@@ -32,14 +32,15 @@ int main(int argc, char** argv) {
 
   t0 = Clock::now();
   auto opened = kestrel::media::openVideo(clip);
-  if (!opened.reader) return 1;
+  if (!opened.source) return 1;
+  kestrel::media::FrameConverter converter;
   kestrel::Sampler sampler(5);
   int64_t decoded = 0, picked = 0, sum = 0;
-  while (opened.reader->next()) {
+  while (opened.source->next()) {
     ++decoded;
-    auto p = opened.reader->time();
+    auto p = opened.source->time();
     if (!sampler.due(p)) continue;
-    auto picture = opened.reader->bgra();
+    auto picture = converter.bgra(opened.source->frame());
     if (!picture.data) continue;
     sampler.picked(p);
     sum += kestrel::thumbnail(picture)[0];

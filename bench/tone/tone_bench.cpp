@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/support/median.h"
-#include "platform/media/sdr_video.h"
+#include "platform/media/video_source.h"
 
 using kestrel::bench::Clock;
 using kestrel::bench::median;
@@ -79,10 +79,10 @@ int main(int argc, char** argv) {
                                "ffmpeg -nostdin -v error -i " + grid + " -f null -", runs);
   // Decoding alone in-process, for scale: what the LUT builder adds beyond it.
   const auto t0 = Clock::now();
-  auto opened = kestrel::media::openSdrVideo(grid);
+  auto opened = kestrel::media::openVideo(grid);
   int frames = 0;
-  if (opened.video && opened.video->start())
-    while (opened.video->next()) ++frames;
+  if (opened.source)
+    while (opened.source->next()) ++frames;
   const double inProcess = std::chrono::duration<double>(Clock::now() - t0).count();
   std::printf("lut N=33 P=16, 528 x 528 H.264 (median of %d)\n", runs);
   std::printf("  kestrel-tone lut:      %.3f s\n  ffmpeg decode alone:   %.3f s\n"

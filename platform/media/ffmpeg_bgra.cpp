@@ -1,10 +1,13 @@
 #include "platform/media/ffmpeg_bgra.h"
 
+#include "platform/media/ffmpeg_colour.h"
+
 namespace kestrel::media {
 namespace {
 
-int swsColorspace(const AVFrame& f) {
-  switch (f.colorspace) {
+// The library's name of a YCbCr matrix; -1 for one it has none for.
+int swsColorspace(AVColorSpace matrix) {
+  switch (matrix) {
     case AVCOL_SPC_BT709: return SWS_CS_ITU709;
     case AVCOL_SPC_FCC: return SWS_CS_FCC;
     case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
@@ -12,10 +15,13 @@ int swsColorspace(const AVFrame& f) {
     case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
     case AVCOL_SPC_BT470BG:
     case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
-    default:
-      // Untagged: high-definition pictures are BT.709 by convention.
-      return f.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    default: return -1;
   }
+}
+
+int swsColorspace(const AVFrame& f) {
+  const int known = swsColorspace(f.colorspace);
+  return known >= 0 ? known : swsColorspace(untaggedMatrix(f.height));
 }
 
 }  // namespace

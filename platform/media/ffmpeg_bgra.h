@@ -1,6 +1,6 @@
 #pragma once
-// The colour conversion every reader of decoded frames shares, so that a
-// frame converted whole and one converted in parts give the same bytes.
+// The colour set-up every conversion of decoded frames to BGRA or BGR shares,
+// so that a frame converted whole and one converted in parts give the same bytes.
 #include "platform/media/ffmpeg_handles.h"
 
 namespace kestrel::media {

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/quiet_stderr.h"
-
 namespace kestrel::media {
 
 std::optional<std::string> oversized(const AVCodecParameters& parameters) {
@@ -18,7 +16,6 @@ namespace {
 // `raw` is null for a file, or a context reading through its own AVIOContext;
 // the library frees it when the opening fails.
 int openWith(AVFormatContext* raw, const std::string& url, FormatHandle& format) {
-  const QuietStderr quiet;  // finding the stream information decodes frames
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   const int r = avformat_open_input(&raw, url.c_str(), nullptr, &options);
@@ -81,7 +78,6 @@ int openInput(MemoryIo& io, FormatHandle& format) {
 }
 
 int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& codec) {
-  const QuietStderr quiet;
   codec.reset(avcodec_alloc_context3(decoder));
   if (!codec) return AVERROR(ENOMEM);
   int r = avcodec_parameters_to_context(codec.get(), stream.codecpar);
@@ -120,7 +116,6 @@ int feed(AVFormatContext& format, AVCodecContext& codec, int stream, AVPacket& p
 
 int receiveFrame(AVFormatContext& format, AVCodecContext& codec, int stream, AVPacket& packet,
                  AVFrame& frame, bool& draining) {
-  const QuietStderr quiet;
   for (;;) {
     int r = avcodec_receive_frame(&codec, &frame);
     if (r != AVERROR(EAGAIN)) return r;

@@ -1,5 +1,6 @@
 #pragma once
-// Decoding one stream of an opened file, shared by the video readers.
+// Opening a file and decoding one of its streams: the video source's steps.
+// Standard error is the caller's to silence.
 #include <cstdint>
 #include <optional>
 #include <span>

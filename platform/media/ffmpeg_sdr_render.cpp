@@ -1,9 +1,14 @@
-#include "platform/media/ffmpeg_sdr_render.h"
-
+// The SDR renderer on libavfilter: zscale converts, PQ and HLG go through
+// hdr_tone in linear light on the way.
 #include <initializer_list>
+#include <vector>
 
+#include "platform/media/ffmpeg_colour.h"
+#include "platform/media/ffmpeg_filter_chain.h"
+#include "platform/media/ffmpeg_handles.h"
 #include "platform/media/half_float.h"
 #include "platform/media/hdr_tone.h"
+#include "platform/media/sdr_renderer.h"
 
 extern "C" {
 #include <libavutil/mastering_display_metadata.h>
@@ -60,8 +65,9 @@ std::string layoutEnd(SdrLayout layout) {
   return layout == SdrLayout::RgbaHalf ? "format=gbrpf32le" : "format=gbrp,format=bgra";
 }
 
-}  // namespace
-
+// Gives untagged or exotic colour fields of a decoded frame the stream's
+// values, else BT.709 defaults and the matrix of untagged video, so that
+// zscale always finds a conversion.
 void fillColour(AVFrame& f, const AVCodecParameters& s) {
   f.color_primaries = pick(f.color_primaries, s.color_primaries, AVCOL_PRI_BT709, knownPrimaries);
   f.color_trc = pick(f.color_trc, s.color_trc, AVCOL_TRC_BT709, knownTransfer);
@@ -70,7 +76,7 @@ void fillColour(AVFrame& f, const AVCodecParameters& s) {
     if (f.color_range != AVCOL_RANGE_MPEG) f.color_range = AVCOL_RANGE_JPEG;
     return;
   }
-  f.colorspace = pick(f.colorspace, s.color_space, AVCOL_SPC_BT709, knownMatrix);
+  f.colorspace = pick(f.colorspace, s.color_space, untaggedMatrix(f.height), knownMatrix);
   if (f.color_range != AVCOL_RANGE_MPEG && f.color_range != AVCOL_RANGE_JPEG) {
     const bool jpeg = f.format == AV_PIX_FMT_YUVJ420P || f.format == AV_PIX_FMT_YUVJ422P ||
                       f.format == AV_PIX_FMT_YUVJ444P || f.format == AV_PIX_FMT_YUVJ440P ||
@@ -81,6 +87,8 @@ void fillColour(AVFrame& f, const AVCodecParameters& s) {
   }
 }
 
+// The brightest level of a PQ or HLG frame in nits, from the light level or
+// mastering display metadata of the frame, else of the stream.
 double hdrPeakNits(const AVFrame& f, const AVStream& s) {
   double light = 0, mastering = 0;
   size_t size = 0;
@@ -106,6 +114,9 @@ double hdrPeakNits(const AVFrame& f, const AVStream& s) {
                          f.color_trc == AVCOL_TRC_ARIB_STD_B67 ? kHlgCeilingNits : kPqCeilingNits);
 }
 
+// SDR sources: the filter chain from a frame with filled colour fields to the
+// layout. PQ and HLG: the chain to linear BT.709 light in units of reference
+// white, as planar float.
 std::string sdrChain(const AVFrame& f, SdrLayout layout) {
   // The size is given: left to itself zscale trims odd sizes of subsampled sources.
   const std::string size = "zscale=w=" + std::to_string(f.width) + ":h=" + std::to_string(f.height);
@@ -117,12 +128,38 @@ std::string sdrChain(const AVFrame& f, SdrLayout layout) {
   return size + ":p=bt709:t=bt709:m=gbr:r=pc," + layoutEnd(layout);
 }
 
-bool SdrRenderer::failWith(const std::string& what, int code) {
+}  // namespace
+
+struct SdrRenderer::Chains {
+  // Renders a frame whose colour fields are filled; the frame is not changed.
+  // `peakNits` matters for PQ and HLG only.
+  SdrPicture render(const AVFrame& frame, SdrLayout layout, double peakNits);
+
+  struct Key {
+    int width = 0, height = 0, format = -1, primaries = 0, transfer = 0, matrix = 0, range = 0;
+    SdrLayout layout = SdrLayout::Bgra8;
+    bool operator==(const Key&) const = default;
+  };
+  bool configure(const AVFrame& frame, SdrLayout layout);
+  int toneMap(const AVFrame& frame, double peakNits);
+  bool failWith(const std::string& what, int code);
+
+  FilterChain chain_;   // the whole rendering, or for PQ and HLG up to linear light
+  FilterChain encode_;  // PQ and HLG: from tone-mapped linear light to the layout
+  Key key_;
+  FrameHandle filled_{av_frame_alloc()};  // the source's frame with its colour filled
+  FrameHandle linear_{av_frame_alloc()};
+  FrameHandle out_{av_frame_alloc()};
+  std::vector<uint8_t> half_;
+  std::string error_;
+};
+
+bool SdrRenderer::Chains::failWith(const std::string& what, int code) {
   error_ = what + ": " + errorText(code);
   return false;
 }
 
-bool SdrRenderer::configure(const AVFrame& f, SdrLayout layout) {
+bool SdrRenderer::Chains::configure(const AVFrame& f, SdrLayout layout) {
   Key key{f.width, f.height, f.format, f.color_primaries, f.color_trc, f.colorspace,
           f.color_range, layout};
   const bool hdr = isHdr(f);
@@ -141,7 +178,7 @@ bool SdrRenderer::configure(const AVFrame& f, SdrLayout layout) {
   return true;
 }
 
-int SdrRenderer::toneMap(const AVFrame& f, double peakNits) {
+int SdrRenderer::Chains::toneMap(const AVFrame& f, double peakNits) {
   int r = chain_.run(f, *linear_);
   if (r >= 0) r = av_frame_make_writable(linear_.get());
   if (r < 0) return r;
@@ -158,7 +195,7 @@ int SdrRenderer::toneMap(const AVFrame& f, double peakNits) {
   return encode_.run(l, *out_);
 }
 
-SdrPicture SdrRenderer::render(const AVFrame& f, SdrLayout layout, double peakNits) {
+SdrPicture SdrRenderer::Chains::render(const AVFrame& f, SdrLayout layout, double peakNits) {
   if (!out_ || !linear_) {
     failWith("rendering", AVERROR(ENOMEM));
     return {};
@@ -182,6 +219,24 @@ SdrPicture SdrRenderer::render(const AVFrame& f, SdrLayout layout, double peakNi
     halfRgbaRow(row(2), row(0), row(1), o.width, half_.data() + y * stride);
   }
   return SdrPicture{half_.data(), o.width, o.height, stride};
+}
+
+SdrRenderer::SdrRenderer() : chains_(std::make_unique<Chains>()) {}
+SdrRenderer::~SdrRenderer() = default;
+const std::string& SdrRenderer::error() const { return chains_->error_; }
+
+SdrPicture SdrRenderer::render(const VideoSource& source, SdrLayout layout) {
+  // The source's frame stays as decoded: its colour is filled in a reference.
+  AVFrame* filled = chains_->filled_.get();
+  const int r = filled ? av_frame_ref(filled, &source.decoded()) : AVERROR(ENOMEM);
+  if (r < 0) {
+    chains_->failWith("rendering", r);
+    return {};
+  }
+  fillColour(*filled, *source.stream().codecpar);
+  const SdrPicture picture = chains_->render(*filled, layout, hdrPeakNits(*filled, source.stream()));
+  av_frame_unref(filled);  // the chains keep what they need
+  return picture;
 }
 
 }  // namespace kestrel::media

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "platform/media/ffmpeg_bgra.h"
+#include "platform/picture.h"
 #include "platform/media/video_frame.h"
 
 extern "C" {
@@ -19,6 +20,9 @@ int64_t VideoFrame::width() const { return frame_ ? frame_->width : 0; }
 int64_t VideoFrame::height() const { return frame_ ? frame_->height : 0; }
 
 struct FrameConverter::Scalers {
+  // The whole-frame conversion and its output.
+  ScalerHandle whole;
+  std::vector<uint8_t> wholeOut;
   // The whole-frame BGRA conversion the thumbnail rows come from, and its output.
   ScalerHandle rows;
   FrameHandle rowsOut{av_frame_alloc()};
@@ -110,6 +114,23 @@ class FramePixels final : public PixelSource {
 
 FrameConverter::FrameConverter() : scalers_(std::make_unique<Scalers>()) {}
 FrameConverter::~FrameConverter() = default;
+
+Picture FrameConverter::bgra(const VideoFrame& frame) {
+  if (frame.empty()) return {};
+  const AVFrame& f = *frame.get();
+  if (!setUpScaler(scalers_->whole, f, f.width, f.height, f.width, f.height, AV_PIX_FMT_BGRA,
+                   SWS_BILINEAR))
+    return {};
+  const int64_t stride = bgraStride(f.width);
+  const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(f.height);
+  std::vector<uint8_t>& pixels = scalers_->wholeOut;
+  if (pixels.size() != bytes) pixels.assign(bytes, 0);
+  uint8_t* dst[4] = {pixels.data(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {static_cast<int>(stride), 0, 0, 0};
+  if (sws_scale(scalers_->whole.get(), f.data, f.linesize, 0, f.height, dst, dstStride) != f.height)
+    return {};
+  return Picture{pixels.data(), f.width, f.height, stride};
+}
 
 Picture FrameConverter::bgraRows(const VideoFrame& frame, const std::vector<int64_t>& rows) {
   if (frame.empty() || !scalers_->rowsOut) return {};

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <limits>
 
 namespace kestrel::media {
 
@@ -9,5 +10,11 @@ struct MediaTime {
   int32_t timescale = 1;
   bool valid = false;
 };
+
+// The time in seconds; NaN when it is invalid.
+inline double seconds(const MediaTime& t) {
+  if (!t.valid) return std::numeric_limits<double>::quiet_NaN();
+  return static_cast<double>(t.value) / t.timescale;
+}
 
 }  // namespace kestrel::media

@@ -1,7 +1,8 @@
 #pragma once
 // Decoded frames kept past the decoder's next step, and their conversion for
-// the analysis: rows of BGRA for the thumbnail, and any region at any size as
-// BGR for the models, each converted straight from the decoded planes.
+// the analysis (the BGRA renderer): rows of BGRA for the thumbnail, and any
+// region at any size as BGR for the models, each converted straight from the
+// decoded planes.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -40,6 +41,10 @@ class FrameConverter {
   ~FrameConverter();
   FrameConverter(const FrameConverter&) = delete;
   FrameConverter& operator=(const FrameConverter&) = delete;
+
+  // The whole frame as 8-bit BGRA; data is null when it cannot be converted.
+  // The view stays valid until the next call.
+  Picture bgra(const VideoFrame& frame);
 
   // The frame as 8-bit BGRA of which only `rows` are converted, each the same
   // bytes as the whole frame's conversion gives there; other rows hold

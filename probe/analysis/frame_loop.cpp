@@ -12,12 +12,12 @@ namespace {
 // memory flat.
 constexpr size_t kWaiting = 2;
 
-void decodeAndPick(media::VideoReader& reader, int64_t hz, FrameQueue& queue) {
+void decodeAndPick(media::VideoSource& source, int64_t hz, FrameQueue& queue) {
   Sampler sampler(hz);
-  while (reader.next()) {
-    const media::MediaTime p = reader.time();
+  while (source.next()) {
+    const media::MediaTime p = source.time();
     if (!sampler.due(p)) continue;
-    media::VideoFrame frame = reader.frame();
+    media::VideoFrame frame = source.frame();
     if (frame.empty()) continue;  // no picture: neither counted nor moves the sampler
     sampler.picked(p);
     if (!queue.push({p, std::move(frame)})) break;
@@ -37,10 +37,10 @@ struct Decoding {
 
 }  // namespace
 
-int64_t sampleFrames(media::VideoReader& reader, int64_t hz,
+int64_t sampleFrames(media::VideoSource& source, int64_t hz,
                      const std::function<void(const media::VideoFrame&, const media::MediaTime&)>& analyse) {
   FrameQueue queue(kWaiting);
-  Decoding decoding{queue, std::thread(decodeAndPick, std::ref(reader), hz, std::ref(queue))};
+  Decoding decoding{queue, std::thread(decodeAndPick, std::ref(source), hz, std::ref(queue))};
   int64_t n = 0;
   while (auto picked = queue.pop()) {
     analyse(picked->frame, picked->time);

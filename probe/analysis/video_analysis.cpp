@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "platform/base/fail.h"
-#include "platform/media/video_reader.h"
+#include "platform/media/video_source.h"
 #include "platform/vision/vision.h"
 #include "probe/analysis/frame_loop.h"
 #include "probe/analysis/frame_record.h"
@@ -54,12 +54,13 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
   switch (opened.status) {
     case media::OpenStatus::NoVideoTrack: fail("no video track");
     case media::OpenStatus::CantOpen: fail("can't open the video: " + opened.error);
+    case media::OpenStatus::NoDecoder:
     case media::OpenStatus::CantDecode: fail("can't decode the video: " + opened.error);
     case media::OpenStatus::Ok: break;
   }
   vision::service().prepare(frameRequests());  // the models load while decoding starts
-  media::VideoReader& reader = *opened.reader;
-  const media::Track& track = reader.track();
+  media::VideoSource& source = *opened.source;
+  const media::Track& track = source.track();
   const uint32_t orientation = orientationOf(track.displayCos, track.displaySin);
 
   Info info;
@@ -71,11 +72,11 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
   emit(info);
 
   media::FrameConverter converter;
-  const int64_t n = sampleFrames(reader, hz, [&](const media::VideoFrame& frame, const media::MediaTime& p) {
+  const int64_t n = sampleFrames(source, hz, [&](const media::VideoFrame& frame, const media::MediaTime& p) {
     analyseFrame(frame, p, orientation, converter);
   });
-  if (reader.failed()) {
-    const std::string error = reader.error();
+  if (source.failed()) {
+    const std::string error = source.error();
     fail("decoding stopped: " + (error.empty() ? std::string("unknown") : error));
   }
   emit(Done{"done", n});

@@ -1,10 +1,7 @@
 #pragma once
-// What the fuzz targets share: the failure trap, the integer rule written out
-// independently, and the file that targets reading files write each input to.
-#include <unistd.h>
-
+// What the fuzz targets share: the failure trap and the integer rule written
+// out independently.
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -31,18 +28,6 @@ inline std::optional<int64_t> referenceInteger(const std::string& s) {
   if (negative) v = -v;
   if (v > INT64_MAX || v < INT64_MIN) return std::nullopt;
   return static_cast<int64_t>(v);
-}
-
-// Writes the bytes to this process's scratch file (with the given extension)
-// and returns its path.
-inline std::string inputFile(const uint8_t* data, size_t size, const char* extension) {
-  const std::string path =
-      "/tmp/kestrel-fuzz-" + std::to_string(::getpid()) + "-input" + extension;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) __builtin_trap();
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) __builtin_trap();
-  std::fclose(f);
-  return path;
 }
 
 }  // namespace kestrel::fuzz

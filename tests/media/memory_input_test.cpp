@@ -5,7 +5,7 @@
 #include <cstring>
 #include <span>
 
-#include "platform/media/video_reader.h"
+#include "platform/media/video_source.h"
 #include "tests/support/clips.h"
 #include "tests/support/scratch.h"
 
@@ -25,18 +25,19 @@ struct Decoded {
 
 Decoded decode(OpenResult opened) {
   Decoded d{opened.status, opened.error};
-  if (!opened.reader) return d;
-  d.width = opened.reader->track().width;
-  d.height = opened.reader->track().height;
-  while (opened.reader->next()) {
-    d.times.push_back(opened.reader->time().value);
-    const kestrel::Picture p = opened.reader->bgra();
+  if (!opened.source) return d;
+  d.width = opened.source->track().width;
+  d.height = opened.source->track().height;
+  FrameConverter converter;
+  while (opened.source->next()) {
+    d.times.push_back(opened.source->time().value);
+    const kestrel::Picture p = converter.bgra(opened.source->frame());
     std::vector<uint8_t> rows;
     for (int64_t y = 0; p.data && y < p.height; ++y)
       rows.insert(rows.end(), p.data + y * p.stride, p.data + y * p.stride + 4 * p.width);
     d.pixels.push_back(std::move(rows));
   }
-  d.failed = opened.reader->failed();
+  d.failed = opened.source->failed();
   return d;
 }
 

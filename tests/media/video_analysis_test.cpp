@@ -3,7 +3,7 @@
 
 #include <regex>
 
-#include "platform/media/video_reader.h"
+#include "platform/media/video_source.h"
 #include "probe/analysis/frame_loop.h"
 #include "probe/analysis/orientation.h"
 #include "probe/analysis/thumbnail.h"
@@ -43,22 +43,22 @@ struct Sampled {
 Sampled sample(const std::string& path, int64_t hz) {
   Sampled out;
   auto opened = kestrel::media::openVideo(path);
-  EXPECT_TRUE(opened.reader) << path << ": " << opened.error;
-  if (!opened.reader) return out;
+  EXPECT_TRUE(opened.source) << path << ": " << opened.error;
+  if (!opened.source) return out;
   kestrel::media::FrameConverter converter;
-  kestrel::sampleFrames(*opened.reader, hz, [&](const kestrel::media::VideoFrame& f, const kestrel::media::MediaTime& t) {
+  kestrel::sampleFrames(*opened.source, hz, [&](const kestrel::media::VideoFrame& f, const kestrel::media::MediaTime& t) {
     out.pts.emplace_back(t.value, t.timescale);
     out.thumbs.push_back(kestrel::thumbnail(converter.bgraRows(f, kestrel::thumbnailRows(f.height()))));
   });
-  EXPECT_FALSE(opened.reader->failed()) << opened.reader->error();
+  EXPECT_FALSE(opened.source->failed()) << opened.source->error();
   return out;
 }
 
 uint32_t orientationOfFile(const std::string& path) {
   auto opened = kestrel::media::openVideo(path);
-  EXPECT_TRUE(opened.reader) << path;
-  if (!opened.reader) return 0;
-  const kestrel::media::Track& track = opened.reader->track();
+  EXPECT_TRUE(opened.source) << path;
+  if (!opened.source) return 0;
+  const kestrel::media::Track& track = opened.source->track();
   return kestrel::orientationOf(track.displayCos, track.displaySin);
 }
 
@@ -207,13 +207,13 @@ TEST(VideoThumbnail, PartialConversionsMatchTheWholeFrame) {
                                       "-f lavfi -i testsrc2=size=" + size + ":rate=10 -t 0.3 -pix_fmt " +
                                           c.pixelFormat + " -c:v " + c.codec);
     auto opened = kestrel::media::openVideo(clip);
-    ASSERT_TRUE(opened.reader) << opened.error;
+    ASSERT_TRUE(opened.source) << opened.error;
     kestrel::media::FrameConverter converter;
     int frames = 0;
-    while (opened.reader->next()) {
-      const kestrel::media::VideoFrame frame = opened.reader->frame();
+    while (opened.source->next()) {
+      const kestrel::media::VideoFrame frame = opened.source->frame();
       ASSERT_FALSE(frame.empty());
-      const kestrel::Picture whole = opened.reader->bgra();
+      const kestrel::Picture whole = converter.bgra(frame);
       ASSERT_TRUE(whole.data);
       const auto rows = kestrel::thumbnailRows(frame.height());
       EXPECT_EQ(kestrel::thumbnail(converter.bgraRows(frame, rows)), kestrel::thumbnail(whole));

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/media/sdr_video.h"
+#include "platform/media/sdr_renderer.h"
 #include "tests/tone/tone_media.h"
 #include "tone/rgb_pack.h"
 
@@ -51,14 +51,16 @@ int whichFrame(const std::string& bytes, const std::vector<Rgb>& frames) {
 // and packed in-process in one pass.
 std::vector<std::string> scanned(const std::string& video, const std::vector<double>& times) {
   std::vector<std::string> chosen(times.size());
-  auto opened = kestrel::media::openSdrVideo(video);
-  if (!opened.video || !opened.video->start()) return chosen;
+  auto opened = kestrel::media::openVideo(video);
+  if (!opened.source) return chosen;
+  kestrel::media::SdrRenderer renderer;
   size_t next = 0;
-  while (next < times.size() && opened.video->next()) {
+  while (next < times.size() && opened.source->next()) {
     std::string rgb;
-    for (; next < times.size() && !(times[next] > opened.video->seconds() + 0.0001); ++next) {
+    const double pts = kestrel::media::seconds(opened.source->time());
+    for (; next < times.size() && !(times[next] > pts + 0.0001); ++next) {
       if (rgb.empty()) {
-        auto p = opened.video->render(kestrel::media::SdrLayout::Bgra8);
+        auto p = renderer.render(*opened.source, kestrel::media::SdrLayout::Bgra8);
         if (!p.data) return chosen;
         rgb.resize(static_cast<size_t>(p.width * p.height * 3));
         kestrel::tone::packRgb(p.data, p.width, p.height, p.stride,
@@ -156,6 +158,44 @@ TEST(ToneFrame, H264Bt709ColoursHoldWithinThree) {
     EXPECT_NEAR(out.at(x, y, 0), patches[i].r, 3) << i;
     EXPECT_NEAR(out.at(x, y, 1), patches[i].g, 3) << i;
     EXPECT_NEAR(out.at(x, y, 2), patches[i].b, 3) << i;
+  }
+}
+
+// Video that names no colour: both programs read it with one matrix, BT.601
+// below 720 lines and BT.709 from there. The analysis's BGRA and this frame
+// agree, and both are the colour the clip was made from.
+TEST(ToneFrame, UntaggedVideoHasTheColourTheAnalysisSees) {
+  Scratch s;
+  const uint8_t colour[3] = {200, 60, 40};
+  struct Case { const char* size; const char* matrix; };
+  for (const Case c : {Case{"640x480", "bt601"}, Case{"1280x720", "bt709"}}) {
+    SCOPED_TRACE(c.size);
+    const std::string video = makeClip(
+        s, std::string("untagged-") + c.size + ".mp4",
+        std::string("-f lavfi -i color=c=0xC83C28:rate=10:size=") + c.size +
+            " -frames:v 2 -vf scale=out_color_matrix=" + c.matrix +
+            ":out_range=tv -pix_fmt yuv420p -c:v libx264 -qp 0");
+    std::string tags;
+    ASSERT_TRUE(shell("ffprobe -v error -show_entries stream=color_space,color_primaries "
+                      "-of csv=p=0 '" + video + "' | grep -x unknown,unknown", &tags))
+        << "the clip names a colour: " << tags;
+
+    const Extracted e = extract(s, video, "0");
+    ASSERT_EQ(e.run.status, 0) << e.run.err;
+    auto opened = kestrel::media::openVideo(video);
+    ASSERT_TRUE(opened.source && opened.source->next()) << opened.error;
+    kestrel::media::FrameConverter converter;
+    const kestrel::Picture bgra = converter.bgra(opened.source->frame());
+    ASSERT_TRUE(bgra.data);
+    ASSERT_EQ(e.bytes.size(), static_cast<size_t>(bgra.width * bgra.height * 3));
+    const int64_t x = bgra.width / 2, y = bgra.height / 2;
+    const uint8_t* analysis = bgra.data + y * bgra.stride + 4 * x;
+    const auto* tone = reinterpret_cast<const uint8_t*>(e.bytes.data()) + 3 * (y * bgra.width + x);
+    // Read with the other matrix, red and green would be off by about 12.
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(tone[k], analysis[2 - k], 3) << "channel " << k;
+      EXPECT_NEAR(tone[k], colour[k], 3) << "channel " << k;
+    }
   }
 }
 
