@@ -85,10 +85,17 @@ TEST(BrokenModels, EndThePersonStreamWithOneLine) {
   EXPECT_EQ(good.out.size(), 32u + 64 * 36);
 }
 
-TEST(BrokenModels, AMissingFileIsNamed) {
+TEST(BrokenModels, AMissingFileIsNamedAndAHugeOneRefused) {
   // The programs fall back on the build tree's models, so a missing file is
   // seen through the loader itself.
   Scratch s;
   const auto r = runProcess({RUN_MODEL, s.path("gone.onnx"), s.dir()});
   expectOneLine(r, "gone.onnx", "missing");
+  // A Resize to 50 million rows is refused before anything is sized by it
+  // (its tables once took gigabytes before the arena's limit was checked).
+  const auto huge = runProcess({RUN_MODEL, KESTREL_SOURCE_DIR "/tests/fuzz/corpus/model_fuzz/resize-to-50331655-rows",
+                                s.dir()});
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_EQ(huge.err, "model file " KESTREL_SOURCE_DIR
+                      "/tests/fuzz/corpus/model_fuzz/resize-to-50331655-rows needs more memory than there is\n");
 }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/vision/engine/arena.h"
 
@@ -36,6 +37,8 @@ memory::desc Builder::plainDesc(const Dims& dims) {
 int Builder::newValue(const Dims& dims, const memory::desc& desc) {
   BufferRec buffer;
   buffer.bytes = std::max<size_t>(desc.get_size(), 4);
+  // Refused before any work is sized by it (a Resize's tables grow with its output).
+  if (buffer.bytes > ARENA_LIMIT) throw std::bad_alloc();
   buffer.values = 1;
   out_.buffers.push_back(buffer);
   ValueRec v;
@@ -279,9 +282,7 @@ void Compiled::bind() {
     lives.push_back({b.bytes, b.first, b.last});
   }
   const ArenaLayout layout = placeInArena(lives, 64);
-  // The shipped models need a few hundred megabytes at most.
-  constexpr size_t kArenaLimit = size_t{2} << 30;
-  if (layout.total > kArenaLimit) throw std::bad_alloc();
+  if (layout.total > ARENA_LIMIT) throw std::bad_alloc();
   arenaBytes = layout.total;
   void* block = std::aligned_alloc(64, std::max<size_t>(64, (layout.total + 63) / 64 * 64));
   if (!block) throw ModelError("can't allocate " + std::to_string(layout.total) + " bytes");

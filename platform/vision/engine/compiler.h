@@ -85,6 +85,10 @@ struct Compiled {
   float* data(int value) const;
 };
 
+// The most one run's values may take: the shipped models need a few hundred
+// megabytes at most.
+constexpr size_t ARENA_LIMIT = size_t{2} << 30;
+
 // The builder: walks the plan's nodes in order and lowers each.
 class Builder {
  public:
