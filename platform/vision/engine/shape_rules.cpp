@@ -289,6 +289,7 @@ std::vector<Dims> outputDims(const Node& node, const InputFacts& in) {
   if (op == "MaxPool" || op == "AveragePool") {
     if (node.outputs.size() > 1 && !node.outputs[1].empty()) refuse(node, "the indices output is not taken");
     const Dims& x = dimsOf(node, in, 0);
+    if (x.size() < 3) refuse(node, "input " + dimsText(x) + " has no spatial axes");
     Dims out{x[0], x[1]};
     for (int64_t d : poolingWindow(node, x).output) out.push_back(d);
     return {out};
