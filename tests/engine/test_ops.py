@@ -96,7 +96,8 @@ class ConvolutionTest(Graphs):
         # told apart from a per-channel one.
         x, r, q = rand(1, 6, 9, 6), rand(1, 6, 9, 6), rand(1, 6, 1, 1)
         inits = {name: rand(6, 6, 3, 3) for name in ("w", "ws", "wt")}
-        inits.update(b=rand(6), lo=scalar(-0.5), hi=scalar(0.7), slope=rand(6, 1, 1), one=f32(0.25), wide=rand(6), half=f32(0.5))
+        inits.update(b=rand(6), lo=scalar(-0.5), hi=scalar(0.7), slope=rand(6, 1, 1), one=f32(0.25), wide=rand(6), half=f32(0.5),
+                     zero=f32(0), three=f32(3), six=f32(6), sixth=f32(1 / 6))
         conv = lambda w: ref.conv(x, inits[w], inits["b"], pads=(1, 1, 1, 1))
         c, s, t = conv("w"), conv("ws"), conv("wt")
         c_node = N("Conv", ["x", "w", "b"], ["c"], kernel_shape=[3, 3], pads=[1, 1, 1, 1])
@@ -134,6 +135,18 @@ class ConvolutionTest(Graphs):
              {"y": relu(c + s + t)}),
             ("sum, then the sum's result is a residual",
              [s_node, t_node, N("Add", ["t", "s"], ["ts"]), c_node, N("Add", ["c", "ts"], ["y"])], {"y": c + s + t}),
+            ("hard-swish written out",
+             [N("Mul", ["sixth", "c"], ["m"]), N("Add", ["c", "three"], ["a"]), N("Clip", ["a", "zero", "six"], ["k"]),
+              N("Mul", ["m", "k"], ["y"])], {"y": ref.hardswish(c)}),
+            ("hard-swish written out with a division, the product's operands swapped",
+             [N("Div", ["c", "six"], ["m"]), N("Add", ["three", "c"], ["a"]), N("Clip", ["a", "zero", "six"], ["k"]),
+              N("Mul", ["k", "m"], ["y"])], {"y": ref.hardswish(c)}),
+            ("hard-swish written out, its sum also an output",
+             [N("Mul", ["c", "sixth"], ["m"]), N("Add", ["c", "three"], ["a"]), N("Clip", ["a", "zero", "six"], ["k"]),
+              N("Mul", ["m", "k"], ["y"])], {"y": ref.hardswish(c), "a": c + 3}),
+            ("not hard-swish: clipped at 0.7",
+             [N("Mul", ["sixth", "c"], ["m"]), N("Add", ["c", "three"], ["a"]), N("Clip", ["a", "zero", "hi"], ["k"]),
+              N("Mul", ["m", "k"], ["y"])], {"y": c / 6 * np.clip(c + 3, 0, 0.7)}),
         ]
         inits["shape"] = ints(1, 6, 9, 6)
         for label, nodes, outputs in cases:
