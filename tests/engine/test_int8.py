@@ -1,8 +1,9 @@
 """int8 convolutions against NumPy's emulation of the same arithmetic: the
 input quantized by its side-file scale (round half to even, saturated to
 0..255 or -128..127), the weights symmetric per output channel (scale
-max |w| / 127), the product accumulated exactly, scaled back to float and the
-bias and the fused ops applied after. Differences are float32 rounding only."""
+max |w| / 127; without VNNI oneDNN halves those read by signed inputs), the
+product accumulated exactly, scaled back to float and the bias and the fused
+ops applied after. Differences are float32 rounding only."""
 import os
 import tempfile
 import unittest
@@ -21,11 +22,25 @@ def quantize(x, scale, unsigned):
     return np.clip(np.round(x / scale), lo, hi)
 
 
+def adds_in_32_bits():
+    """VNNI: without it, int8 products are added in pairs in 16 bits."""
+    with open("/proc/cpuinfo") as f:
+        flags = f.read().split()
+    return "avx512_vnni" in flags or "avx_vnni" in flags
+
+
+VNNI = adds_in_32_bits()
+
+
 def int8_conv(x, w, b, scale, unsigned, pads):
+    # Without VNNI oneDNN halves the weights of signed inputs (and doubles
+    # the sums), so that pairs of products cannot overflow 16 bits.
     ws = np.abs(w).reshape(w.shape[0], -1).max(axis=1) / 127
     wq = np.round(w / ws[:, None, None, None])
+    halved = 1 if VNNI or unsigned else 2
+    wq = np.round(wq / halved)
     acc = ref.conv(quantize(x, scale, unsigned).astype(np.float64), wq.astype(np.float64), None, pads=pads)
-    return acc * (scale * ws)[None, :, None, None] + b[None, :, None, None]
+    return acc * halved * (scale * ws)[None, :, None, None] + b[None, :, None, None]
 
 
 class Int8ConvolutionTest(unittest.TestCase):
@@ -43,9 +58,11 @@ class Int8ConvolutionTest(unittest.TestCase):
         b = rng.standard_normal(24).astype(np.float32)
         cases = [
             # (what, input, side file type, scale, then a Relu)
-            ("unsigned input", rng.uniform(0, 4, (1, 16, 9, 11)), "u8", 4 / 255, False),
+            # Unsigned values up to 128: without VNNI a pair of products is
+            # added in 16 bits, which 128 x 127 twice still fits.
+            ("unsigned input", rng.uniform(-0.5, 2, (1, 16, 9, 11)), "u8", 4 / 255, False),
             ("signed input", rng.uniform(-2, 2, (1, 16, 9, 11)), "s8", 2 / 127, False),
-            ("values past the range saturate", rng.uniform(-1, 6, (1, 16, 9, 11)), "u8", 3 / 255, False),
+            ("values past the range saturate", rng.uniform(-3, 3, (1, 16, 9, 11)), "s8", 2 / 127, False),
             ("a fused Relu after the scaling", rng.uniform(-2, 2, (1, 16, 9, 11)), "s8", 2 / 127, True),
         ]
         for what, x, kind, scale, relu in cases:

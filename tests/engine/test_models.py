@@ -49,6 +49,9 @@ TOLERANCE = {
 # largest magnitude (seen: CenterNet 0.0002 on the heat maps and 0.02 on
 # the box sizes, ISNet 0.005).
 INT8_MEAN_TOLERANCE = {"centernet.onnx": 0.04, "isnet_256.onnx": 0.01, "hand_landmark_full.onnx": 0.01}
+# The outputs the system reads, where it leaves some unread (the hand's world
+# coordinates and handedness): only those must hold in int8.
+READ_OUTPUTS = {"hand_landmark_full.onnx": ("Identity", "Identity_1")}
 
 
 def photo(path):
@@ -119,7 +122,7 @@ class ModelsTest(unittest.TestCase):
             err = float(np.abs(got - want).max())
             self.assertLessEqual(err, TOLERANCE[name] * scale,
                                  "%s on %s, output %s: %.3g off, largest %.3g" % (name, label, out, err, scale))
-            if shipped is not None:
+            if shipped is not None and out in READ_OUTPUTS.get(name, (out,)):
                 mean = float(np.abs(shipped[out] - want).mean())
                 self.assertLessEqual(mean, INT8_MEAN_TOLERANCE[name] * scale,
                                      "%s in int8 on %s, output %s: %.3g off on average, largest %.3g" %
