@@ -88,6 +88,8 @@ struct Compiled {
 // The most one run's values may take: the shipped models need a few hundred
 // megabytes at most.
 constexpr size_t ARENA_LIMIT = size_t{2} << 30;
+// The longest axis a Resize may make (four times the longest picture side).
+constexpr int64_t MAX_RESIZED_AXIS = 65536;
 
 // The builder: walks the plan's nodes in order and lowers each.
 class Builder {

@@ -106,6 +106,10 @@ void lowerResize(Builder& b, const Node& node) {
       transform != "asymmetric" && transform != "tf_half_pixel_for_nn")
     refuseNode(node, "coordinate_transformation_mode " + transform + " is not taken");
   const Dims out = b.plan().dims.at(node.outputs[0]);
+  // Pictures are at most 16384 pixels a side; a longer axis is a broken file
+  // whose tables alone would take seconds to make.
+  if (out[2] > MAX_RESIZED_AXIS || out[3] > MAX_RESIZED_AXIS)
+    refuseNode(node, "resizes to more than " + std::to_string(MAX_RESIZED_AXIS) + " along an axis");
   // oneDNN's linear resampling is ONNX's half_pixel when the scale is out / in.
   const bool exactScale = std::abs(g.scales[2] * in[2] - out[2]) < 1e-6 && std::abs(g.scales[3] * in[3] - out[3]) < 1e-6;
   // Its kernel works across channels: few channels go faster through ours.
