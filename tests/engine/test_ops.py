@@ -97,7 +97,8 @@ class ConvolutionTest(Graphs):
         x, r, q = rand(1, 6, 9, 6), rand(1, 6, 9, 6), rand(1, 6, 1, 1)
         inits = {name: rand(6, 6, 3, 3) for name in ("w", "ws", "wt")}
         inits.update(b=rand(6), lo=scalar(-0.5), hi=scalar(0.7), slope=rand(6, 1, 1), one=f32(0.25), wide=rand(6), half=f32(0.5),
-                     zero=f32(0), three=f32(3), six=f32(6), sixth=f32(1 / 6))
+                     zero=f32(0), three=f32(3), six=f32(6), sixth=f32(1 / 6), sixth16=f32(np.float16(1 / 6)),
+                     bias4=rand(1, 6, 1, 1), bias3=rand(6, 1, 1), rows=rand(6))
         conv = lambda w: ref.conv(x, inits[w], inits["b"], pads=(1, 1, 1, 1))
         c, s, t = conv("w"), conv("ws"), conv("wt")
         c_node = N("Conv", ["x", "w", "b"], ["c"], kernel_shape=[3, 3], pads=[1, 1, 1, 1])
@@ -141,9 +142,19 @@ class ConvolutionTest(Graphs):
             ("hard-swish written out with a division, the product's operands swapped",
              [N("Div", ["c", "six"], ["m"]), N("Add", ["three", "c"], ["a"]), N("Clip", ["a", "zero", "six"], ["k"]),
               N("Mul", ["k", "m"], ["y"])], {"y": ref.hardswish(c)}),
+            # Joined, the file's own arithmetic still holds (a true 1/6 is 2.4e-4 off).
+            ("hard-swish written out with 1/6 in half precision",
+             [N("Mul", ["sixth16", "c"], ["m"]), N("Add", ["c", "three"], ["a"]), N("Clip", ["a", "zero", "six"], ["k"]),
+              N("Mul", ["m", "k"], ["y"])], {"y": c * np.float16(1 / 6) * np.clip(c + 3, 0, 6)}),
             ("hard-swish written out, its sum also an output",
              [N("Mul", ["c", "sixth"], ["m"]), N("Add", ["c", "three"], ["a"]), N("Clip", ["a", "zero", "six"], ["k"]),
               N("Mul", ["m", "k"], ["y"])], {"y": ref.hardswish(c), "a": c + 3}),
+            ("a bias added after the convolution", [N("Add", ["c", "bias4"], ["y"])], {"y": c + inits["bias4"]}),
+            ("a bias added after a convolution that has none, then hard-swish",
+             [N("Conv", ["x", "w"], ["c"], kernel_shape=[3, 3], pads=[1, 1, 1, 1]), N("Add", ["bias3", "c"], ["a"]),
+              N("HardSwish", ["a"], ["y"])],
+             {"y": ref.hardswish(c - inits["b"][None, :, None, None] + inits["bias3"])}),
+            ("[C] adds along the width, not the channels", [N("Add", ["c", "rows"], ["y"])], {"y": c + inits["rows"]}),
             ("not hard-swish: clipped at 0.7",
              [N("Mul", ["sixth", "c"], ["m"]), N("Add", ["c", "three"], ["a"]), N("Clip", ["a", "zero", "hi"], ["k"]),
               N("Mul", ["m", "k"], ["y"])], {"y": c / 6 * np.clip(c + 3, 0, 0.7)}),

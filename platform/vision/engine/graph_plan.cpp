@@ -3,6 +3,7 @@
 #include <set>
 
 #include "platform/vision/engine/constant_folding.h"
+#include "platform/vision/engine/conv_bias.h"
 #include "platform/vision/engine/hard_swish.h"
 
 namespace kestrel::vision::engine {
@@ -67,6 +68,7 @@ Plan resolvePlan(Graph graph) {
   plan.nodes.assign(std::make_move_iterator(kept.rbegin()), std::make_move_iterator(kept.rend()));
   for (auto& [name, t] : constants)
     if (needed.count(name)) plan.constants.emplace(name, std::move(t));
+  foldBiasAdds(plan);
   joinHardSwish(plan);
   return plan;
 }

@@ -25,16 +25,26 @@ class Matcher {
     return m->second;
   }
 
-  bool isNumber(const std::string& name, double value) const {
+  // Within half precision's rounding: converted models keep 1/6 as 0.16663.
+  std::optional<double> number(const std::string& name) const {
     auto c = plan_.constants.find(name);
-    return c != plan_.constants.end() && c->second.size() == 1 && std::abs(c->second.real(0) - value) < 1e-6;
+    if (c == plan_.constants.end() || c->second.size() != 1) return std::nullopt;
+    return c->second.real(0);
   }
 
-  // The other input of a two-input `op` node whose one input is the number `value`.
-  std::optional<std::string> byNumber(const Node& n, const char* op, double value, bool eitherSide = true) const {
+  // Within a little of `value` (half precision keeps 1/6 as 0.16663).
+  bool isNumber(const std::string& name, double value, double slack = 0) const {
+    auto v = number(name);
+    return v && std::abs(*v - value) <= slack * std::abs(value);
+  }
+
+  // The other input of a two-input `op` node whose one input is the number
+  // `value`, and that number.
+  std::optional<std::pair<std::string, double>> byNumber(const Node& n, const char* op, double value,
+                                                         bool eitherSide = true, double slack = 0) const {
     if (n.op != op || n.inputs.size() != 2) return std::nullopt;
-    if (isNumber(n.inputs[1], value)) return n.inputs[0];
-    if (eitherSide && isNumber(n.inputs[0], value)) return n.inputs[1];
+    if (isNumber(n.inputs[1], value, slack)) return std::make_pair(n.inputs[0], *number(n.inputs[1]));
+    if (eitherSide && isNumber(n.inputs[0], value, slack)) return std::make_pair(n.inputs[1], *number(n.inputs[0]));
     return std::nullopt;
   }
 
@@ -45,9 +55,15 @@ class Matcher {
     return n.inputs.size() == 3 && isNumber(n.inputs[1], 0) && isNumber(n.inputs[2], 6);
   }
 
+  struct Found {
+    std::string x;
+    double factor = 1;  // the file's scale over 1/6
+    std::set<size_t> nodes;
+  };
+
   // For the final Mul(p, q): x and the three nodes before it, when p is x / 6
   // and q is clip(x + 3, 0, 6), each read only there.
-  std::optional<std::pair<std::string, std::set<size_t>>> match(const std::string& p, const std::string& q) const {
+  std::optional<Found> match(const std::string& p, const std::string& q) const {
     auto clip = privateMaker(q);
     if (!clip || !clipsToSix(plan_.nodes[*clip])) return std::nullopt;
     auto add = privateMaker(plan_.nodes[*clip].inputs[0]);
@@ -56,10 +72,11 @@ class Matcher {
     auto scale = privateMaker(p);
     if (!x || !scale) return std::nullopt;
     const Node& s = plan_.nodes[*scale];
-    auto scaled = byNumber(s, "Mul", 1.0 / 6);
-    if (!scaled) scaled = byNumber(s, "Div", 6, false);
-    if (!scaled || *scaled != *x) return std::nullopt;
-    return std::make_pair(*x, std::set<size_t>{*clip, *add, *scale});
+    double factor = 1;
+    if (auto m = byNumber(s, "Mul", 1.0 / 6, true, 1e-3); m && m->first == x->first) factor = m->second * 6;
+    else if (auto d = byNumber(s, "Div", 6, false, 1e-3); d && d->first == x->first) factor = 6 / d->second;
+    else return std::nullopt;
+    return Found{x->first, factor, {*clip, *add, *scale}};
   }
 
  private:
@@ -73,7 +90,9 @@ class Matcher {
 void joinHardSwish(Plan& plan) {
   const Matcher matcher(plan);
   std::set<size_t> dropped;
-  for (Node& n : plan.nodes) {
+  std::vector<std::pair<size_t, Node>> scalings;  // to insert after node k
+  for (size_t k = 0; k < plan.nodes.size(); ++k) {
+    Node& n = plan.nodes[k];
     if (n.op != "Mul" || n.inputs.size() != 2) continue;
     auto found = matcher.match(n.inputs[0], n.inputs[1]);
     if (!found) found = matcher.match(n.inputs[1], n.inputs[0]);
@@ -81,19 +100,34 @@ void joinHardSwish(Plan& plan) {
     Node joined;
     joined.op = "HardSwish";
     joined.name = n.name;
-    joined.inputs = {found->first};
+    joined.inputs = {found->x};
     joined.outputs = n.outputs;
+    if (static_cast<float>(found->factor) != 1.0f) {
+      const std::string out = n.outputs[0], unscaled = out + "#hard-swish", factor = out + "#factor";
+      joined.outputs = {unscaled};
+      plan.dims[unscaled] = plan.dims.at(out);
+      plan.constants[factor] = HostTensor::floats({}, {static_cast<float>(found->factor)});
+      plan.dims[factor] = {};
+      Node scaling;
+      scaling.op = "Mul";
+      scaling.name = n.name + "#factor";
+      scaling.inputs = {unscaled, factor};
+      scaling.outputs = {out};
+      scalings.emplace_back(k, std::move(scaling));
+    }
     n = std::move(joined);
-    dropped.insert(found->second.begin(), found->second.end());
+    dropped.insert(found->nodes.begin(), found->nodes.end());
   }
   if (dropped.empty()) return;
   std::vector<Node> kept;
+  auto next = scalings.begin();
   for (size_t k = 0; k < plan.nodes.size(); ++k) {
-    if (!dropped.count(k)) {
-      kept.push_back(std::move(plan.nodes[k]));
+    if (dropped.count(k)) {
+      for (const std::string& out : plan.nodes[k].outputs) plan.dims.erase(out);
       continue;
     }
-    for (const std::string& out : plan.nodes[k].outputs) plan.dims.erase(out);
+    kept.push_back(std::move(plan.nodes[k]));
+    if (next != scalings.end() && next->first == k) kept.push_back(std::move((next++)->second));
   }
   plan.nodes = std::move(kept);
 }
