@@ -154,6 +154,7 @@ std::optional<std::vector<HostTensor>> foldNode(const Node& node, const InputFac
                         : kBinary.count(op) || op == "Gather" ? 2
                         : op == "Range"                       ? 3
                                                               : 1;
+  if (node.inputs.empty()) return std::nullopt;  // the shape rules refuse it
   for (size_t k = 0; k < always; ++k)
     if (!in.isConstant(k)) return std::nullopt;
   // Shape rules only for the ops that have one; Gather, Cast and the like compute their own.
