@@ -1,5 +1,7 @@
 #include "platform/vision/engine/compiler.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -177,9 +179,19 @@ memory Builder::constantMemory(const HostTensor& t, const memory::desc& source, 
   std::memcpy(from.get_data_handle(), t.f.data(), source.get_size());
   if (source == wanted) return from;
   memory to(wanted, out_.eng);
-  dnnl::reorder(from, to).execute(out_.strm, from, to);
-  out_.strm.wait();
+  placeConstant(from, to, out_.strm);
   return to;
+}
+
+void placeConstant(const memory& from, const memory& to, dnnl::stream& strm) {
+  // On the loading thread alone: a parallel region a tensor leaves the other
+  // threads spinning between them, on cores that other models' loading and
+  // the stream's frames need. The primitive cache tells thread counts apart.
+  const int threads = omp_get_max_threads();
+  omp_set_num_threads(1);
+  dnnl::reorder(from, to).execute(strm, const_cast<memory&>(from), const_cast<memory&>(to));
+  strm.wait();
+  omp_set_num_threads(threads);
 }
 
 int Builder::readers(const std::string& name) const {
