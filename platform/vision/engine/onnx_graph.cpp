@@ -197,7 +197,13 @@ Graph parseOnnx(const void* bytes, size_t size) {
     if (o.domain().empty() || o.domain() == "ai.onnx") g.opset = o.version();
   if (g.opset == 0) throw ModelError("names no ONNX opset");
   const onnx::GraphProto& graph = model.graph();
-  for (const auto& init : graph.initializer()) g.initializers[init.name()] = readTensor(init);
+  // Each initializer's bytes go as soon as they are read: the model is never
+  // held twice over.
+  for (auto& init : *model.mutable_graph()->mutable_initializer()) {
+    g.initializers[init.name()] = readTensor(init);
+    std::string().swap(*init.mutable_raw_data());
+    google::protobuf::RepeatedField<float>().Swap(init.mutable_float_data());
+  }
   for (const auto& in : graph.input()) {
     if (g.initializers.count(in.name())) continue;
     GraphInput gi{in.name(), {}};
