@@ -37,7 +37,6 @@ int main(int argc, char** argv) {
       fail(USAGE);
     case Mode::Video:
       runVideoAnalysis(r.mediaPath, r.hz);
-      return 0;
   }
   return 0;
 }

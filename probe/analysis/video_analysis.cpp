@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 
@@ -80,6 +82,11 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
     fail("decoding stopped: " + (error.empty() ? std::string("unknown") : error));
   }
   emit(Done{"done", n});
+  // No library teardown: a model may still be loading on its thread (a video
+  // without frames ends before the models are in), and tearing the libraries
+  // down under it crashed.
+  std::fflush(stdout);
+  std::_Exit(0);
 }
 
 }  // namespace kestrel

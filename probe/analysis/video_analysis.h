@@ -5,8 +5,8 @@
 namespace kestrel {
 
 // Analyses the first video track of a file at most hz frames per second and
-// writes the info line, one frame line per picked frame and the done line.
-// Returns when the track has been read; every failure ends through fail.
-void runVideoAnalysis(const std::string& path, int64_t hz);
+// writes the info line, one frame line per picked frame and the done line,
+// then ends the process with status 0; every failure ends through fail.
+[[noreturn]] void runVideoAnalysis(const std::string& path, int64_t hz);
 
 }  // namespace kestrel
