@@ -183,15 +183,18 @@ memory Builder::constantMemory(const HostTensor& t, const memory::desc& source, 
   return to;
 }
 
-void placeConstant(const memory& from, const memory& to, dnnl::stream& strm) {
-  // On the loading thread alone: a parallel region a tensor leaves the other
-  // threads spinning between them, on cores that other models' loading and
-  // the stream's frames need. The primitive cache tells thread counts apart.
-  const int threads = omp_get_max_threads();
-  omp_set_num_threads(1);
-  dnnl::reorder(from, to).execute(strm, const_cast<memory&>(from), const_cast<memory&>(to));
+void placeConstant(memory from, memory to, dnnl::stream& strm) {
+  // On the loading thread alone: a parallel region per tensor would leave
+  // the other OpenMP threads spinning between regions, on cores that other
+  // models' loading and the stream's frames need. (oneDNN's primitive cache
+  // tells thread counts apart.)
+  struct OneThread {
+    const int threads = omp_get_max_threads();
+    OneThread() { omp_set_num_threads(1); }
+    ~OneThread() { omp_set_num_threads(threads); }
+  } alone;
+  dnnl::reorder(from, to).execute(strm, from, to);
   strm.wait();
-  omp_set_num_threads(threads);
 }
 
 int Builder::readers(const std::string& name) const {

@@ -180,7 +180,8 @@ struct EltwiseSpec {
 std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node);
 
 // Copies a constant into the layout a primitive wants, once, at load.
-void placeConstant(const memory& from, const memory& to, dnnl::stream& strm);
+// (Memories are handles: copies share the data.)
+void placeConstant(memory from, memory to, dnnl::stream& strm);
 
 // Wraps oneDNN's failure to make a primitive into the node's error.
 [[noreturn]] void refuseNode(const Node& node, const std::string& why);
