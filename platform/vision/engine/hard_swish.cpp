@@ -25,7 +25,7 @@ class Matcher {
     return m->second;
   }
 
-  // Within half precision's rounding: converted models keep 1/6 as 0.16663.
+  // The value of a one-number constant.
   std::optional<double> number(const std::string& name) const {
     auto c = plan_.constants.find(name);
     if (c == plan_.constants.end() || c->second.size() != 1) return std::nullopt;
@@ -65,7 +65,7 @@ class Matcher {
   // and q is clip(x + 3, 0, 6), each read only there.
   std::optional<Found> match(const std::string& p, const std::string& q) const {
     auto clip = privateMaker(q);
-    if (!clip || !clipsToSix(plan_.nodes[*clip])) return std::nullopt;
+    if (!clip || plan_.nodes[*clip].inputs.empty() || !clipsToSix(plan_.nodes[*clip])) return std::nullopt;
     auto add = privateMaker(plan_.nodes[*clip].inputs[0]);
     if (!add) return std::nullopt;
     auto x = byNumber(plan_.nodes[*add], "Add", 3);
