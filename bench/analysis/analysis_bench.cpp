@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "bench/support/stage_split.h"
 #include "platform/media/video_source.h"
 #include "platform/vision/dnn/stage_times.h"
 #include "platform/vision/vision.h"
@@ -101,11 +102,7 @@ void stageSplit(const std::string& clip, int frames) {
     t0 = Clock::now();
   }
   if (picked == 0) return;
-  std::map<std::string, vision::dnn::StageTime> stages = vision::dnn::stageTimes();
-  for (const auto& [name, t] : before) {
-    stages[name].seconds -= t.seconds;
-    stages[name].calls -= t.calls;
-  }
+  const auto stages = bench::stagesSince(before);
   auto ms = [&](double s) { return s * 1000 / picked; };
   std::printf("\none picked frame at hz 5, mean of %d, stages one after another (ms):\n", picked);
   std::printf("  %-34s %8.1f  (the picked frame and the skipped ones before it)\n", "decode", ms(decode));

@@ -19,6 +19,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "bench/support/median.h"
+#include "bench/support/stage_split.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/slow_analyses.h"
@@ -107,6 +108,7 @@ void cutout(int width, int height, int runs) {
 
   cutoutAnalyse(s, timed);  // models loaded once, outside the figures
   timed.stages = {};
+  const auto before = vision::dnn::stageTimes();
   // ISNet and the person boxes are made anew every third frame: whole rounds
   // of three, their mean and their slowest frame.
   const int frameCount = (std::max(runs, 3) + 2) / 3 * 3;
@@ -128,6 +130,14 @@ void cutout(int width, int height, int runs) {
               "(in %d of %d frames), the cutout's own pixel work %.1f ms\n",
               st.requests * per, st.scaled * per, st.hands * per, st.handRuns, frameCount,
               whole - (st.requests + st.scaled + st.hands) * per);
+  std::printf("  in these frames, by stage (ms a frame, runs a frame):");
+  double known = 0;
+  for (const auto& [name, t] : stagesSince(before)) {
+    if (t.calls == 0) continue;
+    std::printf(" %s %.1f (%.2f),", name.c_str(), t.seconds * 1000 * per, static_cast<double>(t.calls) * per);
+    known += t.seconds * 1000 * per;
+  }
+  std::printf(" the rest %.1f\n", whole - known);
 
   // The requests by model: each network alone, and the faces request whole.
   const int side = vision::dnn::instanceSide();

@@ -8,6 +8,7 @@
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/person_matte.h"
+#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -52,7 +53,10 @@ cv::Mat salientMap(const cv::Mat& bgr, int side) {
   engine::Network& net = loadModel(salientModel(side), salientContract(side));
   // The picture squashed to the model's square, RGB, (x - 128) / 256.
   writeRgbPlanes(small, 1.0f / 256, -0.5f, net.input());
-  net.run();
+  {
+    const StageTimer timer("model isnet");
+    net.run();
+  }
   return cv::Mat(side, side, CV_32F, const_cast<float*>(net.output("output"))).clone();
 }
 

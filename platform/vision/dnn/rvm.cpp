@@ -10,6 +10,7 @@
 
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
+#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -88,7 +89,10 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session) {
     else
       std::fill(in, in + model.stateSize[s], 0.0f);
   }
-  net.run();
+  {
+    const StageTimer timer("model rvm");
+    net.run();
+  }
   if (state) {
     state->resize(kStates);
     for (size_t s = 0; s < kStates; ++s) {
