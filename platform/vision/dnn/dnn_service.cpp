@@ -85,9 +85,14 @@ class DnnHandler final : public Handler {
     if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session);
     return *matte_;
   }
-  // In a stream, ISNet's map and the person boxes may come from an earlier frame.
+  // In a stream, ISNet's map and the person boxes may come from an earlier
+  // frame. A stream's first frames do not wait for ISNet, the longest load
+  // (0.4 of the 0.8 s to a first frame here): until it is ready they show
+  // people only, and each frame looks again.
   cv::Mat salient(SlowAnalyses* kept) {
     if (!dnn::madeAnew(kept, kept && !kept->salient.empty(), dnn::SALIENT_TURN)) return kept->salient;
+    if (kept && kept->salient.empty() && !dnn::salientModelReady())
+      return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
     cv::Mat made = dnn::salientMap(image_.whole(), dnn::instanceSide());
     if (kept) kept->salient = made;
     return made;

@@ -47,6 +47,11 @@ int instanceSide() { return kSide; }
 
 void prepareInstances() { loadModelSoon(salientModel(kSide), salientContract(kSide)); }
 
+bool salientModelReady() {
+  prepareInstances();
+  return modelLoaded(salientModel(kSide));
+}
+
 cv::Mat salientMap(const cv::Mat& bgr, int side) {
   cv::Mat small;
   cv::resize(bgr, small, cv::Size(side, side), 0, 0, cv::INTER_AREA);

@@ -70,5 +70,8 @@ bool showsPerson(const cv::Mat& matte);
 // the instances are made at.
 cv::Mat salientMap(const cv::Mat& bgr, int side);
 int instanceSide();
+// Whether ISNet at instanceSide() has finished loading (or failed to); starts
+// the load when nothing has yet.
+bool salientModelReady();
 
 }  // namespace kestrel::vision::dnn
