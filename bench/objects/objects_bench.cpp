@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
            }), "(target 150)");
     report("hands, 1080p", measure(runs, [&] {
              vision::dnn::ModelImage image(pixels, 1);
-             hands = vision::dnn::detectHands(image, 2).size();
+             hands = vision::dnn::detectHands(image, 2, nullptr).size();
            }),
            "(target 120 for two)");
     std::printf("  found %zu hands, %zu people, %zu animals\n", hands, objects.humans.size(),

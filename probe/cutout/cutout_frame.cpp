@@ -172,8 +172,8 @@ CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
     if (otherInstance || trigger <= static_cast<double>(gated) ||
         trigger <= static_cast<double>(outsidePerson(s))) {
       header.held = addHeld(W, H, s.mask.data(), s.instanceMask.data(), s.heldMask.data(),
-                            results.instances.front(), s.picked, *handler, settings.heldReach,
-                            settings.minShare);
+                            results.instances.front(), s.picked, *handler, &s.session,
+                            settings.heldReach, settings.minShare);
     }
   }
 

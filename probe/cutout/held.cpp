@@ -12,13 +12,14 @@ std::array<float, 4> addHeld(int64_t width, int64_t height, uint8_t* mask,
                              const uint8_t* instanceMask, uint8_t* heldMask,
                              const vision::InstanceObservation& observation,
                              const std::vector<uint8_t>& picked, vision::Handler& handler,
-                             double reach, double minShare) {
+                             vision::StreamSession* session, double reach, double minShare) {
   constexpr const CutoutSettings& settings = CUTOUT_SETTINGS;
   std::array<float, 4> held{-1, -1, -1, -1};
 
   vision::Requests handPose;
   handPose.handPose = true;
   handPose.maximumHandCount = settings.maxHands;
+  handPose.session = session;
   vision::Results results;
   std::string error;
   if (!handler.perform(handPose, results, error)) return held;

@@ -87,3 +87,35 @@ TEST(HandJoints, NormalisedFromTheLowerLeftAndZeroOutsideThePicture) {
   EXPECT_DOUBLE_EQ(joints[2].location.y, 1.62);
   EXPECT_EQ(joints[2].confidence, 0.0f);
 }
+
+TEST(TrackedCrop, FollowsTheKnucklesAndLeavesTheFingertipsOut) {
+  // An upright hand (y down): wrist at (100, 200), knuckles at y 140, the
+  // joints next to them up to y 105; every fingertip and the thumb's far
+  // joints far up at y 0, which must not count.
+  std::array<PixelPoint, kHandJoints> hand;
+  hand.fill({100, 0});
+  const std::pair<int, PixelPoint> steady[] = {{0, {100, 200}}, {1, {75, 190}},   {2, {60, 175}},  {3, {50, 160}},
+                                               {5, {80, 140}},  {6, {80, 110}},   {9, {100, 140}}, {10, {100, 105}},
+                                               {13, {120, 140}}, {14, {120, 110}}, {17, {135, 145}}, {18, {135, 120}}};
+  for (const auto& [j, p] : steady) hand[j] = p;
+  // The box of those joints: x 50..135, y 105..200; moved up a tenth of its height.
+  const RotatedCrop up = trackedCrop(hand);
+  EXPECT_NEAR(up.angle, 0, 1e-12);
+  EXPECT_NEAR(up.centre.x, 92.5, 1e-9);
+  EXPECT_NEAR(up.centre.y, 152.5 - 9.5, 1e-9);
+  EXPECT_NEAR(up.side, 2 * 95, 1e-9);
+  // The same hand turned a quarter about its wrist, fingers to the right: the
+  // crop turns with it, as handCrop turns a palm.
+  std::array<PixelPoint, kHandJoints> turned;
+  for (int j = 0; j < kHandJoints; ++j) turned[j] = {100 - (hand[j].y - 200), 200 + (hand[j].x - 100)};
+  const RotatedCrop right = trackedCrop(turned);
+  EXPECT_NEAR(right.angle, std::numbers::pi / 2, 1e-12);
+  EXPECT_NEAR(right.centre.x, 100 + 57, 1e-9);
+  EXPECT_NEAR(right.centre.y, 200 - 7.5, 1e-9);
+  EXPECT_NEAR(right.side, up.side, 1e-9);
+  // jointPixels is the inverse of the crop's mapping: the crop's centre pixel
+  // lands on its centre in the picture.
+  std::vector<float> rows(3 * kHandJoints, kHandInput / 2.0f);
+  EXPECT_NEAR(jointPixels(rows.data(), right, kHandInput)[0].x, right.centre.x, 1e-6);
+  EXPECT_NEAR(jointPixels(rows.data(), right, kHandInput)[0].y, right.centre.y, 1e-6);
+}

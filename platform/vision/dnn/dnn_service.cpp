@@ -33,6 +33,9 @@ class DnnHandler final : public Handler {
         error = "the picture has no pixels";
         return false;
       }
+      // A stream's frame is counted by its instances request.
+      const cv::Size size(image_.cols(), image_.rows());
+      SlowAnalyses* kept = r.foregroundInstances ? dnn::nextFrame(r.session, size) : dnn::currentFrame(r.session, size);
       // People first: where they stand, faces are looked for closely.
       const bool objects = r.humanRectangles || r.animals || r.classify;
       if (r.faceRectangles || r.faceLandmarks) {
@@ -46,11 +49,10 @@ class DnnHandler final : public Handler {
         if (r.animals) out.animals = found.animals;
         if (r.classify) out.classes = found.classes;
       }
-      if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount);
+      if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount, kept);
       if (r.foregroundInstances) {
         const cv::Mat& matte = accurateMatte(r.session);
-        SlowAnalyses* kept = dnn::nextFrame(r.session, cv::Size(image_.cols(), image_.rows()));
-        instances_ = dnn::segmentInstances(salient(kept), cv::Size(image_.cols(), image_.rows()), matte,
+        instances_ = dnn::segmentInstances(salient(kept), size, matte,
                                            dnn::showsPerson(matte) ? people(kept) : std::vector<HumanObservation>{});
         out.instances.push_back(instances_.map.observation);
       }

@@ -65,13 +65,46 @@ RotatedCrop handCrop(const Palm& palm) {
   return c;
 }
 
+std::array<PixelPoint, kHandJoints> jointPixels(const float* landmarks, const RotatedCrop& crop, int cropSide) {
+  const CropTransform t = cropTransform(crop, cropSide);
+  std::array<PixelPoint, kHandJoints> points;
+  for (int j = 0; j < kHandJoints; ++j) points[j] = t.toPicture({landmarks[3 * j], landmarks[3 * j + 1]});
+  return points;
+}
+
+RotatedCrop trackedCrop(const std::array<PixelPoint, kHandJoints>& joints) {
+  // The fingertips and the joints below them move the most: left out.
+  constexpr int kSteady[] = {0, 1, 2, 3, 5, 6, 9, 10, 13, 14, 17, 18};
+  constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13;
+  const PixelPoint wrist = joints[kWrist];
+  const PixelPoint knuckles{((joints[kIndexBase].x + joints[kRingBase].x) / 2 + joints[kMiddleBase].x) / 2,
+                            ((joints[kIndexBase].y + joints[kRingBase].y) / 2 + joints[kMiddleBase].y) / 2};
+  RotatedCrop c;
+  PixelPoint up{0, -1};
+  const double len = std::hypot(knuckles.x - wrist.x, knuckles.y - wrist.y);
+  if (len > 0) {
+    up = {(knuckles.x - wrist.x) / len, (knuckles.y - wrist.y) / len};
+    c.angle = lineAngle(wrist, knuckles) + std::numbers::pi / 2;
+  }
+  const PixelPoint across{-up.y, up.x};
+  double a0 = HUGE_VAL, a1 = -HUGE_VAL, u0 = HUGE_VAL, u1 = -HUGE_VAL;
+  for (int j : kSteady) {
+    const double a = joints[j].x * across.x + joints[j].y * across.y;
+    const double u = joints[j].x * up.x + joints[j].y * up.y;
+    a0 = std::min(a0, a), a1 = std::max(a1, a), u0 = std::min(u0, u), u1 = std::max(u1, u);
+  }
+  const double a = (a0 + a1) / 2, u = (u0 + u1) / 2 + 0.1 * (u1 - u0);
+  c.centre = {a * across.x + u * up.x, a * across.y + u * up.y};
+  c.side = 2 * std::max(a1 - a0, u1 - u0);
+  return c;
+}
+
 std::vector<Joint> handJoints(const float* landmarks, const RotatedCrop& crop, int cropSide,
                               int width, int height, float presence) {
-  const CropTransform t = cropTransform(crop, cropSide);
+  const std::array<PixelPoint, kHandJoints> points = jointPixels(landmarks, crop, cropSide);
   std::vector<Joint> joints;
   joints.reserve(kHandJoints);
-  for (int j = 0; j < kHandJoints; ++j) {
-    const PixelPoint p = t.toPicture({landmarks[3 * j], landmarks[3 * j + 1]});
+  for (const PixelPoint& p : points) {
     const bool inside = p.x >= 0 && p.x <= width && p.y >= 0 && p.y <= height;
     joints.push_back({{p.x / width, 1.0 - p.y / height}, inside ? presence : 0.0f});
   }

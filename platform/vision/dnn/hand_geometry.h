@@ -46,6 +46,17 @@ Palm palmInPicture(const Palm& palm, const Letterbox& box);
 // fingers, 2.6 times the palm's longer side.
 RotatedCrop handCrop(const Palm& palm);
 
+// The 21 joints in picture pixels from the landmark model's (x, y, z) rows in
+// crop pixels.
+std::array<PixelPoint, kHandJoints> jointPixels(const float* landmarks, const RotatedCrop& crop, int cropSide);
+
+// The crop a stream's next frame looks at for a hand whose joints (picture
+// pixels) this frame found, as MediaPipe tracks a hand: turned so that the
+// wrist -> knuckles line points up, centred on the box of the wrist, the
+// knuckles and the joints next to them in that frame, moved a tenth of its
+// height towards the fingers, twice its longer side.
+RotatedCrop trackedCrop(const std::array<PixelPoint, kHandJoints>& joints);
+
 // The 21 joints of a hand from the landmark model's (x, y, z) rows in crop
 // pixels, normalised to the picture with the origin at the lower left. The
 // model gives no per-joint confidence: a joint inside the picture gets the

@@ -9,6 +9,7 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_input.h"
 #include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/slow_analyses.h"
 #include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
@@ -49,12 +50,18 @@ void prepareHands() {
   loadModelSoon("hand_landmark_full.onnx", LANDMARK_CONTRACT);
 }
 
-std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount) {
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept) {
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
   engine::Network& net = loadModel("hand_landmark_full.onnx", LANDMARK_CONTRACT);
-  for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) {
-    const RotatedCrop crop = handCrop(palm);
+  std::vector<RotatedCrop> crops;
+  const bool followed = kept && kept->handsFrame == kept->frame - 1 && !kept->handCrops.empty();
+  if (!madeAnew(kept, followed, PALMS_TURN))
+    crops = kept->handCrops;
+  else
+    for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) crops.push_back(handCrop(palm));
+  std::vector<RotatedCrop> next;
+  for (const RotatedCrop& crop : crops) {
     if (!(crop.side > 1)) continue;
     writeRgbPlanes(image.affineCrop(cropTransform(crop, kHandInput).warpAtPixelCentres(), kHandInput), 1.0f / 255, 0, net.input());
     {
@@ -67,6 +74,11 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
     hand.confidence = presence;
     hand.joints = handJoints(net.output("Identity"), crop, kHandInput, image.cols(), image.rows(), presence);
     hands.push_back(std::move(hand));
+    next.push_back(trackedCrop(jointPixels(net.output("Identity"), crop, kHandInput)));
+  }
+  if (kept) {
+    kept->handCrops = std::move(next);
+    kept->handsFrame = kept->frame;
   }
   return hands;
 }

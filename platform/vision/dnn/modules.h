@@ -43,8 +43,9 @@ struct Objects {
 };
 Objects detectObjects(ModelImage& image);
 
-// hands.cpp
-std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount);
+// hands.cpp: in a stream (`kept` from currentFrame, else null) the hands of
+// the frame before are followed between the palm detector's turns.
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept);
 
 // person.cpp: the fast (Meet) and balanced (Selfie) mattes, 8-bit at the
 // model's own size. The accurate matte is videoMatte (rvm.h).

@@ -12,6 +12,11 @@ SlowAnalyses* nextFrame(StreamSession* session, const cv::Size& picture) {
   return session->slow.get();
 }
 
+SlowAnalyses* currentFrame(StreamSession* session, const cv::Size& picture) {
+  if (!session || !session->slow || session->slow->picture != picture) return nullptr;
+  return session->slow.get();
+}
+
 bool madeAnew(const SlowAnalyses* kept, bool have, int turn) {
   return !kept || !have || kept->frame % REFRESH_EVERY == turn;
 }

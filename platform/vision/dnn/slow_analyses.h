@@ -3,13 +3,17 @@
 // map (about half of a cutout frame's work) and the person boxes that split
 // the matte into people change little from one frame of a live stream to the
 // next: each is made anew every third frame, on different frames, and taken
-// over in between. The person matte itself is made on every frame.
+// over in between. The person matte itself is made on every frame. The held
+// step's hands are found by the palm detector every third frame, on the third
+// turn; in between each hand is followed from the crop its joints gave on the
+// frame before, as long as the landmark model still sees it there.
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/observations.h"
 #include "platform/vision/vision.h"
 
@@ -20,6 +24,9 @@ struct SlowAnalyses {
   cv::Size picture;    // the size the kept analyses were made at
   cv::Mat salient;     // ISNet's map; empty until made
   std::optional<std::vector<HumanObservation>> people;
+  // Where the next frame looks for the hands of frame `handsFrame`.
+  std::vector<dnn::RotatedCrop> handCrops;
+  int64_t handsFrame = -1;
 };
 
 }  // namespace kestrel::vision
@@ -29,10 +36,16 @@ namespace kestrel::vision::dnn {
 constexpr int REFRESH_EVERY = 3;
 constexpr int SALIENT_TURN = 0;
 constexpr int PEOPLE_TURN = 1;
+constexpr int PALMS_TURN = 2;
 
 // Counts a new frame of the stream; a frame of another size starts afresh.
 // Null without a session: the picture is analysed on its own.
 SlowAnalyses* nextFrame(StreamSession* session, const cv::Size& picture);
+
+// The stream's current frame for a picture of that size, without counting a
+// new one (the held step asks for hands after the frame's own request); null
+// without a session or before its first frame.
+SlowAnalyses* currentFrame(StreamSession* session, const cv::Size& picture);
 
 // Whether an analysis taken over from earlier frames is made anew on this
 // one: when there is none yet, or on its turn.
