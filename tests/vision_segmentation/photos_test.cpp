@@ -207,8 +207,9 @@ TEST(Instances, PlayerAndBallAreTwoInstances) {
     for (int64_t x = 0; x < m.width; ++x) {
       const int64_t mx = std::min(s.map.width - 1, (2 * x + 1) * s.map.width / (2 * m.width));
       const int64_t my = std::min(s.map.height - 1, (2 * y + 1) * s.map.height / (2 * m.height));
-      if (s.map.labels[static_cast<size_t>(my * s.map.stride + mx)] == player)
+      if (s.map.labels[static_cast<size_t>(my * s.map.stride + mx)] == player) {
         ASSERT_EQ(m.pixels[static_cast<size_t>(y * m.width + x)], 0) << x << "," << y;
+      }
     }
   EXPECT_EQ(meanOver(m, 0.0, 0.0, 0.4, 0.4), 0);
   std::set<uint8_t> values(m.pixels.begin(), m.pixels.end());
