@@ -2,6 +2,7 @@
 // Debian packages ship (python3-skimage, opencv-doc).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <opencv2/core.hpp>
@@ -25,7 +26,7 @@ cv::Mat photo(const std::string& path) {
   return bgr;
 }
 
-Results analyse(const cv::Mat& bgr, uint32_t orientation = 1) {
+Results analyse(const cv::Mat& bgr, uint32_t orientation = 1, StreamSession* session = nullptr) {
   cv::Mat bgra;
   cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
   const Picture picture{bgra.data, bgra.cols, bgra.rows, static_cast<int64_t>(bgra.step)};
@@ -33,6 +34,7 @@ Results analyse(const cv::Mat& bgr, uint32_t orientation = 1) {
   Requests r;
   r.faceRectangles = true;
   r.faceLandmarks = true;
+  r.session = session;
   Results results;
   std::string error;
   EXPECT_TRUE(handler->perform(r, results, error)) << error;
@@ -149,4 +151,26 @@ TEST(FacesOnPhotos, SmallFaceInAFullHdFrameIsFound) {
   const cv::Point2d c = centrePx(r.faces[0].boundingBox, frame);
   EXPECT_NEAR(c.x, 1300 + 0.5 * 99, 15);
   EXPECT_NEAR(c.y, 700 + (127 - 40) * 94 / 220.0, 15);
+}
+
+TEST(FacesOnPhotos, InAStreamTilesLookOnlyWhereTheWholePictureShowsNoFace) {
+  const cv::Mat ast = photo(kAstronaut);
+  cv::Mat frame, head, near;
+  cv::resize(photo(kCoffee), frame, cv::Size(1920, 1080));
+  cv::resize(ast(cv::Rect(110, 40, 230, 220)), head, cv::Size(99, 94), 0, 0, cv::INTER_AREA);
+  head.copyTo(frame(cv::Rect(1300, 700, head.cols, head.rows)));
+  StreamSession session;
+  // Only the small face: a stream's tiles still find it.
+  EXPECT_EQ(analyse(frame, 1, &session).faces.size(), 1u);
+  // Her face large at the left as well: a picture has both, a stream the
+  // large one the whole picture shows.
+  cv::resize(ast, near, cv::Size(900, 900), 0, 0, cv::INTER_AREA);
+  near.copyTo(frame(cv::Rect(60, 90, near.cols, near.rows)));
+  const Results picture = analyse(frame);
+  EXPECT_TRUE(std::any_of(picture.faces.begin(), picture.faces.end(), [&](const FaceObservation& f) {
+    return std::abs(centrePx(f.boundingBox, frame).x - (1300 + 0.5 * 99)) < 15;
+  }));
+  const Results streamed = analyse(frame, 1, &session);
+  ASSERT_EQ(streamed.faces.size(), 1u);
+  EXPECT_LT(centrePx(streamed.faces[0].boundingBox, frame).x, 960);
 }

@@ -39,7 +39,8 @@ class DnnHandler final : public Handler {
       // People first: where they stand, faces are looked for closely.
       const bool objects = r.humanRectangles || r.animals || r.classify;
       if (r.faceRectangles || r.faceLandmarks) {
-        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &detected().likelyPeople : nullptr);
+        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &detected().likelyPeople : nullptr,
+                                             r.session ? dnn::CloserLook::WhereNoFace : dnn::CloserLook::Always);
         if (r.faceRectangles) out.faces = std::move(faces.faces);
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
       }

@@ -1,6 +1,7 @@
 // Faces: BlazeFace finds them (the whole picture, then closer views so that
 // small faces are seen: the heads of the people found in the picture, or
-// tiles of a large picture where no one is found), the face mesh confirms each one and gives the head's
+// tiles of a large picture where no one is found; in a stream, only where the
+// whole picture shows no face), the face mesh confirms each one and gives the head's
 // angles, and the iris model gives each eye's contour and pupil.
 #include <algorithm>
 #include <cmath>
@@ -81,12 +82,16 @@ std::vector<FaceDetection> squarePass(ModelImage& image, const Tile& t) {
   return whole;
 }
 
-// The whole picture, then the closer views.
-std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>* people) {
+// The whole picture, letterboxed; `scale` is its picture pixels per model pixel.
+std::vector<FaceDetection> wholePicture(ModelImage& image, double& scale) {
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), BLAZEFACE_SIZE);
-  const double scale = static_cast<double>(image.cols()) / box.innerWidth;
-  std::vector<FaceDetection> found =
-      runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
+  scale = static_cast<double>(image.cols()) / box.innerWidth;
+  return runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
+}
+
+// The closer views, for a picture the whole view showed at `scale`.
+std::vector<FaceDetection> closerViews(ModelImage& image, const std::vector<Corners>* people, double scale) {
+  std::vector<FaceDetection> found;
   // Where people are, faces are looked for at their heads; the blind tiles
   // are for a picture with no one the detector sees, where a face may still
   // show without a body (a head over a table, or pasted on a photo).
@@ -95,7 +100,7 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
       const std::vector<FaceDetection> more = squarePass(image, t);
       found.insert(found.end(), more.begin(), more.end());
     }
-    return mergeOverlaps(std::move(found), MERGE_IOU);
+    return found;
   }
   // A head region of 64 model pixels holds a face of about 17 (a standing
   // person's face is about a quarter of the region's side), which the
@@ -114,7 +119,7 @@ std::vector<FaceDetection> detect(ModelImage& image, const std::vector<Corners>*
                                    SMALLEST_HEAD, HEAD_IN_VIEW * scale))
     for (const FaceDetection& d : squarePass(image, t))
       if (inAHead(d)) found.push_back(d);
-  return mergeOverlaps(std::move(found), MERGE_IOU);
+  return found;
 }
 
 // The mesh of a detected face in picture pixels, or nothing when the mesh
@@ -178,9 +183,12 @@ void prepareFaces(bool landmarks) {
   if (landmarks) loadModelSoon(IRIS, IRIS_CONTRACT);
 }
 
-Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people) {
+namespace {
+
+// The detections the face mesh confirms, with their angles and, if asked, eyes.
+Faces describe(ModelImage& image, bool landmarks, const std::vector<FaceDetection>& detections) {
   Faces out;
-  for (const FaceDetection& d : detect(image, people)) {
+  for (const FaceDetection& d : detections) {
     const auto mesh = faceMesh(image, d);
     if (!mesh) continue;
     FaceObservation face;
@@ -209,6 +217,21 @@ Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>
     out.landmarks.push_back(std::move(l));
   }
   return out;
+}
+
+}  // namespace
+
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, CloserLook look) {
+  double scale = 1;
+  std::vector<FaceDetection> found = wholePicture(image, scale);
+  if (look == CloserLook::WhereNoFace) {
+    Faces whole = describe(image, landmarks, mergeOverlaps(std::move(found), MERGE_IOU));
+    if (!whole.faces.empty()) return whole;
+    return describe(image, landmarks, mergeOverlaps(closerViews(image, people, scale), MERGE_IOU));
+  }
+  const std::vector<FaceDetection> closer = closerViews(image, people, scale);
+  found.insert(found.end(), closer.begin(), closer.end());
+  return describe(image, landmarks, mergeOverlaps(std::move(found), MERGE_IOU));
 }
 
 }  // namespace kestrel::vision::dnn
