@@ -76,7 +76,7 @@ TEST(HandJoints, NormalisedFromTheLowerLeftAndZeroOutsideThePicture) {
   lm[1] = 112;
   lm[3] = 112 + 150;  // joint 1 at picture x 250: outside a 200-wide picture
   lm[4] = 112;
-  auto joints = handJoints(lm.data(), c, kHandInput, 200, 100, 0.8f);
+  auto joints = handJoints(jointPixels(lm.data(), c, kHandInput), 200, 100, 0.8f);
   ASSERT_EQ(joints.size(), 21u);
   EXPECT_DOUBLE_EQ(joints[0].location.x, 0.5);
   EXPECT_DOUBLE_EQ(joints[0].location.y, 0.5);

@@ -99,9 +99,8 @@ RotatedCrop trackedCrop(const std::array<PixelPoint, kHandJoints>& joints) {
   return c;
 }
 
-std::vector<Joint> handJoints(const float* landmarks, const RotatedCrop& crop, int cropSide,
-                              int width, int height, float presence) {
-  const std::array<PixelPoint, kHandJoints> points = jointPixels(landmarks, crop, cropSide);
+std::vector<Joint> handJoints(const std::array<PixelPoint, kHandJoints>& points, int width, int height,
+                              float presence) {
   std::vector<Joint> joints;
   joints.reserve(kHandJoints);
   for (const PixelPoint& p : points) {

@@ -57,11 +57,10 @@ std::array<PixelPoint, kHandJoints> jointPixels(const float* landmarks, const Ro
 // height towards the fingers, twice its longer side.
 RotatedCrop trackedCrop(const std::array<PixelPoint, kHandJoints>& joints);
 
-// The 21 joints of a hand from the landmark model's (x, y, z) rows in crop
-// pixels, normalised to the picture with the origin at the lower left. The
-// model gives no per-joint confidence: a joint inside the picture gets the
-// hand's presence score, one outside it 0.
-std::vector<Joint> handJoints(const float* landmarks, const RotatedCrop& crop, int cropSide,
-                              int width, int height, float presence);
+// The 21 joints of a hand (jointPixels) normalised to the picture with the
+// origin at the lower left. The model gives no per-joint confidence: a joint
+// inside the picture gets the hand's presence score, one outside it 0.
+std::vector<Joint> handJoints(const std::array<PixelPoint, kHandJoints>& points, int width, int height,
+                              float presence);
 
 }  // namespace kestrel::vision::dnn

@@ -72,9 +72,10 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
     if (!(presence >= kMinPresence)) continue;
     HandObservation hand;
     hand.confidence = presence;
-    hand.joints = handJoints(net.output("Identity"), crop, kHandInput, image.cols(), image.rows(), presence);
+    const std::array<PixelPoint, kHandJoints> points = jointPixels(net.output("Identity"), crop, kHandInput);
+    hand.joints = handJoints(points, image.cols(), image.rows(), presence);
     hands.push_back(std::move(hand));
-    next.push_back(trackedCrop(jointPixels(net.output("Identity"), crop, kHandInput)));
+    next.push_back(trackedCrop(points));
   }
   if (kept) {
     kept->handCrops = std::move(next);
