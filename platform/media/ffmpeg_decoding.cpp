@@ -7,7 +7,7 @@ namespace kestrel::media {
 
 std::optional<std::string> oversized(const AVCodecParameters& parameters) {
   const int64_t w = parameters.width, h = parameters.height;
-  if (w >= 0 && h >= 0 && (w == 0 || h <= MAX_FRAME_PIXELS / w)) return std::nullopt;
+  if (frameFits(w, h)) return std::nullopt;
   return frameTooLarge(w, h);
 }
 
@@ -85,7 +85,7 @@ int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& cod
   codec->thread_count = 0;  // as many as the machine has
   codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   codec->pkt_timebase = stream.time_base;
-  codec->max_pixels = MAX_FRAME_PIXELS;
+  codec->max_pixels = kMaxFramePixels;  // sides are checked as frames come out
   return avcodec_open2(codec.get(), decoder, nullptr);
 }
 
@@ -118,6 +118,10 @@ int receiveFrame(AVFormatContext& format, AVCodecContext& codec, int stream, AVP
                  AVFrame& frame, bool& draining) {
   for (;;) {
     int r = avcodec_receive_frame(&codec, &frame);
+    if (r == 0 && !frameFits(frame.width, frame.height)) {
+      av_frame_unref(&frame);
+      return AVERROR(EINVAL);  // as the decoder refuses frames over its pixel count
+    }
     if (r != AVERROR(EAGAIN)) return r;
     if (draining) return AVERROR_EOF;  // a draining decoder never asks for more
     r = feed(format, codec, stream, packet, draining);

@@ -11,9 +11,9 @@
 
 namespace kestrel::media {
 
-// A stream declaring more than MAX_FRAME_PIXELS is refused before any frame
-// is allocated, and the decoder refuses frames above it that a stream grows to
-// on the way.
+// A stream declaring a side over kMaxFrameSide is refused before any frame
+// is allocated; the decoder refuses frames over kMaxFramePixels that a stream
+// grows to on the way, and receiveFrame those with a side over the limit.
 
 // Why the stream's declared picture size cannot be decoded, or nothing.
 std::optional<std::string> oversized(const AVCodecParameters& parameters);

@@ -107,28 +107,28 @@ bool heldEnabledBy(const char* heldOff) { return !(heldOff && std::strcmp(heldOf
 
 namespace {
 
-vision::Requests frameRequests(CutoutStream& s) {
+vision::Requests frameRequests(vision::StreamSession* session) {
   vision::Requests requests;
   requests.foregroundInstances = true;
   requests.faceRectangles = true;
   requests.personSegmentation = true;
   requests.personQuality = vision::PersonQuality::Accurate;
-  requests.session = &s.session;
+  requests.session = session;
   return requests;
 }
 
 }  // namespace
 
-void prepareCutout(CutoutStream& s, vision::Service& service) {
-  vision::Requests all = frameRequests(s);
-  all.handPose = s.heldEnabled;  // the held step's
+void prepareCutout(bool heldEnabled, vision::Service& service) {
+  vision::Requests all = frameRequests(nullptr);
+  all.handPose = heldEnabled;  // the held step's
   service.prepare(all);
 }
 
 CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
   const int64_t W = s.width, H = s.height;
   auto handler = service.handler(Picture{s.frame.data(), W, H, s.stride}, 1);
-  const vision::Requests requests = frameRequests(s);
+  const vision::Requests requests = frameRequests(&s.session);
   vision::Results results;
   std::string error;
   if (!handler->perform(requests, results, error)) fail("Vision: " + error);

@@ -39,6 +39,6 @@ CutoutHeader cutoutAnalyse(CutoutStream& stream, vision::Service& service);
 
 // Starts loading what the stream's frames will need, while the first frame
 // is on its way.
-void prepareCutout(CutoutStream& stream, vision::Service& service);
+void prepareCutout(bool heldEnabled, vision::Service& service);
 
 }  // namespace kestrel

@@ -19,7 +19,7 @@ void runCutout(int64_t width, int64_t height) {
   const bool heldEnabled = heldEnabledBy(std::getenv("KESTREL_HELD_OFF"));
   runFrameStream(
       width, height, [&](int64_t w, int64_t h) { return makeCutoutStream(w, h, heldEnabled); },
-      prepareCutout, cutoutStep);
+      [&](vision::Service& service) { prepareCutout(heldEnabled, service); }, cutoutStep);
 }
 
 }  // namespace kestrel

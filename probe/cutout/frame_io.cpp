@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -10,12 +11,16 @@
 #include "platform/frame_limit.h"
 
 namespace kestrel {
+namespace {
+
+// What the frame buffer starts with before the first frame has arrived.
+constexpr size_t kFirstPiece = size_t{1} << 20;
+
+}  // namespace
 
 std::optional<StreamSize> streamSize(int64_t width, int64_t height) {
-  if (width < 1 || height < 1) return std::nullopt;
-  __int128 pixels = static_cast<__int128>(width) * height;
-  if (pixels > MAX_FRAME_PIXELS) return std::nullopt;
-  return StreamSize{width, height, static_cast<int64_t>(pixels), static_cast<int64_t>(pixels * 4)};
+  if (width < 1 || height < 1 || !frameFits(width, height)) return std::nullopt;
+  return StreamSize{width, height, width * height, 4 * width * height};
 }
 
 ByteSource fileSource(int fd) {
@@ -32,20 +37,21 @@ bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes) {
 
 bool readFrame(const ByteSource& source, std::vector<uint8_t>& pending, int64_t frameBytes) {
   const size_t want = static_cast<size_t>(frameBytes);
-  if (pending.capacity() < want) pending.reserve(want);
-  while (pending.size() < want) {
-    const size_t have = pending.size();
-    pending.resize(want);
-    const ssize_t n = source(pending.data() + have, want - have);
-    if (n < 0 && errno == EINTR) {
-      pending.resize(have);
-      continue;
-    }
+  size_t have = std::min(pending.size(), want);
+  while (have < want) {
+    // Room for the rest at once when the buffer has held a frame; before
+    // that it grows with what arrives, so an input that ends early costs
+    // little. Either way each byte is read once, straight into place.
+    if (pending.size() <= have)
+      pending.resize(pending.capacity() >= want ? want : std::min(want, std::max(2 * have, kFirstPiece)));
+    const ssize_t n = source(pending.data() + have, pending.size() - have);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) fail(std::string("can't read the frames: ") + std::strerror(errno));
-    pending.resize(have + static_cast<size_t>(n));
-    if (n == 0) return false;
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
   }
-  return true;
+  pending.resize(have);
+  return have == want;
 }
 
 void copyRows(const uint8_t* src, int64_t rows, uint8_t* dst, int64_t dstStride, int64_t width) {

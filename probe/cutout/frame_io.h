@@ -12,8 +12,8 @@
 
 namespace kestrel {
 
-// Pixels and bytes of a W x H stream; nullopt when 4 x W x H does not fit, or
-// the stream's buffers would pass the largest frame we take (MAX_FRAME_PIXELS).
+// Pixels and bytes of a W x H stream; nullopt for a side of 0 or one past
+// the largest frame we take (kMaxFrameSide).
 struct StreamSize {
   int64_t width, height, pixels, frameBytes;
 };
@@ -28,10 +28,11 @@ using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
 ByteSource fileSource(int fd);
 ByteSink fileSink(int fd);
 
-// Reads one frame of `frameBytes` bytes into `pending`, asking the source for
-// exactly the missing count each time, so nothing past the frame is read. A
-// frame may arrive in any number of pieces. False at the end of the input
-// (a partial last frame is dropped).
+// Reads one frame of `frameBytes` bytes into `pending`, which may already
+// hold its first bytes, asking the source for no more than the missing count,
+// so nothing past the frame is read. A frame may arrive in any number of
+// pieces. False at the end of the input, with the partial frame's bytes left
+// in `pending`.
 bool readFrame(const ByteSource& source, std::vector<uint8_t>& pending, int64_t frameBytes);
 bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes);
 

@@ -25,7 +25,7 @@ bool frameStep(FrameBuffers& b, std::vector<uint8_t>& pending, const ByteSource&
                const ByteSink& out, const std::function<std::array<float, 8>()>& analyse) {
   if (!readFrame(in, pending, 4 * b.pixels)) return false;
   copyRows(pending.data(), b.height, b.frame.data(), b.stride, b.width);
-  pending.clear();
+  pending.clear();  // keeps its room: the next frame is read straight into it
   const std::array<float, 8> values = analyse();
   float raw[8];
   std::copy(values.begin(), values.end(), raw);

@@ -3,8 +3,11 @@
 // then frame after frame read from standard input, analysed and answered on
 // standard output until the input ends. A mode gives only its stream record
 // and its per-frame analysis.
+#include <unistd.h>
+
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <new>
 #include <vector>
@@ -44,24 +47,25 @@ StreamSize streamSetup(int64_t width, int64_t height);
 // the process.
 [[noreturn]] void streamFrames(const std::function<bool(const ByteSource&, const ByteSink&)>& step);
 
-// A frame stream's whole run: `make(width, height)` allocates the stream
-// (throwing std::bad_alloc), `prepare(stream, service)` starts what its frames
-// will need while the first is on its way, then
+// A frame stream's whole run: `prepare(service)` starts what its frames will
+// need while the first is on its way; when that frame is all there,
+// `make(width, height)` allocates the stream (throwing std::bad_alloc), so an
+// input that ends before costs nothing; then
 // `step(stream, pending, service, in, out)` answers frame after frame.
 template <class Make, class Prepare, class Step>
 [[noreturn]] void runFrameStream(int64_t width, int64_t height, Make make, Prepare prepare,
                                  Step step) {
   const StreamSize size = streamSetup(width, height);
   vision::Service& service = vision::service();
-  decltype(make(width, height)) stream;
+  prepare(service);
   std::vector<uint8_t> pending;
+  if (!readFrame(STDIN_FILENO, pending, size.frameBytes)) std::_Exit(0);
+  decltype(make(width, height)) stream;
   try {
     stream = make(size.width, size.height);
-    pending.reserve(static_cast<size_t>(size.frameBytes));
   } catch (const std::bad_alloc&) {
     noFrameBuffer();
   }
-  prepare(stream, service);
   streamFrames([&](const ByteSource& in, const ByteSink& out) {
     return step(stream, pending, service, in, out);
   });

@@ -3,8 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -13,16 +13,22 @@
 
 #include "platform/base/fail.h"
 #include "platform/base/write_all.h"
+#include "platform/frame_limit.h"
+#include "probe/cutout/frame_io.h"
 #include "probe/cutout/gate_test_input.h"
 
 namespace kestrel {
 
 namespace {
 
+// Reads up to one byte past the expected length: enough to refuse a longer
+// input without reading the rest of it.
 void readAll(GateTestInput& input) {
   std::vector<uint8_t> chunk(1 << 16);
-  for (;;) {
-    const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
+  while (input.received <= input.expected) {
+    const auto ask = static_cast<size_t>(
+        std::min<Count>(chunk.size(), input.expected - input.received + 1));
+    const ssize_t got = ::read(STDIN_FILENO, chunk.data(), ask);
     if (got > 0) {
       take(input, chunk.data(), static_cast<size_t>(got));
     } else if (got == 0) {
@@ -36,13 +42,12 @@ void readAll(GateTestInput& input) {
 }  // namespace
 
 void runGateTest(int64_t width, int64_t height) {
+  // The planes are frames of the stream, and held to its limit.
+  if (!streamSize(width, height)) fail("--gate-test: " + frameTooLarge(width, height));
   try {
     GateTestInput input = gateTestInput(width, height);
     readAll(input);
     if (const std::string problem = lengthError(input); !problem.empty()) fail(problem);
-    // Region numbers are 32-bit.
-    if (input.width * input.height > INT_MAX)
-      fail("--gate-test: frames over 2147483647 pixels are not supported");
     const uint8_t* mask = gatePlanes(input);
     if (!writeAll(STDOUT_FILENO, mask, static_cast<size_t>(width * height)))
       fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));

@@ -32,7 +32,7 @@ void take(GateTestInput& input, const uint8_t* data, size_t size) {
 std::string lengthError(const GateTestInput& input) {
   if (input.received == input.expected) return {};
   return "--gate-test: expected " + decimal(input.expected) + " bytes, got " +
-         decimal(input.received);
+         (input.received > input.expected ? "more" : decimal(input.received));
 }
 
 const uint8_t* gatePlanes(GateTestInput& input) {

@@ -23,8 +23,8 @@ struct GateTestInput {
 GateTestInput gateTestInput(int64_t width, int64_t height);
 void take(GateTestInput& input, const uint8_t* data, size_t size);
 
-// The failure line for a wrong length ("--gate-test: expected E bytes, got G");
-// empty when the length is right.
+// The failure line for a wrong length ("--gate-test: expected E bytes, got G",
+// or "got more" for a longer input); empty when the length is right.
 std::string lengthError(const GateTestInput& input);
 
 // Runs gateAndRestore on complete input and returns the gated mask plane:

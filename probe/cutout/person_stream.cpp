@@ -23,11 +23,11 @@ PersonStream makePersonStream(int64_t width, int64_t height, vision::PersonQuali
 
 namespace {
 
-vision::Requests personRequest(PersonStream& s) {
+vision::Requests personRequest(vision::PersonQuality quality, vision::StreamSession* session) {
   vision::Requests request;
   request.personSegmentation = true;
-  request.personQuality = s.quality;
-  request.session = &s.session;
+  request.personQuality = quality;
+  request.session = session;
   return request;
 }
 
@@ -36,7 +36,7 @@ void segment(PersonStream& s, vision::Service& service) {
   auto handler = service.handler(Picture{s.frame.data(), s.width, s.height, s.stride}, 1);
   vision::Results results;
   std::string error;
-  if (!handler->perform(personRequest(s), results, error)) fail("Vision: " + error);
+  if (!handler->perform(personRequest(s.quality, &s.session), results, error)) fail("Vision: " + error);
   if (!results.persons.empty())
     renderMatte(results.persons.front(), s.width, s.height, s.mask.data());
   else
@@ -57,7 +57,7 @@ void runPerson(int64_t width, int64_t height, const std::string& qualityWord) {
   const vision::PersonQuality quality = personQuality(qualityWord);
   runFrameStream(
       width, height, [&](int64_t w, int64_t h) { return makePersonStream(w, h, quality); },
-      [](PersonStream& s, vision::Service& service) { service.prepare(personRequest(s)); },
+      [&](vision::Service& service) { service.prepare(personRequest(quality, nullptr)); },
       personStep);
 }
 
