@@ -15,6 +15,9 @@ namespace kestrel::tone {
 // frame <video> <seconds> <out.rgb>: the frame shown at a time as raw RGB.
 [[noreturn]] void runFrame(media::OpenResult opened, const std::vector<std::string>& a);
 
+// Whether the file exists but this process may not read it.
+bool permissionDenied(const std::string& path);
+
 // The opened video, once the command has checked its own words: a video
 // whose decoder does not start ends the run with "reading: " and why.
 media::VideoSource& started(const media::OpenResult& opened);

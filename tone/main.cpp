@@ -1,4 +1,8 @@
 // kestrel-tone: opens the video, then routes to the command.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,12 @@ namespace kestrel::tone {
 
 std::string readerErrorText(const media::VideoSource& video) {
   return optionalText(video.failed() ? std::optional(video.error()) : std::nullopt);
+}
+
+bool permissionDenied(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+  return fd < 0 && (errno == EACCES || errno == EPERM);
 }
 
 media::VideoSource& started(const media::OpenResult& opened) {
@@ -27,6 +37,7 @@ int main(int argc, char** argv) {
     fail(
         "usage: kestrel-tone lut <grid.mov> <N> <P> <out.cube> | frame <video> <seconds> <out.rgb>");
   // The video is opened and checked before the command word is looked at.
+  if (tone::permissionDenied(a[2])) fail("can't read " + a[2]);
   media::OpenResult opened = media::openVideo(a[2]);
   if (opened.status == media::OpenStatus::CantOpen || opened.status == media::OpenStatus::NoVideoTrack)
     fail("no picture in " + a[2]);

@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/media/ffmpeg_chroma_blocks.h"
 #include "platform/media/ffmpeg_colour.h"
 #include "platform/media/ffmpeg_filter_chain.h"
 #include "platform/media/ffmpeg_handles.h"
@@ -142,20 +143,21 @@ struct SdrRenderer::Chains {
   };
   bool configure(const AVFrame& frame, SdrLayout layout);
   int toneMap(const AVFrame& frame, double peakNits);
-  bool failWith(const std::string& what, int code);
+  bool failWith(int code);
 
   FilterChain chain_;   // the whole rendering, or for PQ and HLG up to linear light
   FilterChain encode_;  // PQ and HLG: from tone-mapped linear light to the layout
   Key key_;
   FrameHandle filled_{av_frame_alloc()};  // the source's frame with its colour filled
+  FrameHandle grown_{av_frame_alloc()};   // that frame in whole chroma blocks, when it is not
   FrameHandle linear_{av_frame_alloc()};
   FrameHandle out_{av_frame_alloc()};
   std::vector<uint8_t> half_;
   std::string error_;
 };
 
-bool SdrRenderer::Chains::failWith(const std::string& what, int code) {
-  error_ = what + ": " + errorText(code);
+bool SdrRenderer::Chains::failWith(int code) {
+  error_ = errorText(code);
   return false;
 }
 
@@ -172,7 +174,7 @@ bool SdrRenderer::Chains::configure(const AVFrame& f, SdrLayout layout) {
                           layoutEnd(layout));
   if (r < 0) {
     chain_.drop();
-    return failWith("filter graph", r);
+    return failWith(r);
   }
   key_ = key;
   return true;
@@ -197,13 +199,13 @@ int SdrRenderer::Chains::toneMap(const AVFrame& f, double peakNits) {
 
 SdrPicture SdrRenderer::Chains::render(const AVFrame& f, SdrLayout layout, double peakNits) {
   if (!out_ || !linear_) {
-    failWith("rendering", AVERROR(ENOMEM));
+    failWith(AVERROR(ENOMEM));
     return {};
   }
   if (!configure(f, layout)) return {};
   const int r = isHdr(f) ? toneMap(f, peakNits) : chain_.run(f, *out_);
   if (r < 0) {
-    failWith("rendering", r);
+    failWith(r);
     return {};
   }
   const AVFrame& o = *out_;
@@ -227,15 +229,26 @@ const std::string& SdrRenderer::error() const { return chains_->error_; }
 
 SdrPicture SdrRenderer::render(const VideoSource& source, SdrLayout layout) {
   // The source's frame stays as decoded: its colour is filled in a reference.
+  const AVFrame& decoded = source.decoded();
   AVFrame* filled = chains_->filled_.get();
-  const int r = filled ? av_frame_ref(filled, &source.decoded()) : AVERROR(ENOMEM);
+  AVFrame* grown = chains_->grown_.get();
+  int r = filled && grown ? av_frame_ref(filled, &decoded) : AVERROR(ENOMEM);
+  if (r >= 0) fillColour(*filled, *source.stream().codecpar);
+  const bool partial = r >= 0 && partialChromaBlocks(*filled);
+  if (partial) r = growToChromaBlocks(*filled, *grown);
   if (r < 0) {
-    chains_->failWith("rendering", r);
+    av_frame_unref(filled);
+    chains_->failWith(r);
     return {};
   }
-  fillColour(*filled, *source.stream().codecpar);
-  const SdrPicture picture = chains_->render(*filled, layout, hdrPeakNits(*filled, source.stream()));
+  const AVFrame& frame = partial ? *grown : *filled;
+  SdrPicture picture = chains_->render(frame, layout, hdrPeakNits(frame, source.stream()));
   av_frame_unref(filled);  // the chains keep what they need
+  av_frame_unref(grown);
+  if (picture.data) {  // rows and columns grown for the chroma blocks are not the frame's
+    picture.width = decoded.width;
+    picture.height = decoded.height;
+  }
   return picture;
 }
 

@@ -31,8 +31,8 @@ class SdrRenderer {
   SdrRenderer(const SdrRenderer&) = delete;
   SdrRenderer& operator=(const SdrRenderer&) = delete;
 
-  // The source's current frame; null data, with error(), when it cannot be
-  // rendered.
+  // The source's current frame; null data, with error() (the library's
+  // description), when it cannot be rendered.
   SdrPicture render(const VideoSource& source, SdrLayout layout);
   const std::string& error() const;
 
