@@ -60,24 +60,27 @@ std::string tempName(const std::string& path, int attempt) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path) : path_(linkTarget(std::move(path))) {
+AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
+  // What the path leads to, through any link (/dev/stdout's included).
+  struct stat st;
+  const bool exists = ::stat(path_.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    error_ = std::strerror(EISDIR);
+    return;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    direct_ = true;  // a FIFO or a device: opening blocks until a FIFO has a reader
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) error_ = std::strerror(errno);
+    temp_ = path_;
+    return;
+  }
+  path_ = linkTarget(std::move(path_));
   if (path_.empty()) {
     error_ = std::strerror(errno);
     return;
   }
-  struct stat st;
-  if (::stat(path_.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
-    openTemporary();
-    return;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    error_ = std::strerror(EISDIR);
-    return;
-  }
-  direct_ = true;  // a FIFO or a device: opening blocks until a FIFO has a reader
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd_ < 0) error_ = std::strerror(errno);
-  temp_ = path_;
+  openTemporary();
 }
 
 void AtomicFile::openTemporary() {
