@@ -59,9 +59,9 @@ template <class Make, class Prepare, class Step>
   vision::Service& service = vision::service();
   prepare(service);
   std::vector<uint8_t> pending;
-  if (!readFrame(STDIN_FILENO, pending, size.frameBytes)) std::_Exit(0);
   decltype(make(width, height)) stream;
   try {
+    if (!readFrame(STDIN_FILENO, pending, size.frameBytes)) std::_Exit(0);
     stream = make(size.width, size.height);
   } catch (const std::bad_alloc&) {
     noFrameBuffer();
