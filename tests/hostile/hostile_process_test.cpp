@@ -37,7 +37,8 @@ std::vector<std::string> folder(const std::string& dir) {
 }
 
 // Everything written into a FIFO by whoever opens it for writing, until
-// they close it; stops `done` after the writer is gone or never came.
+// they close it. finish() is called once the writer's run has ended: the bytes
+// then, or what there was when no writer came at all.
 class FifoReader {
  public:
   explicit FifoReader(const std::string& path)
