@@ -77,15 +77,39 @@ engine::Network& loadModel(const std::string& name, const ModelContract& contrac
   return *loading.get();  // a failed load throws its error to every asker
 }
 
+namespace {
+
+// The loading threads, kept until the process ends.
+std::vector<std::shared_future<void>>& background() {
+  static std::vector<std::shared_future<void>> all;
+  return all;
+}
+
+// A load still under way when the process ends would go on while exit tears
+// the libraries' statics down (oneDNN's among them), and crash. exit() runs
+// the calling thread's thread_local destructors before any static one: a
+// thread that starts a load waits for every load at its end.
+struct LoadsAwaited {
+  ~LoadsAwaited() {
+    std::vector<std::shared_future<void>> loading;
+    {
+      const std::lock_guard<std::mutex> lock(loadsGuard);
+      loading = background();
+    }
+    for (const auto& f : loading) f.wait();
+  }
+};
+
+}  // namespace
+
 void loadModelSoon(const std::string& name, const ModelContract& contract) {
+  thread_local LoadsAwaited awaited;
+  (void)awaited;
   const std::lock_guard<std::mutex> lock(loadsGuard);
   if (loads().count(name)) return;
-  // The thread's future is kept until the process ends, whose static
-  // destruction waits for a load still under way.
-  static std::vector<std::future<void>> background;
   std::packaged_task<std::shared_ptr<engine::Network>()> task([name, contract] { return loadChecked(name, contract); });
   loads().emplace(name, task.get_future().share());
-  background.push_back(std::async(std::launch::async, std::move(task)));
+  background().push_back(std::async(std::launch::async, std::move(task)).share());
 }
 
 bool modelLoaded(const std::string& name) {
