@@ -2,9 +2,9 @@
 
 #include <set>
 
-#include "platform/vision/engine/constant_folding.h"
 #include "platform/vision/engine/conv_bias.h"
 #include "platform/vision/engine/hard_swish.h"
+#include "platform/vision/engine/ops.h"
 
 namespace kestrel::vision::engine {
 

@@ -4,26 +4,14 @@
 #include <optional>
 #include <set>
 
+#include "platform/vision/engine/graph_index.h"
+
 namespace kestrel::vision::engine {
 namespace {
 
 class Matcher {
  public:
-  explicit Matcher(const Plan& plan) : plan_(plan) {
-    for (size_t k = 0; k < plan.nodes.size(); ++k) {
-      for (const std::string& in : plan.nodes[k].inputs) ++readers_[in];
-      for (const std::string& out : plan.nodes[k].outputs) maker_[out] = k;
-    }
-    for (const std::string& out : plan.outputs) ++readers_[out];
-  }
-
-  // The node that makes `name` when nothing else reads it, else nothing.
-  std::optional<size_t> privateMaker(const std::string& name) const {
-    auto m = maker_.find(name);
-    auto r = readers_.find(name);
-    if (m == maker_.end() || r == readers_.end() || r->second != 1) return std::nullopt;
-    return m->second;
-  }
+  explicit Matcher(const Plan& plan) : plan_(plan), index_(plan.nodes, plan.outputs) {}
 
   // The value of a one-number constant.
   std::optional<double> number(const std::string& name) const {
@@ -64,12 +52,12 @@ class Matcher {
   // For the final Mul(p, q): x and the three nodes before it, when p is x / 6
   // and q is clip(x + 3, 0, 6), each read only there.
   std::optional<Found> match(const std::string& p, const std::string& q) const {
-    auto clip = privateMaker(q);
+    auto clip = index_.privateMaker(q);
     if (!clip || plan_.nodes[*clip].inputs.empty() || !clipsToSix(plan_.nodes[*clip])) return std::nullopt;
-    auto add = privateMaker(plan_.nodes[*clip].inputs[0]);
+    auto add = index_.privateMaker(plan_.nodes[*clip].inputs[0]);
     if (!add) return std::nullopt;
     auto x = byNumber(plan_.nodes[*add], "Add", 3);
-    auto scale = privateMaker(p);
+    auto scale = index_.privateMaker(p);
     if (!x || !scale) return std::nullopt;
     const Node& s = plan_.nodes[*scale];
     double factor = 1;
@@ -81,8 +69,7 @@ class Matcher {
 
  private:
   const Plan& plan_;
-  std::map<std::string, int> readers_;
-  std::map<std::string, size_t> maker_;
+  const GraphIndex index_;
 };
 
 }  // namespace

@@ -12,6 +12,18 @@ int64_t elementCount(const Dims& dims) {
   return n;
 }
 
+Dims rowMajorStrides(const Dims& dims) {
+  Dims s(dims.size(), 1);
+  for (size_t k = dims.size(); k-- > 1;) s[k - 1] = s[k] * dims[k];
+  return s;
+}
+
+std::string dimsText(const Dims& dims, const std::string& separator, bool bracketed) {
+  std::string s;
+  for (size_t k = 0; k < dims.size(); ++k) s += (k ? separator : "") + std::to_string(dims[k]);
+  return bracketed ? "[" + s + "]" : s;
+}
+
 int64_t boundedWhole(double v) {
   if (!(v == v)) return 0;
   return static_cast<int64_t>(std::clamp(v, -static_cast<double>(kWholeLimit), static_cast<double>(kWholeLimit)));

@@ -16,6 +16,13 @@ using Dims = std::vector<int64_t>;
 // product would not fit the limit (2^31 elements: far above any model here).
 int64_t elementCount(const Dims& dims);
 
+// The row-major strides of dims, in elements.
+Dims rowMajorStrides(const Dims& dims);
+
+// dims for a message: "[1,3,8,8]", or with another separator and no
+// brackets, "1x3x8x8".
+std::string dimsText(const Dims& dims, const std::string& separator = ",", bool bracketed = true);
+
 // Integers that size or index tensors, as read from a model, bounded to
 // +-2^30: past any axis the executor takes (2^31 elements in all), so that a
 // sentinel such as INT64_MAX still means "to the end" while shape arithmetic

@@ -110,12 +110,6 @@ void padAxis(const float* src, const Dims& dims, const Dims& srcStrides, float* 
   }
 }
 
-Dims rowMajorStrides(const Dims& d) {
-  Dims s(d.size(), 1);
-  for (size_t k = d.size(); k-- > 1;) s[k - 1] = s[k] * d[k];
-  return s;
-}
-
 void broadcastAxis(const float* src, const Dims& from, const Dims& srcStrides, float* dst, const Dims& dims,
                    const Dims& dstStrides, size_t axis) {
   const int64_t step = from[axis] == 1 ? 0 : srcStrides[axis];

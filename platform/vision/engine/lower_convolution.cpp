@@ -5,20 +5,18 @@
 #include <cmath>
 
 #include "platform/vision/engine/compiler.h"
-#include "platform/vision/engine/shape_rules.h"
+#include "platform/vision/engine/ops.h"
 
 namespace kestrel::vision::engine {
 namespace {
 
 using dnnl::algorithm;
-constexpr auto f32 = memory::data_type::f32;
 
-memory::desc anyDesc(const Dims& d, memory::data_type t = f32) { return memory::desc(d, t, memory::format_tag::any); }
 
 // Channels last: oneDNN's brgemm convolution kernels on AVX-512 read and
 // write it for any channel count, and so do its element-wise, pooling and
 // resampling kernels, so a whole network can stay in it without reorders.
-memory::desc channelsLast(const Dims& d, memory::data_type t = f32) {
+memory::desc channelsLast(const Dims& d, memory::data_type t = kF32) {
   return d.size() == 4 ? memory::desc(d, t, memory::format_tag::acdb) : anyDesc(d, t);
 }
 
@@ -31,32 +29,24 @@ struct PostOp {
 };
 
 // A per-channel (or single) constant of a C-channel activation, or nothing.
-const HostTensor* perChannel(Builder& b, const std::string& name, int64_t channels, int rank) {
+const HostTensor* perChannel(Builder& b, const std::string& name, int64_t channels, size_t rank) {
   const HostTensor* t = b.constant(name);
   if (!t || t->integer) return nullptr;
-  if (t->size() == 1) return t;
-  if (static_cast<int64_t>(t->size()) != channels) return nullptr;
-  // Broadcasting aligns the last axes: [C,1,1] or [1,C,1,1] is per channel
-  // of a 4-d activation, while [C] or [C,1] runs along the width or height.
-  const Dims& d = t->dims;
-  const int size = static_cast<int>(d.size());
-  if (size > rank || size < rank - 1) return nullptr;
-  return d[static_cast<size_t>(size - (rank - 1))] == channels ? t : nullptr;
+  return t->size() == 1 || holdsOnePerChannel(*t, channels, rank) ? t : nullptr;
 }
 
 // The ops after a convolution's output that can run as its post-ops, in order.
 std::vector<PostOp> followers(Builder& b, std::string current, const Dims& dims) {
   std::vector<PostOp> list;
   bool summed = false;
-  const int rank = static_cast<int>(dims.size());
   while (const Node* r = b.onlyReader(current)) {
     PostOp p;
     p.node = r;
     if (r->op == "PRelu" && r->input(0) == current) {
-      const HostTensor* slope = perChannel(b, r->input(1), dims[1], rank);
+      const HostTensor* slope = perChannel(b, r->input(1), dims[1], dims.size());
       if (!slope) break;
       p.kind = PostOp::Prelu;
-      memory::desc d({static_cast<memory::dim>(slope->size())}, f32, memory::format_tag::x);
+      memory::desc d({static_cast<memory::dim>(slope->size())}, kF32, memory::format_tag::x);
       p.fixed = b.constantMemory(*slope, d, d);
       p.eltwise.alpha = slope->size() == 1 ? 0 : 1;  // mask: per channel or one value
     } else if (r->op == "Add") {
@@ -72,7 +62,7 @@ std::vector<PostOp> followers(Builder& b, std::string current, const Dims& dims)
       }
       const int v = b.valueOf(other);
       if (b.value(v).dims != dims) break;
-      const BufferRec* buffer = b.value(v).buffer >= 0 ? &b.out().buffers[b.value(v).buffer] : nullptr;
+      const BufferRec* buffer = b.bufferOf(v);
       const bool dies = buffer && !buffer->pinned && buffer->values == 1 && b.readers(other) == 1;
       p.kind = (dies && !summed) ? PostOp::Sum : PostOp::AddOperand;
       summed = summed || p.kind == PostOp::Sum;
@@ -171,7 +161,7 @@ auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make, const 
 // whose kernel and fusion are best: a chain of convolutions settles in one
 // layout instead of reordering between them.
 template <typename Make>
-auto fastest(Make make, const memory::desc& actual, const Dims& in, const Dims& out, memory::data_type t = f32) {
+auto fastest(Make make, const memory::desc& actual, const Dims& in, const Dims& out, memory::data_type t = kF32) {
   std::optional<decltype(make(actual, actual))> best;
   const std::pair<memory::desc, memory::desc> layouts[] = {
       {actual, channelsLast(out)}, {channelsLast(in, t), channelsLast(out)}, {anyDesc(in, t), anyDesc(out)}};
@@ -199,8 +189,8 @@ void finishFusion(Builder& b, const Node& node, const std::vector<PostOp>& ops, 
 
 // Rounds to the nearest whole number, ties to even, as nearbyint does in the
 // default rounding mode, for |v| < 2^22: adding 1.5 x 2^23 leaves no
-// fraction bits. Inline, so that quantizing a model's weights vectorizes
-// (ISNet's 44 million took a tenth of its loading through libm's call).
+// fraction bits. Inline, so that quantizing a large model's weights
+// vectorizes instead of calling into libm for each.
 inline float nearestEven(float v) {
   constexpr float kShift = 12582912.0f;
   return (v + kShift) - kShift;
@@ -212,9 +202,7 @@ memory int8Weights(Builder& b, const HostTensor& w, const memory::desc& plain, s
   const int64_t outputs = w.dims[0];
   const int64_t each = static_cast<int64_t>(w.f.size()) / outputs;
   const memory::dims dims = plain.dims();
-  memory::dims strides(dims.size(), 1);
-  for (size_t k = dims.size(); k-- > 1;) strides[k - 1] = strides[k] * dims[k];
-  memory m(memory::desc(dims, memory::data_type::s8, strides), b.eng());
+  memory m(memory::desc(dims, memory::data_type::s8, rowMajorStrides(dims)), b.eng());
   int8_t* q = static_cast<int8_t*>(m.get_data_handle());
   scales.assign(outputs, 1.0f);
   for (int64_t o = 0; o < outputs; ++o) {
@@ -234,200 +222,218 @@ memory::desc weightsDesc(const Dims& w, int64_t group) {
   return Builder::plainDesc(g);
 }
 
-}  // namespace
+// A convolution's constant inputs: its weights, and its bias if it has one.
+struct Constants {
+  const HostTensor* weights = nullptr;
+  const HostTensor* bias = nullptr;
+};
 
-void lowerConvolution(Builder& b, const Node& node) {
-  std::string source = node.input(0);
-  std::vector<int64_t> extraPads;
-  if (auto it = b.pendingPads.find(source); it != b.pendingPads.end()) {
-    extraPads = it->second.pads;
-    source = it->second.source;
-  }
+Constants constantsOf(Builder& b, const Node& node) {
   const HostTensor* w = b.constant(node.input(1));
   if (!w) refuseNode(node, "weights must be a constant");
   const HostTensor* bias = node.input(2).empty() ? nullptr : b.constant(node.input(2));
   if (!node.input(2).empty() && !bias) refuseNode(node, "bias must be a constant");
-  const Dims& padded = b.plan().dims.at(node.input(0));
-  Window win = convolutionWindow(node, padded, w->dims);
+  return {w, bias};
+}
+
+memory::desc biasDesc(const HostTensor* bias, int64_t channels) {
+  return bias ? memory::desc({channels}, kF32, memory::format_tag::x) : memory::desc();
+}
+
+// Adds the step of a chosen (transposed) convolution whose source is in its
+// layout already: the destination made (in the residual's buffer when the
+// fusion sums into it), the fused ops' operands, the weights and the bias.
+template <typename Pd>
+void addConvolutionStep(Builder& b, const Node& node, StepRec s, const Choice<Pd>& choice,
+                        const std::vector<PostOp>& ops, int src, memory weights, std::optional<memory> bias) {
+  const Dims out = b.plan().dims.at(node.outputs[0]);
+  const Fusion& fusion = choice.fusion;
+  const int dst = fusion.sumInto >= 0 ? b.viewValue(fusion.sumInto, out, choice.pd.dst_desc())
+                                      : b.newValue(out, choice.pd.dst_desc());
+  s.valueArgs = {{DNNL_ARG_SRC, src}, {DNNL_ARG_DST, dst}};
+  s.valueArgs.insert(s.valueArgs.end(), fusion.valueArgs.begin(), fusion.valueArgs.end());
+  s.fixedArgs = fusion.fixedArgs;
+  s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, weights);
+  if (bias) s.fixedArgs.emplace_back(DNNL_ARG_BIAS, *bias);
+  b.addStep(std::move(s), choice.pd);
+  finishFusion(b, node, ops, choice.fused, dst);
+}
+
+// The convolution's source, a Pad left for it to take in its own pads.
+std::string paddedSource(Builder& b, const Node& node, Window& win) {
+  auto it = b.pendingPads.find(node.input(0));
+  if (it == b.pendingPads.end()) return node.input(0);
   const size_t n = win.kernel.size();
-  for (size_t k = 0; k < n && !extraPads.empty(); ++k) {
-    win.padBegin[k] += extraPads[k];
-    win.padEnd[k] += extraPads[k + n];
+  for (size_t k = 0; k < n; ++k) {
+    win.padBegin[k] += it->second.pads[k];
+    win.padEnd[k] += it->second.pads[k + n];
   }
+  return it->second.source;
+}
+
+// In int8 where the model's side file gives the input a scale: the input
+// quantized once, weights per output channel, the product scaled back to
+// float before the post-ops.
+struct Int8Plan {
+  const Int8Input* input = nullptr;
+  std::vector<float> outputScales;
+  std::optional<memory> weights;  // plain layout
+};
+
+Int8Plan int8Plan(Builder& b, const std::string& source, const Constants& c, const memory::desc& wPlain,
+                  int64_t group, const Dims& in, const Dims& out) {
+  Int8Plan p;
+  // Depthwise convolutions gain nothing in int8. Thin convolutions (the few
+  // channels of a model's head, say) stay in float: they cost little and
+  // carry the output's precision.
+  p.input = group == 1 && out[1] >= 16 && in[1] >= 16 ? b.int8Input(source) : nullptr;
+  if (!p.input) return p;
+  std::vector<float> weightScales;
+  p.weights = int8Weights(b, *c.weights, wPlain, weightScales);
+  for (float ws : weightScales) p.outputScales.push_back(p.input->scale * ws);
+  return p;
+}
+
+// The weights and bias in the primitive's layouts; in int8 the bias divided
+// by the output scales, as oneDNN 2 adds it before scaling.
+std::pair<memory, std::optional<memory>> placedConstants(Builder& b, const Constants& c, const Int8Plan& q,
+                                                         const memory::desc& wPlain,
+                                                         const dnnl::convolution_forward::primitive_desc& pd) {
+  std::optional<memory> bias;
+  if (!q.input) {
+    if (c.bias) bias = b.constantMemory(*c.bias, pd.bias_desc(), pd.bias_desc());
+    return {b.constantMemory(*c.weights, wPlain, pd.weights_desc()), bias};
+  }
+  memory placed(pd.weights_desc(), b.eng());
+  placeConstant(*q.weights, placed, b.stream());
+  if (c.bias) {
+    HostTensor scaled = *c.bias;
+    for (size_t k = 0; k < scaled.f.size(); ++k) scaled.f[k] /= q.outputScales[k];
+    bias = b.constantMemory(scaled, pd.bias_desc(), pd.bias_desc());
+  }
+  return {placed, bias};
+}
+
+void lowerConvolution(Builder& b, const Node& node) {
+  const Constants c = constantsOf(b, node);
+  const HostTensor& w = *c.weights;
+  Window win = convolutionWindow(node, b.plan().dims.at(node.input(0)), w.dims);
+  const std::string source = paddedSource(b, node, win);
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int x = b.valueOf(source);
   const Dims in = b.value(x).dims;
-  memory::dims dilations;
-  for (int64_t d : win.dilations) dilations.push_back(d - 1);
-  const memory::desc wPlain = weightsDesc(w->dims, group);
+  const memory::desc wPlain = weightsDesc(w.dims, group);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
-  // In int8 where the model's side file gives this input a scale: the input
-  // quantized once, weights per output channel, the product scaled back to
-  // float before the post-ops. Depthwise convolutions gain nothing in int8.
-  // Thin convolutions (the few channels of a model's head, say) stay in
-  // float: they cost little and carry the output's precision.
-  const Int8Input* q = group == 1 && out[1] >= 16 && in[1] >= 16 ? b.int8Input(source) : nullptr;
-  const memory::data_type srcType = !q ? f32 : q->isUnsigned ? memory::data_type::u8 : memory::data_type::s8;
-  std::vector<float> weightScales, outputScales;
-  std::optional<memory> int8W;
-  if (q) {
-    int8W = int8Weights(b, *w, wPlain, weightScales);
-    for (float ws : weightScales) outputScales.push_back(q->scale * ws);
-  }
-  const memory::data_type weightType = q ? memory::data_type::s8 : f32;
+  const Int8Plan q = int8Plan(b, source, c, wPlain, group, in, out);
+  const memory::data_type srcType = !q.input ? kF32 : q.input->isUnsigned ? memory::data_type::u8 : memory::data_type::s8;
+  const memory::data_type weightType = q.input ? memory::data_type::s8 : kF32;
   auto make = [&](const memory::desc& src, const memory::desc& dst) {
     return withPostOps(b, ops, [&](const Fusion& f) {
       dnnl::convolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::convolution_direct,
                                         src, memory::desc(wPlain.dims(), weightType, memory::format_tag::any),
-                                        bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
-                                        f.dst ? *f.dst : dst, win.strides, dilations, win.padBegin, win.padEnd);
+                                        biasDesc(c.bias, out[1]), f.dst ? *f.dst : dst, win.strides,
+                                        oneDnnDilations(win.dilations), win.padBegin, win.padEnd);
       return dnnl::convolution_forward::primitive_desc(d, f.attr, b.eng());
-    }, q ? &outputScales : nullptr);
+    }, q.input ? &q.outputScales : nullptr);
   };
-  auto choice = q ? fastest(make, channelsLast(in, srcType), in, out, srcType) : fastest(make, b.value(x).desc, in, out);
-  const auto& pd = choice.pd;
-  const Fusion& fusion = choice.fusion;
-  const size_t fused = choice.fused;
+  auto choice = q.input ? fastest(make, channelsLast(in, srcType), in, out, srcType)
+                        : fastest(make, b.value(x).desc, in, out);
   StepRec s;
-  s.kind = std::string(q ? "Conv8" : "Conv") + (fused ? "+" + std::to_string(fused) : "");
-  s.primitive = dnnl::convolution_forward(pd);
-  const int src = q ? b.quantized(x, pd.src_desc(), q->scale) : b.inLayout(x, pd.src_desc());
-  if (!q && group == 1 && !b.isGraphInput(source)) {
+  s.kind = std::string(q.input ? "Conv8" : "Conv") + (choice.fused ? "+" + std::to_string(choice.fused) : "");
+  s.primitive = dnnl::convolution_forward(choice.pd);
+  const int src = q.input ? b.quantized(x, choice.pd.src_desc(), q.input->scale) : b.inLayout(x, choice.pd.src_desc());
+  if (!q.input && group == 1 && !b.isGraphInput(source)) {
     s.calibrates = source;
     s.calibratesValue = src;
   }
-  const int dst = fusion.sumInto >= 0 ? b.viewValue(fusion.sumInto, out, pd.dst_desc()) : b.newValue(out, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, src}, {DNNL_ARG_DST, dst}};
-  s.valueArgs.insert(s.valueArgs.end(), fusion.valueArgs.begin(), fusion.valueArgs.end());
-  s.fixedArgs = fusion.fixedArgs;
-  if (q) {
-    memory placed(pd.weights_desc(), b.eng());
-    placeConstant(*int8W, placed, b.out().strm);
-    s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, placed);
-  } else {
-    s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(*w, wPlain, pd.weights_desc()));
-  }
-  if (bias && q) {
-    // oneDNN 2 adds the bias before the output scales: divide it by them.
-    HostTensor scaled = *bias;
-    for (size_t k = 0; k < scaled.f.size(); ++k) scaled.f[k] /= outputScales[k];
-    s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(scaled, pd.bias_desc(), pd.bias_desc()));
-  } else if (bias) {
-    s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*bias, pd.bias_desc(), pd.bias_desc()));
-  }
-  b.addStep(std::move(s), pd);
-  b.out().macs += static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w->dims) / w->dims[0]);
-  finishFusion(b, node, ops, fused, dst);
+  auto [weights, bias] = placedConstants(b, c, q, wPlain, choice.pd);
+  addConvolutionStep(b, node, std::move(s), choice, ops, src, weights, bias);
+  b.addMacs(static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w.dims) / w.dims[0]));
 }
 
-void lowerTransposedConvolution(Builder& b, const Node& node) {
-  const HostTensor* w = b.constant(node.input(1));
-  if (!w) refuseNode(node, "weights must be a constant");
-  const HostTensor* bias = node.input(2).empty() ? nullptr : b.constant(node.input(2));
-  if (!node.input(2).empty() && !bias) refuseNode(node, "bias must be a constant");
-  const int x = b.valueOf(node.input(0));
-  const Dims in = b.value(x).dims;
-  const Window win = transposedWindow(node, in, w->dims);
-  const int64_t group = node.integer("group", 1);
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  // ONNX keeps the weights as [in channels, out channels / group, kernel...];
-  // oneDNN wants [group, out / group, in / group, kernel...]: a strided view
-  // of the same numbers, reordered once.
-  const int64_t icg = w->dims[0] / group, ocg = w->dims[1];
-  const int64_t k = elementCount(Dims(w->dims.begin() + 2, w->dims.end()));
+// ONNX keeps a transposed convolution's weights as [in channels, out
+// channels / group, kernel...]; oneDNN wants [group, out / group, in / group,
+// kernel...]: a strided view of the same numbers, reordered once.
+memory::desc transposedWeights(const Dims& w, int64_t group) {
+  const int64_t icg = w[0] / group, ocg = w[1];
+  const int64_t k = elementCount(Dims(w.begin() + 2, w.end()));
   Dims dims{group, ocg, icg};
   memory::dims strides{icg * ocg * k, k, ocg * k};
   int64_t stride = k;
-  for (size_t a = 2; a < w->dims.size(); ++a) {
-    dims.push_back(w->dims[a]);
-    stride /= w->dims[a];
+  for (size_t a = 2; a < w.size(); ++a) {
+    dims.push_back(w[a]);
+    stride /= w[a];
     strides.push_back(stride);
   }
   if (group == 1) {
     dims.erase(dims.begin());
     strides.erase(strides.begin());
   }
-  const memory::desc wOnnx(dims, f32, strides);
-  memory::dims dilations;
-  for (int64_t d : win.dilations) dilations.push_back(d - 1);
+  return memory::desc(dims, kF32, strides);
+}
+
+void lowerTransposedConvolution(Builder& b, const Node& node) {
+  const Constants c = constantsOf(b, node);
+  const int x = b.valueOf(node.input(0));
+  const Dims in = b.value(x).dims;
+  const Window win = transposedWindow(node, in, c.weights->dims);
+  const int64_t group = node.integer("group", 1);
+  const Dims out = b.plan().dims.at(node.outputs[0]);
+  const memory::desc wOnnx = transposedWeights(c.weights->dims, group);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
   auto make = [&](const memory::desc& src, const memory::desc& dst) {
     return withPostOps(b, ops, [&](const Fusion& f) {
       dnnl::deconvolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::deconvolution_direct,
-                                          src, anyDesc(dims),
-                                          bias ? memory::desc({out[1]}, f32, memory::format_tag::x) : memory::desc(),
-                                          f.dst ? *f.dst : dst, win.strides, dilations, win.padBegin, win.padEnd);
+                                          src, anyDesc(wOnnx.dims()), biasDesc(c.bias, out[1]),
+                                          f.dst ? *f.dst : dst, win.strides, oneDnnDilations(win.dilations),
+                                          win.padBegin, win.padEnd);
       return dnnl::deconvolution_forward::primitive_desc(d, f.attr, b.eng());
     });
   };
   auto choice = fastest(make, b.value(x).desc, in, out);
-  const auto& pd = choice.pd;
-  const Fusion& fusion = choice.fusion;
-  const size_t fused = choice.fused;
   StepRec s;
   s.kind = "ConvTranspose";
-  s.primitive = dnnl::deconvolution_forward(pd);
-  const int src = b.inLayout(x, pd.src_desc());
-  const int dst = fusion.sumInto >= 0 ? b.viewValue(fusion.sumInto, out, pd.dst_desc()) : b.newValue(out, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, src}, {DNNL_ARG_DST, dst}};
-  s.valueArgs.insert(s.valueArgs.end(), fusion.valueArgs.begin(), fusion.valueArgs.end());
-  s.fixedArgs = fusion.fixedArgs;
-  s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(*w, wOnnx, pd.weights_desc()));
-  if (bias) s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*bias, pd.bias_desc(), pd.bias_desc()));
-  b.addStep(std::move(s), pd);
-  b.out().macs += static_cast<double>(elementCount(in)) * static_cast<double>(ocg * k);
-  finishFusion(b, node, ops, fused, dst);
+  s.primitive = dnnl::deconvolution_forward(choice.pd);
+  const int src = b.inLayout(x, choice.pd.src_desc());
+  const memory weights = b.constantMemory(*c.weights, wOnnx, choice.pd.weights_desc());
+  std::optional<memory> bias;
+  if (c.bias) bias = b.constantMemory(*c.bias, choice.pd.bias_desc(), choice.pd.bias_desc());
+  addConvolutionStep(b, node, std::move(s), choice, ops, src, weights, bias);
+  const int64_t perInput = c.weights->dims[1] * elementCount(Dims(c.weights->dims.begin() + 2, c.weights->dims.end()));
+  b.addMacs(static_cast<double>(elementCount(in)) * static_cast<double>(perInput));
 }
 
-void lowerGemm(Builder& b, const Node& node) {
-  if (node.integer("transA", 0) != 0 || node.real("alpha", 1) != 1.0f || node.real("beta", 1) != 1.0f)
-    refuseNode(node, "only alpha 1, beta 1 and an untransposed A are taken");
-  const HostTensor* w = b.constant(node.input(1));
-  if (!w) return lowerMatMul(b, node);
-  const int x = b.plain(b.valueOf(node.input(0)));
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  const int64_t m = out[0], nOut = out[1], kIn = b.value(x).dims[1];
-  const HostTensor* bias = node.input(2).empty() ? nullptr : b.constant(node.input(2));
-  if (!node.input(2).empty() && (!bias || static_cast<int64_t>(bias->size()) != nOut))
-    refuseNode(node, "C must be a constant of one value per output");
-  // Inner product weights are [outputs, inputs]: B as given when transB, else its transpose.
-  const memory::desc wOnnx = node.integer("transB", 0) ? memory::desc({nOut, kIn}, f32, memory::dims{kIn, 1})
-                                                       : memory::desc({nOut, kIn}, f32, memory::dims{1, nOut});
-  dnnl::inner_product_forward::desc d(dnnl::prop_kind::forward_inference, b.value(x).desc,
-                                      anyDesc({nOut, kIn}),
-                                      bias ? memory::desc({nOut}, f32, memory::format_tag::x) : memory::desc(),
-                                      Builder::plainDesc(out));
-  dnnl::inner_product_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  StepRec s;
-  s.kind = "Gemm";
-  s.primitive = dnnl::inner_product_forward(pd);
-  const int dst = b.newValue(out, pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, b.inLayout(x, pd.src_desc())}, {DNNL_ARG_DST, dst}};
-  s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(*w, wOnnx, pd.weights_desc()));
-  if (bias) s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*bias, pd.bias_desc(), pd.bias_desc()));
-  b.addStep(std::move(s), pd);
-  b.out().macs += static_cast<double>(m * nOut * kIn);
-  b.name(node.outputs[0], dst);
+std::vector<Dims> convolutionShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  const Dims& w = in.input(node, 1);
+  const int64_t group = node.integer("group", 1);
+  if (w.size() < 3 || group <= 0 || x.size() != w.size() || x[1] != w[1] * group || w[0] % group != 0)
+    refuseNode(node, "weights " + dimsText(w) + " do not fit the input " + dimsText(x) + " in " +
+                         std::to_string(group) + " groups");
+  Dims out{x[0], w[0]};
+  for (int64_t d : convolutionWindow(node, x, w).output) out.push_back(d);
+  return {out};
 }
 
-void lowerMatMul(Builder& b, const Node& node) {
-  if (node.op == "Gemm" && !node.input(2).empty()) refuseNode(node, "a Gemm of two computed inputs takes no C");
-  const int a = b.plain(b.valueOf(node.input(0)));
-  const int w = b.plain(b.valueOf(node.input(1)));
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  // oneDNN wants equal ranks: leading axes of 1 where one side has fewer.
-  auto widen = [&](int v) {
-    Dims d = b.value(v).dims;
-    while (d.size() < out.size()) d.insert(d.begin(), 1);
-    return b.viewValue(v, d, Builder::plainDesc(d));
+std::vector<Dims> transposedShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  const Dims& w = in.input(node, 1);
+  const int64_t group = node.integer("group", 1);
+  if (w.size() < 3 || group <= 0 || x.size() != w.size() || x[1] != w[0])
+    refuseNode(node, "weights " + dimsText(w) + " do not fit the input " + dimsText(x));
+  Dims out{x[0], w[1] * group};
+  for (int64_t d : transposedWindow(node, x, w).output) out.push_back(d);
+  return {out};
+}
+
+}  // namespace
+
+OpRows convolutionOps() {
+  return {
+      {"Conv", {convolutionShape, nullptr, 1, lowerConvolution}},
+      {"ConvTranspose", {transposedShape, nullptr, 1, lowerTransposedConvolution}},
   };
-  const int left = widen(a), right = widen(w);
-  dnnl::matmul::desc d(b.value(left).desc, b.value(right).desc, Builder::plainDesc(out));
-  dnnl::matmul::primitive_desc pd(d, b.attributes(), b.eng());
-  const int dst = b.addSimpleStep("MatMul", dnnl::matmul(pd), pd, out, {{DNNL_ARG_SRC, left}, {DNNL_ARG_WEIGHTS, right}});
-  b.out().macs += static_cast<double>(elementCount(out)) * static_cast<double>(b.value(a).dims.back());
-  b.name(node.outputs[0], dst);
 }
 
 }  // namespace kestrel::vision::engine

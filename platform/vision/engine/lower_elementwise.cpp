@@ -5,13 +5,12 @@
 
 #include "platform/vision/engine/compiler.h"
 #include "platform/vision/engine/kernels.h"
-#include "platform/vision/engine/shape_rules.h"
+#include "platform/vision/engine/constant_folding.h"
 
 namespace kestrel::vision::engine {
 namespace {
 
 using dnnl::algorithm;
-constexpr auto f32 = memory::data_type::f32;
 
 std::optional<float> scalarConstant(Builder& b, const std::string& name) {
   const HostTensor* t = name.empty() ? nullptr : b.constant(name);
@@ -96,6 +95,8 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node) {
   return std::nullopt;
 }
 
+namespace {
+
 void lowerElementwise(Builder& b, const Node& node) {
   if (node.op == "PRelu") {
     const int x = b.valueOf(node.input(0));
@@ -147,10 +148,39 @@ void lowerBinary(Builder& b, const Node& node) {
     src1 = b.viewValue(b.plain(second), sd, Builder::plainDesc(sd));
   }
   dnnl::binary::desc d(alg, b.value(first).desc, b.value(src1).desc,
-                       memory::desc(out, f32, memory::format_tag::any));
+                       memory::desc(out, kF32, memory::format_tag::any));
   dnnl::binary::primitive_desc pd(d, b.attributes(), b.eng());
   const int dst = b.addSimpleStep(op, dnnl::binary(pd), pd, out, {{DNNL_ARG_SRC_0, first}, {DNNL_ARG_SRC_1, src1}});
   b.name(node.outputs[0], dst);
+}
+
+std::vector<Dims> broadcastShape(const Node& node, const InputFacts& in) {
+  try {
+    return {broadcastDims(in.input(node, 0), in.input(node, 1))};
+  } catch (const ModelError& e) {
+    refuseNode(node, e.what());
+  }
+}
+
+}  // namespace
+
+OpRows elementwiseOps() {
+  // Unary ops keep their input's shape; those oneDNN has no eltwise for
+  // (HardSigmoid, Erf, Floor, Ceil) are taken only where they fold.
+  const OpRule oneDnn{sameShape, nullptr, 1, lowerElementwise};
+  const OpRule folded{sameShape, foldUnary, 1, lowerElementwise};
+  const OpRule binary{broadcastShape, foldBinary, 2, lowerBinary};
+  return {
+      {"Relu", folded},       {"Sigmoid", folded},    {"Tanh", folded},
+      {"Exp", folded},        {"Abs", folded},        {"Sqrt", folded},
+      {"Neg", folded},        {"Reciprocal", folded}, {"LeakyRelu", oneDnn},
+      {"HardSwish", oneDnn},  {"Elu", oneDnn},        {"Clip", oneDnn},
+      {"PRelu", oneDnn},      {"HardSigmoid", {sameShape, nullptr, 1, nullptr}},
+      {"Erf", {sameShape, nullptr, 1, nullptr}},      {"Floor", {sameShape, foldUnary, 1, nullptr}},
+      {"Ceil", {sameShape, foldUnary, 1, nullptr}},   {"Add", binary},
+      {"Sub", binary},        {"Mul", binary},        {"Div", binary},
+      {"Max", binary},        {"Min", binary},        {"Pow", binary},
+  };
 }
 
 }  // namespace kestrel::vision::engine

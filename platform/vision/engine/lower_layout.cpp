@@ -1,141 +1,11 @@
-// Pooling, resizing, joining, slicing, padding and the ops that only change
-// how a tensor is seen (Reshape, Flatten, Squeeze, Transpose...), plus
-// Softmax and the reductions.
-#include <algorithm>
-
+// Joining, slicing, padding and the ops that only change how a tensor is
+// seen (Reshape, Flatten, Squeeze, Transpose...).
 #include "platform/vision/engine/compiler.h"
+#include "platform/vision/engine/constant_folding.h"
 #include "platform/vision/engine/kernels.h"
-#include "platform/vision/engine/shape_rules.h"
 
 namespace kestrel::vision::engine {
 namespace {
-
-using dnnl::algorithm;
-constexpr auto f32 = memory::data_type::f32;
-
-memory::desc anyDesc(const Dims& d) { return memory::desc(d, f32, memory::format_tag::any); }
-
-InputFacts factsOf(Builder& b, const Node& node) {
-  InputFacts f;
-  f.opset = b.plan().opset;
-  for (const std::string& name : node.inputs) {
-    f.dims.push_back(name.empty() ? Dims{} : b.plan().dims.at(name));
-    f.constants.push_back(name.empty() ? nullptr : b.constant(name));
-  }
-  return f;
-}
-
-// How a 4-d activation's layout reads as pixel planes, if it is one of the
-// layouts the resize kernel walks, with that layout's tag.
-struct Planes {
-  PixelPlanes planes;
-  memory::format_tag tag;
-};
-std::optional<Planes> planesOf(const ValueRec& v) {
-  const Dims& d = v.dims;
-  if (d.size() != 4) return std::nullopt;
-  const memory::dims dims(d.begin(), d.end());
-  PixelPlanes p;
-  p.height = d[2];
-  p.width = d[3];
-  p.channels = d[1];
-  for (auto tag : {memory::format_tag::abcd, memory::format_tag::acdb, memory::format_tag::aBcd16b,
-                   memory::format_tag::aBcd8b}) {
-    if (v.desc != memory::desc(dims, f32, tag)) continue;
-    if (tag == memory::format_tag::abcd) {
-      p.planes = d[0] * d[1];
-    } else if (tag == memory::format_tag::acdb) {
-      p.planes = d[0];
-      p.block = d[1];
-    } else {
-      p.block = tag == memory::format_tag::aBcd16b ? 16 : 8;
-      p.channelBlocks = (d[1] + p.block - 1) / p.block;
-      p.planes = d[0] * p.channelBlocks;
-    }
-    return Planes{p, tag};
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-void lowerPooling(Builder& b, const Node& node) {
-  const int x = b.valueOf(node.input(0));
-  const Dims in = b.value(x).dims;
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  Window w;
-  if (node.op == "GlobalAveragePool" || node.op == "GlobalMaxPool") {
-    w.kernel.assign(in.begin() + 2, in.end());
-    w.strides = w.kernel;
-    w.dilations.assign(w.kernel.size(), 1);
-    w.padBegin.assign(w.kernel.size(), 0);
-    w.padEnd = w.padBegin;
-  } else {
-    w = poolingWindow(node, in);
-  }
-  algorithm alg = algorithm::pooling_max;
-  if (node.op == "AveragePool" || node.op == "GlobalAveragePool")
-    alg = node.integer("count_include_pad", 0) ? algorithm::pooling_avg_include_padding
-                                               : algorithm::pooling_avg_exclude_padding;
-  memory::dims dilations;
-  for (int64_t d : w.dilations) dilations.push_back(d - 1);
-  dnnl::pooling_v2_forward::desc d(dnnl::prop_kind::forward_inference, alg, b.value(x).desc, anyDesc(out),
-                                   w.strides, w.kernel, dilations, w.padBegin, w.padEnd);
-  dnnl::pooling_v2_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  const int dst = b.addSimpleStep(node.op, dnnl::pooling_v2_forward(pd), pd, out, {{DNNL_ARG_SRC, x}});
-  b.name(node.outputs[0], dst);
-}
-
-void lowerResize(Builder& b, const Node& node) {
-  const InputFacts facts = factsOf(b, node);
-  const ResizeGeometry g = resizeGeometry(node, facts);
-  const int x = b.valueOf(node.input(0));
-  const Dims in = b.value(x).dims;
-  if (in.size() != 4 || g.output[0] != in[0] || g.output[1] != in[1])
-    refuseNode(node, "resizes other axes than height and width");
-  const std::string mode = node.text("mode", "nearest");
-  const std::string transform = node.op == "Upsample" || b.plan().opset < 11
-                                    ? "asymmetric"
-                                    : node.text("coordinate_transformation_mode", "half_pixel");
-  // Upsample and the Resize of opset 10 take the source index rounded down.
-  const std::string nearest = node.op == "Upsample" || b.plan().opset < 11
-                                  ? "floor"
-                                  : node.text("nearest_mode", "round_prefer_floor");
-  if (mode != "nearest" && mode != "linear") refuseNode(node, "mode " + mode + " is not taken");
-  if (transform != "half_pixel" && transform != "pytorch_half_pixel" && transform != "align_corners" &&
-      transform != "asymmetric" && transform != "tf_half_pixel_for_nn")
-    refuseNode(node, "coordinate_transformation_mode " + transform + " is not taken");
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  // Pictures are at most 16384 pixels a side; a longer axis is a broken file
-  // whose tables alone would take seconds to make.
-  if (out[2] > MAX_RESIZED_AXIS || out[3] > MAX_RESIZED_AXIS)
-    refuseNode(node, "resizes to more than " + std::to_string(MAX_RESIZED_AXIS) + " along an axis");
-  // oneDNN's linear resampling is ONNX's half_pixel when the scale is out / in.
-  const bool exactScale = std::abs(g.scales[2] * in[2] - out[2]) < 1e-6 && std::abs(g.scales[3] * in[3] - out[3]) < 1e-6;
-  // Its kernel works across channels: few channels go faster through ours.
-  if (mode == "linear" && (transform == "half_pixel" || (transform == "pytorch_half_pixel" && out[2] > 1 && out[3] > 1)) &&
-      exactScale && in[1] >= 16) {
-    dnnl::resampling_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::resampling_linear,
-                                     b.value(x).desc, anyDesc(out));
-    dnnl::resampling_forward::primitive_desc pd(d, b.attributes(), b.eng());
-    const int dst = b.addSimpleStep("Resize", dnnl::resampling_forward(pd), pd, out, {{DNNL_ARG_SRC, x}});
-    b.name(node.outputs[0], dst);
-    return;
-  }
-  int src = x;
-  std::optional<Planes> planes = planesOf(b.value(x));
-  if (!planes) {
-    src = b.plain(x);
-    planes = planesOf(b.value(src));
-  }
-  const int dst = b.newValue(out, memory::desc(out, f32, planes->tag));
-  const AxisMap rows = resizeAxis(in[2], out[2], g.scales[2], mode, transform, nearest);
-  const AxisMap cols = resizeAxis(in[3], out[3], g.scales[3], mode, transform, nearest);
-  const PixelPlanes p = planes->planes;
-  b.addKernel("Resize*", [p, rows, cols](const std::vector<float*>& ptr) { resizePlanes(ptr[0], p, ptr[1], rows, cols); },
-              {src, dst});
-  b.name(node.outputs[0], dst);
-}
 
 void lowerConcat(Builder& b, const Node& node) {
   const Dims out = b.plan().dims.at(node.outputs[0]);
@@ -150,11 +20,11 @@ void lowerConcat(Builder& b, const Node& node) {
       const ValueRec& v = b.value(b.valueOf(name));
       const memory::dims dims(v.dims.begin(), v.dims.end());
       for (auto tag : {memory::format_tag::acdb, memory::format_tag::aBcd16b})
-        if (!common && v.desc == memory::desc(dims, f32, tag)) common = tag;
+        if (!common && v.desc == memory::desc(dims, kF32, tag)) common = tag;
     }
   for (const std::string& name : node.inputs) {
     int v = b.valueOf(name);
-    if (common) v = b.inLayout(v, memory::desc(b.value(v).dims, f32, *common));
+    if (common) v = b.inLayout(v, memory::desc(b.value(v).dims, kF32, *common));
     parts.push_back(v);
     descs.push_back(b.value(v).desc);
   }
@@ -181,16 +51,15 @@ void lowerShapeOp(Builder& b, const Node& node) {
   if (perm.empty())
     for (size_t k = in.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
   // The input read in the output's axis order: a strided view, then a reorder.
-  memory::dims inStrides(in.size(), 1);
-  for (size_t k = in.size(); k-- > 1;) inStrides[k - 1] = inStrides[k] * in[k];
+  const Dims inStrides = rowMajorStrides(in);
   memory::dims strides;
   for (int64_t p : perm) strides.push_back(inStrides[p]);
-  const int view = b.viewValue(x, out, memory::desc(out, f32, strides));
+  const int view = b.viewValue(x, out, memory::desc(out, kF32, strides));
   b.name(node.outputs[0], b.inLayout(view, Builder::plainDesc(out)));
 }
 
 void lowerSlicing(Builder& b, const Node& node) {
-  const InputFacts facts = factsOf(b, node);
+  const InputFacts facts = b.facts(node);
   const int x = b.plain(b.valueOf(node.input(0)));
   const Dims in = b.value(x).dims;
   const memory::desc whole = Builder::plainDesc(in);
@@ -222,7 +91,7 @@ bool deferPad(Builder& b, const Node& node) {
   const Node* reader = b.onlyReader(node.outputs[0]);
   if (!reader || reader->op != "Conv" || reader->input(0) != node.outputs[0]) return false;
   if (node.text("mode", "constant") != "constant") return false;
-  const InputFacts facts = factsOf(b, node);
+  const InputFacts facts = b.facts(node);
   std::vector<int64_t> pads;
   float value = 0;
   if (b.plan().opset < 11) {
@@ -250,19 +119,19 @@ bool deferPad(Builder& b, const Node& node) {
 
 void lowerPad(Builder& b, const Node& node) {
   if (node.text("mode", "constant") != "constant") refuseNode(node, "only constant padding is taken");
-  const InputFacts facts = factsOf(b, node);
+  const InputFacts facts = b.facts(node);
   std::vector<int64_t> pads = b.plan().opset < 11 ? node.integers("pads") : facts.constant(node, 1).wholes();
   float value = b.plan().opset < 11 ? node.real("value", 0) : 0;
   if (b.plan().opset >= 11 && !node.input(2).empty()) value = static_cast<float>(facts.constant(node, 2).real(0));
   int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
-  const memory::desc nhwc = in.size() == 4 ? memory::desc(in, f32, memory::format_tag::acdb) : memory::desc();
+  const memory::desc nhwc = in.size() == 4 ? memory::desc(in, kF32, memory::format_tag::acdb) : memory::desc();
   if (in.size() == 4 && b.value(x).desc == nhwc) {
     // Channels last is row-major N, H, W, C: pad it as such.
     const Dims seen{in[0], in[2], in[3], in[1]};
     const std::vector<int64_t> seenPads{pads[0], pads[2], pads[3], pads[1], pads[4], pads[6], pads[7], pads[5]};
-    const int dst = b.newValue(out, memory::desc(out, f32, memory::format_tag::acdb));
+    const int dst = b.newValue(out, memory::desc(out, kF32, memory::format_tag::acdb));
     b.addKernel("Pad*", [seen, seenPads, value](const std::vector<float*>& p) {
       padConstant(p[0], seen, p[1], seenPads, value);
     }, {x, dst});
@@ -276,64 +145,169 @@ void lowerPad(Builder& b, const Node& node) {
   b.name(node.outputs[0], dst);
 }
 
-void lowerSoftmax(Builder& b, const Node& node) {
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  const int rank = static_cast<int>(out.size());
-  int axis = static_cast<int>(normaliseAxis(node.integer("axis", b.plan().opset < 13 ? 1 : -1), rank, node));
-  int x = b.plain(b.valueOf(node.input(0)));
-  Dims seen = out;
-  if (b.plan().opset < 13) {  // older opsets: softmax over everything from axis on
-    seen = {elementCount(Dims(out.begin(), out.begin() + axis)), elementCount(Dims(out.begin() + axis, out.end()))};
-    x = b.viewValue(x, seen, Builder::plainDesc(seen));
-    axis = 1;
-  }
-  dnnl::softmax_forward::desc d(dnnl::prop_kind::forward_inference, b.value(x).desc, axis);
-  dnnl::softmax_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  const int dst = b.addSimpleStep("Softmax", dnnl::softmax_forward(pd), pd, seen, {{DNNL_ARG_SRC, x}});
-  b.name(node.outputs[0], b.viewValue(dst, out, Builder::plainDesc(out)));
+void deferOrLowerPad(Builder& b, const Node& node) {
+  if (!deferPad(b, node)) lowerPad(b, node);
 }
 
-void lowerReduce(Builder& b, const Node& node) {
-  const int x = b.valueOf(node.input(0));
-  const Dims in = b.value(x).dims;
-  const Dims out = b.plan().dims.at(node.outputs[0]);
-  // oneDNN keeps the reduced axes as 1s; without keepdims the result is then seen without them.
-  std::vector<int64_t> axes = node.has("axes") ? node.integers("axes")
-                              : (!node.input(1).empty() && b.constant(node.input(1))) ? b.constant(node.input(1))->wholes()
-                                                                                      : std::vector<int64_t>{};
-  Dims kept = in;
-  if (axes.empty()) std::fill(kept.begin(), kept.end(), 1);
-  for (int64_t a : axes) kept[normaliseAxis(a, static_cast<int64_t>(in.size()), node)] = 1;
-  // A mean over one axis (the channels of a picture, say) is one pass of our
-  // own: oneDNN has only its reference kernel for most such shapes.
-  if (node.op == "ReduceMean" && axes.size() == 1) {
-    const int64_t axis = normaliseAxis(axes[0], static_cast<int64_t>(in.size()), node);
-    int source = x;
-    int64_t outer = elementCount(Dims(in.begin(), in.begin() + axis));
-    int64_t inner = elementCount(Dims(in.begin() + axis + 1, in.end()));
-    const bool channelsLast = in.size() == 4 && axis == 1 &&
-                              b.value(x).desc == memory::desc(in, f32, memory::format_tag::acdb);
-    if (channelsLast) {  // N, H, W, C in memory: the mean of each pixel's channels
-      outer = in[0] * in[2] * in[3];
-      inner = 1;
-    } else {
-      source = b.plain(x);
+Dims reshaped(const Node& node, const Dims& input, const std::vector<int64_t>& shape) {
+  Dims out;
+  int64_t known = 1, inferred = -1;
+  const int64_t total = elementCount(input);
+  for (size_t k = 0; k < shape.size(); ++k) {
+    int64_t d = shape[k];
+    if (d == 0 && node.integer("allowzero", 0) == 0) {
+      if (k >= input.size()) refuseNode(node, "shape copies an axis the input does not have");
+      d = input[k];
     }
-    const int64_t length = in[axis];
-    const int dst = b.newValue(kept, Builder::plainDesc(kept));
-    b.addKernel("ReduceMean*", [outer, length, inner](const std::vector<float*>& p) {
-      meanOverAxis(p[0], outer, length, inner, p[1]);
-    }, {source, dst});
-    b.name(node.outputs[0], kept == out ? dst : b.viewValue(dst, out, Builder::plainDesc(out)));
-    return;
+    if (d == -1) {
+      if (inferred >= 0) refuseNode(node, "shape has more than one -1");
+      inferred = static_cast<int64_t>(k);
+      out.push_back(1);
+      continue;
+    }
+    if (d < 0) refuseNode(node, "shape has a negative size");
+    if (d > 0 && known > (int64_t{1} << 31) / d) refuseNode(node, "shape is too large");
+    known *= d;
+    out.push_back(d);
   }
-  const algorithm alg = node.op == "ReduceMean" ? algorithm::reduction_mean
-                        : node.op == "ReduceMax" ? algorithm::reduction_max
-                                                 : algorithm::reduction_sum;
-  dnnl::reduction::desc d(alg, b.value(x).desc, anyDesc(kept), 0.0f, 0.0f);
-  dnnl::reduction::primitive_desc pd(d, b.attributes(), b.eng());
-  const int dst = b.addSimpleStep(node.op, dnnl::reduction(pd), pd, kept, {{DNNL_ARG_SRC, x}});
-  b.name(node.outputs[0], kept == out ? dst : b.viewValue(b.plain(dst), out, Builder::plainDesc(out)));
+  if (inferred >= 0) {
+    if (known == 0 || total % known != 0) refuseNode(node, "shape does not divide the input " + dimsText(input));
+    out[inferred] = total / known;
+  }
+  if (elementCount(out) != total) refuseNode(node, "shape " + dimsText(out) + " does not hold the input " + dimsText(input));
+  return out;
+}
+
+std::vector<Dims> concatShape(const Node& node, const InputFacts& in) {
+  Dims out = in.input(node, 0);
+  const int64_t axis = normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(out.size()), node);
+  for (size_t k = 1; k < node.inputs.size(); ++k) {
+    const Dims& d = in.input(node, k);
+    if (d.size() != out.size()) refuseNode(node, "inputs differ in rank");
+    for (size_t a = 0; a < d.size(); ++a)
+      if (static_cast<int64_t>(a) != axis && d[a] != out[a]) refuseNode(node, "inputs differ off the joined axis");
+    out[axis] += d[axis];
+  }
+  return {out};
+}
+
+std::vector<Dims> reshapeShape(const Node& node, const InputFacts& in) {
+  return {reshaped(node, in.input(node, 0), in.constant(node, 1).wholes())};
+}
+
+std::vector<Dims> flattenShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  const int64_t axis = node.integer("axis", 1);
+  const int64_t a = axis < 0 ? axis + static_cast<int64_t>(x.size()) : axis;
+  if (a < 0 || a > static_cast<int64_t>(x.size())) refuseNode(node, "axis is out of range");
+  return {{elementCount(Dims(x.begin(), x.begin() + a)), elementCount(Dims(x.begin() + a, x.end()))}};
+}
+
+std::vector<Dims> transposeShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  std::vector<int64_t> perm = node.integers("perm");
+  if (perm.empty())
+    for (size_t k = x.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
+  if (perm.size() != x.size()) refuseNode(node, "perm does not match the input's rank");
+  std::vector<bool> seen(x.size(), false);
+  Dims out;
+  for (int64_t p : perm) {
+    if (p < 0 || p >= static_cast<int64_t>(x.size()) || seen[p]) refuseNode(node, "perm is not a permutation");
+    seen[p] = true;
+    out.push_back(x[p]);
+  }
+  return {out};
+}
+
+std::vector<Dims> squeezeShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  const std::vector<int64_t> axes = in.axes(node, 1);
+  std::vector<bool> drop(x.size(), false);
+  for (int64_t a : axes) drop[normaliseAxis(a, static_cast<int64_t>(x.size()), node)] = true;
+  Dims out;
+  for (size_t k = 0; k < x.size(); ++k) {
+    if (axes.empty() ? x[k] == 1 : drop[k]) {
+      if (x[k] != 1) refuseNode(node, "squeezes an axis longer than 1");
+      continue;
+    }
+    out.push_back(x[k]);
+  }
+  return {out};
+}
+
+std::vector<Dims> unsqueezeShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  const std::vector<int64_t> axes = in.axes(node, 1);
+  const int64_t rank = static_cast<int64_t>(x.size() + axes.size());
+  std::vector<bool> added(rank, false);
+  for (int64_t a : axes) {
+    const int64_t k = normaliseAxis(a, rank, node);
+    if (added[k]) refuseNode(node, "repeats an axis");
+    added[k] = true;
+  }
+  Dims out;
+  size_t from = 0;
+  for (int64_t k = 0; k < rank; ++k) out.push_back(added[k] ? 1 : x[from++]);
+  return {out};
+}
+
+std::vector<Dims> sliceShape(const Node& node, const InputFacts& in) {
+  Dims out = in.input(node, 0);
+  for (const AxisSlice& s : sliceAxes(node, in)) out[s.axis] = s.count;
+  if (elementCount(out) <= 0) refuseNode(node, "takes nothing");
+  return {out};
+}
+
+std::vector<Dims> splitShape(const Node& node, const InputFacts& in) {
+  const Dims& x = in.input(node, 0);
+  const int64_t axis = normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(x.size()), node);
+  std::vector<int64_t> split = node.integers("split");
+  if (split.empty() && in.opset >= 13 && !node.input(1).empty()) split = in.constant(node, 1).wholes();
+  const int64_t parts = static_cast<int64_t>(node.outputs.size());
+  if (split.empty()) {
+    if (x[axis] % parts != 0) refuseNode(node, "does not split evenly");
+    split.assign(parts, x[axis] / parts);
+  }
+  int64_t sum = 0;
+  for (int64_t s : split) sum += s;
+  if (static_cast<int64_t>(split.size()) != parts || sum != x[axis]) refuseNode(node, "split sizes do not add up");
+  std::vector<Dims> outs;
+  for (int64_t s : split) {
+    Dims d = x;
+    d[axis] = s;
+    if (s <= 0) refuseNode(node, "makes an empty part");
+    outs.push_back(d);
+  }
+  return outs;
+}
+
+std::vector<Dims> padShape(const Node& node, const InputFacts& in) {
+  Dims x = in.input(node, 0);
+  const std::vector<int64_t> pads = in.opset < 11 ? node.integers("pads") : in.constant(node, 1).wholes();
+  if (pads.size() != 2 * x.size()) refuseNode(node, "pads do not match the input's rank");
+  for (size_t k = 0; k < x.size(); ++k) {
+    x[k] += pads[k] + pads[k + x.size()];
+    if (x[k] <= 0) refuseNode(node, "pads leave nothing");
+  }
+  return {x};
+}
+
+}  // namespace
+
+OpRows layoutOps() {
+  return {
+      {"Reshape", {reshapeShape, foldReshaped, 1, lowerShapeOp}},
+      {"Flatten", {flattenShape, foldReshaped, 1, lowerShapeOp}},
+      {"Squeeze", {squeezeShape, foldReshaped, 1, lowerShapeOp}},
+      {"Unsqueeze", {unsqueezeShape, foldReshaped, 1, lowerShapeOp}},
+      {"Identity", {sameShape, foldUnary, 1, lowerShapeOp}},
+      {"Dropout", {sameShape, foldUnary, 1, lowerShapeOp}},
+      {"Transpose", {transposeShape, foldTranspose, 1, lowerShapeOp}},
+      {"Slice", {sliceShape, foldSlice, 1, lowerSlicing}},
+      {"Split", {splitShape, nullptr, 1, lowerSlicing}},
+      {"Concat", {concatShape, foldConcat, kEveryInput, lowerConcat}},
+      {"Pad", {padShape, nullptr, 1, deferOrLowerPad}},
+  };
 }
 
 }  // namespace kestrel::vision::engine

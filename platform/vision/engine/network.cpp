@@ -12,16 +12,40 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/vision/engine/calibration.h"
 #include "platform/vision/engine/compiler.h"
 
 namespace kestrel::vision::engine {
+
+// What a loaded network holds: the bound program, and while it calibrates
+// the observer of its runs.
+struct Network::State {
+  std::string label;
+  Program program;
+  double macs = 0;
+  std::unique_ptr<Calibration> calibration;
+};
+
 namespace {
 
-std::string dimsText(const Dims& d) {
-  std::string s;
-  for (size_t k = 0; k < d.size(); ++k) s += (k ? "x" : "") + std::to_string(d[k]);
-  return s;
-}
+// Dims in a message: "1x3x256x256".
+std::string sizeText(const Dims& d) { return dimsText(d, "x", false); }
+
+// Times each step of a run by its kind, and passes the steps on to another
+// observer (calibration) if there is one.
+class StepTimes : public RunObserver {
+ public:
+  explicit StepTimes(RunObserver* inner) : inner_(inner) {}
+  void beforeStep(const Program& p, const StepRec& s) override {
+    if (inner_) inner_->beforeStep(p, s);
+  }
+  bool timed() const override { return true; }
+  void afterStep(const StepRec& s, double ms) override { msByKind[s.kind] += ms; }
+  std::map<std::string, double> msByKind;
+
+ private:
+  RunObserver* inner_;
+};
 
 // Names read from the file may hold any bytes: the message stays one line.
 std::string printable(std::string text) {
@@ -32,7 +56,7 @@ std::string printable(std::string text) {
 
 }  // namespace
 
-Network::Network(std::unique_ptr<Compiled> c) : c_(std::move(c)) {}
+Network::Network(std::unique_ptr<State> s) : s_(std::move(s)) {}
 Network::~Network() = default;
 
 namespace {
@@ -51,8 +75,8 @@ std::string readFile(const std::string& path, bool& ok) {
 }
 
 // A model file mapped read-only: the parser reads the page cache's copy
-// instead of a 176 MB buffer of our own (one copy and its page faults fewer
-// while the models load).
+// instead of a buffer of our own (one copy of the largest model and its
+// page faults fewer while the models load).
 class MappedFile {
  public:
   explicit MappedFile(const std::string& path) {
@@ -127,14 +151,12 @@ std::unique_ptr<Network> Network::load(const std::string& path, const std::strin
 
 std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, const std::string& label,
                                             const std::string& int8) {
-  auto compiled = std::make_unique<Compiled>();
-  compiled->label = label;
+  std::unique_ptr<State> state;
   try {
-    compiled->int8 = parseInt8(int8);
-    Plan plan = resolvePlan(parseOnnx(bytes, size));
-    Builder builder(plan, *compiled);
-    builder.build();
-    compiled->bind();
+    const std::map<std::string, Int8Input> quantized = parseInt8(int8);
+    Compiled compiled = compile(resolvePlan(parseOnnx(bytes, size)), quantized);
+    compiled.program.bind();
+    state = std::make_unique<State>(State{label, std::move(compiled.program), compiled.macs, nullptr});
   } catch (const ModelError& e) {
     throw ModelError("model file " + label + " " + printable(e.what()) + "; run ./setup to install it again");
   } catch (const dnnl::error& e) {
@@ -143,69 +165,80 @@ std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, cons
   } catch (const std::bad_alloc&) {
     throw ModelError("model file " + label + " needs more memory than there is");
   }
-  return std::unique_ptr<Network>(new Network(std::move(compiled)));
+  return std::unique_ptr<Network>(new Network(std::move(state)));
 }
 
-bool Network::int8() const { return c_->stepCounts.count("Quantize") != 0; }
-void Network::recordRanges() { c_->recording = true; }
-std::map<std::string, ValueRange> Network::ranges() const { return c_->ranges; }
+bool Network::int8() const {
+  const auto& steps = s_->program.steps;
+  return std::any_of(steps.begin(), steps.end(), [](const StepRec& s) { return s.kind == "Quantize"; });
+}
 
-const std::string& Network::label() const { return c_->label; }
-size_t Network::inputCount() const { return c_->inputValues.size(); }
-const std::string& Network::inputName(size_t k) const { return c_->inputNames.at(k); }
-const Dims& Network::inputDims(size_t k) const { return c_->values[c_->inputValues.at(k)].dims; }
-float* Network::input(size_t k) { return c_->data(c_->inputValues.at(k)); }
+void Network::recordRanges() {
+  if (!s_->calibration) s_->calibration = std::make_unique<Calibration>();
+}
+
+std::map<std::string, ValueRange> Network::ranges() const {
+  return s_->calibration ? s_->calibration->ranges() : std::map<std::string, ValueRange>{};
+}
+
+const std::string& Network::label() const { return s_->label; }
+size_t Network::inputCount() const { return s_->program.inputValues.size(); }
+const std::string& Network::inputName(size_t k) const { return s_->program.inputNames.at(k); }
+const Dims& Network::inputDims(size_t k) const { return s_->program.values[s_->program.inputValues.at(k)].dims; }
+float* Network::input(size_t k) { return s_->program.data(s_->program.inputValues.at(k)); }
 
 float* Network::input(const std::string& name) {
-  for (size_t k = 0; k < c_->inputNames.size(); ++k)
-    if (c_->inputNames[k] == name) return input(k);
-  throw ModelError("model file " + c_->label + " has no input " + name + "; run ./setup to install it again");
+  for (size_t k = 0; k < s_->program.inputNames.size(); ++k)
+    if (s_->program.inputNames[k] == name) return input(k);
+  throw ModelError("model file " + s_->label + " has no input " + name + "; run ./setup to install it again");
 }
 
-void Network::run() { c_->run(); }
-size_t Network::outputCount() const { return c_->outputNames.size(); }
-const std::string& Network::outputName(size_t k) const { return c_->outputNames.at(k); }
+void Network::run() { s_->program.run(s_->calibration.get()); }
+size_t Network::outputCount() const { return s_->program.outputNames.size(); }
+const std::string& Network::outputName(size_t k) const { return s_->program.outputNames.at(k); }
 
 const float* Network::output(const std::string& name) const {
-  auto it = c_->outputValues.find(name);
-  if (it == c_->outputValues.end())
-    throw ModelError("model file " + c_->label + " has no output " + name + "; run ./setup to install it again");
-  return c_->data(it->second);
+  auto it = s_->program.outputValues.find(name);
+  if (it == s_->program.outputValues.end())
+    throw ModelError("model file " + s_->label + " has no output " + name + "; run ./setup to install it again");
+  return s_->program.data(it->second);
 }
 
 const Dims& Network::outputDims(const std::string& name) const {
-  auto it = c_->outputValues.find(name);
-  if (it == c_->outputValues.end())
-    throw ModelError("model file " + c_->label + " has no output " + name + "; run ./setup to install it again");
-  return c_->values[it->second].dims;
+  auto it = s_->program.outputValues.find(name);
+  if (it == s_->program.outputValues.end())
+    throw ModelError("model file " + s_->label + " has no output " + name + "; run ./setup to install it again");
+  return s_->program.values[it->second].dims;
 }
 
 void Network::expectOutput(const std::string& name, const Dims& dims) const {
   if (outputDims(name) != dims)
-    throw ModelError("model file " + c_->label + " gives " + name + " as " + dimsText(outputDims(name)) +
-                     " where " + dimsText(dims) + " is expected; run ./setup to install it again");
+    throw ModelError("model file " + s_->label + " gives " + name + " as " + sizeText(outputDims(name)) +
+                     " where " + sizeText(dims) + " is expected; run ./setup to install it again");
 }
 
 void Network::expectInput(size_t k, const Dims& dims) const {
   if (k >= inputCount() || inputDims(k) != dims)
-    throw ModelError("model file " + c_->label + " does not take a " + dimsText(dims) +
+    throw ModelError("model file " + s_->label + " does not take a " + sizeText(dims) +
                      " input; run ./setup to install it again");
 }
 
 std::string Network::summary() const {
+  std::map<std::string, int> counts;
+  for (const StepRec& step : s_->program.steps) ++counts[step.kind];
   std::ostringstream s;
-  for (const auto& [kind, count] : c_->stepCounts) s << kind << " " << count << ", ";
-  s << "arena " << c_->buffers.size() << " buffers";
+  for (const auto& [kind, count] : counts) s << kind << " " << count << ", ";
+  s << "arena " << s_->program.buffers.size() << " buffers";
   return s.str();
 }
 
-double Network::macs() const { return c_->macs; }
-size_t Network::arenaBytes() const { return c_->arenaBytes; }
+double Network::macs() const { return s_->macs; }
+size_t Network::arenaBytes() const { return s_->program.arenaBytes; }
 
 std::vector<std::pair<std::string, double>> Network::profile() {
-  std::map<std::string, double> ms;
-  c_->run(&ms);
-  std::vector<std::pair<std::string, double>> out(ms.begin(), ms.end());
+  StepTimes times(s_->calibration.get());
+  s_->program.run(&times);
+  std::vector<std::pair<std::string, double>> out(times.msByKind.begin(), times.msByKind.end());
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
   return out;
 }

@@ -12,8 +12,6 @@
 
 namespace kestrel::vision::engine {
 
-struct Compiled;
-
 // What calibration saw of one convolution input over its runs.
 struct ValueRange {
   float lo = 0, hi = 0;
@@ -74,8 +72,9 @@ class Network {
   size_t arenaBytes() const;
 
  private:
-  explicit Network(std::unique_ptr<Compiled> c);
-  std::unique_ptr<Compiled> c_;
+  struct State;
+  explicit Network(std::unique_ptr<State> s);
+  std::unique_ptr<State> s_;
 };
 
 }  // namespace kestrel::vision::engine

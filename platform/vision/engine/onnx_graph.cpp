@@ -187,6 +187,8 @@ const std::string& Node::input(size_t k) const {
 
 std::string Node::where() const { return "node " + (name.empty() ? outputs.front() : name) + " (" + op + ")"; }
 
+void refuseNode(const Node& node, const std::string& why) { throw ModelError(node.where() + ": " + why); }
+
 Graph parseOnnx(const void* bytes, size_t size) {
   onnx::ModelProto model;
   if (size > static_cast<size_t>(std::numeric_limits<int>::max()) ||

@@ -37,6 +37,9 @@ struct Node {
   std::string where() const;
 };
 
+// Throws ModelError saying why the node is not taken: "node NAME (OP): why".
+[[noreturn]] void refuseNode(const Node& node, const std::string& why);
+
 struct GraphInput {
   std::string name;
   Dims dims;

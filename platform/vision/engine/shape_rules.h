@@ -1,8 +1,7 @@
 #pragma once
-// Output shapes of the ops the executor takes, from their inputs' shapes and
-// the constants among their inputs; also the pieces of geometry (broadcast,
-// slicing, reshaping, pooling windows) that folding and compiling share.
-#include <functional>
+// What shape rules read of a node's inputs, and the pieces of geometry
+// (broadcast, slicing, windows, resizing) that the shape rules, folding and
+// lowering share. Each op's own rule is beside its lowering (see ops.h).
 #include <vector>
 
 #include "platform/vision/engine/onnx_graph.h"
@@ -17,13 +16,21 @@ struct InputFacts {
 
   const HostTensor& constant(const Node& node, size_t k) const;  // throws unless constant
   bool isConstant(size_t k) const { return k < constants.size() && constants[k] != nullptr; }
+  const Dims& input(const Node& node, size_t k) const;  // throws when input k is missing
+  // The axes attribute, else the constant input k, else none.
+  std::vector<int64_t> axes(const Node& node, size_t k) const;
 };
 
-// The output shapes of node. Throws ModelError for an op it does not know,
-// an attribute it does not take or shapes that do not fit together.
-std::vector<Dims> outputDims(const Node& node, const InputFacts& in);
+// The rule of the ops whose output has their first input's shape.
+std::vector<Dims> sameShape(const Node& node, const InputFacts& in);
 
 Dims broadcastDims(const Dims& a, const Dims& b);  // throws ModelError when they do not broadcast
+
+// Whether a float constant holds one number a channel of an activation of
+// `rank` axes, shaped to add along its channels: [C,1,..] or [1,C,1,..].
+// (Broadcasting aligns the last axes: [C] or [C,1] would run along the width
+// or the height.)
+bool holdsOnePerChannel(const HostTensor& t, int64_t channels, size_t rank);
 
 // Axis in [-rank, rank) made non-negative; throws when out of range.
 int64_t normaliseAxis(int64_t axis, int64_t rank, const Node& node);
