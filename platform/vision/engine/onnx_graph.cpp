@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include <onnx/onnx_pb.h>
 
@@ -49,6 +50,22 @@ void checkCount(const Field& field, int64_t count, const std::string& name) {
                      std::to_string(count));
 }
 
+// A tensor's values stored as Raw in its raw bytes, or else in the typed
+// field the format keeps them in, as Out.
+template <typename Raw, typename Out, typename Field>
+std::vector<Out> values(const onnx::TensorProto& p, const Field& field, int64_t count, const std::string& name) {
+  if (!p.has_raw_data()) {
+    checkCount(field, count, name);
+    return std::vector<Out>(field.begin(), field.end());
+  }
+  if constexpr (std::is_same_v<Raw, Out>) {
+    return rawValues<Raw>(p.raw_data(), count, name);
+  } else {
+    const std::vector<Raw> raw = rawValues<Raw>(p.raw_data(), count, name);
+    return std::vector<Out>(raw.begin(), raw.end());
+  }
+}
+
 HostTensor readTensor(const onnx::TensorProto& p) {
   const std::string name = p.name().empty() ? "(unnamed)" : p.name();
   if (p.data_location() == onnx::TensorProto::EXTERNAL)
@@ -56,83 +73,34 @@ HostTensor readTensor(const onnx::TensorProto& p) {
   Dims dims(p.dims().begin(), p.dims().end());
   const int64_t count = elementCount(dims);
   if (count < 0) throw ModelError("tensor " + name + " has an invalid shape");
-  const bool raw = p.has_raw_data();
   HostTensor t;
   t.dims = dims;
+  t.integer = true;
   switch (p.data_type()) {
     case onnx::TensorProto::FLOAT:
-      if (raw) {
-        t.f = rawValues<float>(p.raw_data(), count, name);
-      } else {
-        checkCount(p.float_data(), count, name);
-        t.f.assign(p.float_data().begin(), p.float_data().end());
-      }
-      return t;
-    case onnx::TensorProto::FLOAT16: {
-      std::vector<uint16_t> h;
-      if (raw) {
-        h = rawValues<uint16_t>(p.raw_data(), count, name);
-      } else {
-        checkCount(p.int32_data(), count, name);
-        for (int32_t v : p.int32_data()) h.push_back(static_cast<uint16_t>(v));
-      }
-      for (uint16_t v : h) t.f.push_back(halfToFloat(v));
-      return t;
-    }
-    case onnx::TensorProto::DOUBLE: {
-      std::vector<double> d;
-      if (raw) {
-        d = rawValues<double>(p.raw_data(), count, name);
-      } else {
-        checkCount(p.double_data(), count, name);
-        d.assign(p.double_data().begin(), p.double_data().end());
-      }
-      t.f.assign(d.begin(), d.end());
-      return t;
-    }
-    case onnx::TensorProto::INT64:
-      t.integer = true;
-      if (raw) {
-        t.i = rawValues<int64_t>(p.raw_data(), count, name);
-      } else {
-        checkCount(p.int64_data(), count, name);
-        t.i.assign(p.int64_data().begin(), p.int64_data().end());
-      }
-      return t;
-    case onnx::TensorProto::INT32:
-    case onnx::TensorProto::INT8:
+      t.integer = false;
+      t.f = values<float, float>(p, p.float_data(), count, name);
+      break;
+    case onnx::TensorProto::FLOAT16:
+      t.integer = false;
+      for (uint16_t v : values<uint16_t, uint16_t>(p, p.int32_data(), count, name)) t.f.push_back(halfToFloat(v));
+      break;
+    case onnx::TensorProto::DOUBLE:
+      t.integer = false;
+      t.f = values<double, float>(p, p.double_data(), count, name);
+      break;
+    case onnx::TensorProto::INT64: t.i = values<int64_t, int64_t>(p, p.int64_data(), count, name); break;
+    case onnx::TensorProto::INT32: t.i = values<int32_t, int64_t>(p, p.int32_data(), count, name); break;
+    case onnx::TensorProto::INT16: t.i = values<int16_t, int64_t>(p, p.int32_data(), count, name); break;
+    case onnx::TensorProto::UINT16: t.i = values<uint16_t, int64_t>(p, p.int32_data(), count, name); break;
+    case onnx::TensorProto::INT8: t.i = values<int8_t, int64_t>(p, p.int32_data(), count, name); break;
     case onnx::TensorProto::UINT8:
-    case onnx::TensorProto::INT16:
-    case onnx::TensorProto::UINT16:
-    case onnx::TensorProto::BOOL: {
-      t.integer = true;
-      if (raw) {
-        switch (p.data_type()) {
-          case onnx::TensorProto::INT32:
-            for (int32_t v : rawValues<int32_t>(p.raw_data(), count, name)) t.i.push_back(v);
-            break;
-          case onnx::TensorProto::INT8:
-            for (int8_t v : rawValues<int8_t>(p.raw_data(), count, name)) t.i.push_back(v);
-            break;
-          case onnx::TensorProto::INT16:
-            for (int16_t v : rawValues<int16_t>(p.raw_data(), count, name)) t.i.push_back(v);
-            break;
-          case onnx::TensorProto::UINT16:
-            for (uint16_t v : rawValues<uint16_t>(p.raw_data(), count, name)) t.i.push_back(v);
-            break;
-          default:
-            for (uint8_t v : rawValues<uint8_t>(p.raw_data(), count, name)) t.i.push_back(v);
-        }
-      } else {
-        checkCount(p.int32_data(), count, name);
-        t.i.assign(p.int32_data().begin(), p.int32_data().end());
-      }
-      return t;
-    }
+    case onnx::TensorProto::BOOL: t.i = values<uint8_t, int64_t>(p, p.int32_data(), count, name); break;
     default:
       throw ModelError("tensor " + name + " has data type " + std::to_string(p.data_type()) +
                        ", which the executor does not take");
   }
+  return t;
 }
 
 Attribute readAttribute(const onnx::AttributeProto& a) {
