@@ -6,103 +6,8 @@
 namespace kestrel::vision::engine {
 namespace {
 
-// A tensor of the given dims whose element at index idx comes from source
-// element pick(idx), in the source's type.
-HostTensor gatherElements(const HostTensor& source, const Dims& dims,
-                          const std::function<int64_t(const Dims&)>& pick) {
-  HostTensor out;
-  out.dims = dims;
-  out.integer = source.integer;
-  const int64_t count = elementCount(dims);
-  Dims idx(dims.size(), 0);
-  for (int64_t n = 0; n < count; ++n) {
-    const int64_t from = pick(idx);
-    if (source.integer) out.i.push_back(source.i[from]);
-    else out.f.push_back(source.f[from]);
-    for (size_t k = dims.size(); k-- > 0;) {
-      if (++idx[k] < dims[k]) break;
-      idx[k] = 0;
-    }
-  }
-  return out;
-}
-
-// Broadcast index of out-index idx into a tensor of dims `d` (right-aligned).
-int64_t broadcastIndex(const Dims& idx, const Dims& d) {
-  const Dims s = rowMajorStrides(d);
-  int64_t at = 0;
-  const size_t shift = idx.size() - d.size();
-  for (size_t k = 0; k < d.size(); ++k) at += (d[k] == 1 ? 0 : idx[k + shift]) * s[k];
-  return at;
-}
-
-HostTensor binary(const Node& node, const HostTensor& a, const HostTensor& b) {
-  const Dims dims = broadcastDims(a.dims, b.dims);
-  const bool integer = a.integer && b.integer;
-  const std::string& op = node.op;
-  HostTensor out;
-  out.dims = dims;
-  out.integer = integer;
-  const int64_t count = elementCount(dims);
-  Dims idx(dims.size(), 0);
-  for (int64_t n = 0; n < count; ++n) {
-    const int64_t ia = broadcastIndex(idx, a.dims), ib = broadcastIndex(idx, b.dims);
-    if (integer) {
-      const int64_t x = boundedWhole(a.i[ia]), y = boundedWhole(b.i[ib]);
-      int64_t r = 0;
-      if (op == "Add") r = x + y;
-      else if (op == "Sub") r = x - y;
-      else if (op == "Mul") r = x * y;
-      else if (op == "Div") r = y == 0 ? 0 : x / y;
-      else if (op == "Max") r = std::max(x, y);
-      else if (op == "Min") r = std::min(x, y);
-      else r = boundedWhole(std::pow(static_cast<double>(x), static_cast<double>(y)));
-      out.i.push_back(r);
-    } else {
-      const double x = a.real(ia), y = b.real(ib);
-      double r = 0;
-      if (op == "Add") r = x + y;
-      else if (op == "Sub") r = x - y;
-      else if (op == "Mul") r = x * y;
-      else if (op == "Div") r = x / y;
-      else if (op == "Max") r = std::max(x, y);
-      else if (op == "Min") r = std::min(x, y);
-      else r = std::pow(x, y);
-      out.f.push_back(static_cast<float>(r));
-    }
-    for (size_t k = dims.size(); k-- > 0;) {
-      if (++idx[k] < dims[k]) break;
-      idx[k] = 0;
-    }
-  }
-  return out;
-}
-
-HostTensor unary(const Node& node, const HostTensor& x) {
-  HostTensor out = x;
-  const std::string& op = node.op;
-  auto apply = [&](double v) -> double {
-    if (op == "Neg") return -v;
-    if (op == "Abs") return std::fabs(v);
-    if (op == "Floor") return std::floor(v);
-    if (op == "Ceil") return std::ceil(v);
-    if (op == "Sqrt") return std::sqrt(v);
-    if (op == "Relu") return v > 0 ? v : 0;
-    if (op == "Sigmoid") return 1 / (1 + std::exp(-v));
-    if (op == "Tanh") return std::tanh(v);
-    if (op == "Exp") return std::exp(v);
-    if (op == "Reciprocal") return 1 / v;
-    return v;  // Identity, Dropout
-  };
-  for (auto& v : out.f) v = static_cast<float>(apply(v));
-  for (auto& v : out.i) v = boundedWhole(apply(static_cast<double>(v)));
-  return out;
-}
-
 // What folding makes is shape arithmetic and small constants: 64 MB at most.
 constexpr int64_t kFoldedLimit = int64_t{1} << 24;
-
-Folded one(HostTensor t) { return std::vector<HostTensor>{std::move(t)}; }
 
 Folded foldConstant(const Node& node, const InputFacts&) {
   for (const auto& [key, a] : node.attributes) {
@@ -199,6 +104,34 @@ Folded foldGather(const Node& node, const InputFacts& in) {
 
 }  // namespace
 
+Folded one(HostTensor t) { return std::vector<HostTensor>{std::move(t)}; }
+
+HostTensor gatherElements(const HostTensor& source, const Dims& dims,
+                          const std::function<int64_t(const Dims&)>& pick) {
+  HostTensor out;
+  out.dims = dims;
+  out.integer = source.integer;
+  const int64_t count = elementCount(dims);
+  Dims idx(dims.size(), 0);
+  for (int64_t n = 0; n < count; ++n) {
+    const int64_t from = pick(idx);
+    if (source.integer) out.i.push_back(source.i[from]);
+    else out.f.push_back(source.f[from]);
+    for (size_t k = dims.size(); k-- > 0;) {
+      if (++idx[k] < dims[k]) break;
+      idx[k] = 0;
+    }
+  }
+  return out;
+}
+
+HostTensor mapValues(const HostTensor& x, double (*fn)(double)) {
+  HostTensor out = x;
+  for (auto& v : out.f) v = static_cast<float>(fn(v));
+  for (auto& v : out.i) v = boundedWhole(fn(static_cast<double>(v)));
+  return out;
+}
+
 OpRows foldedOps() {
   return {
       {"Constant", {nullptr, foldConstant, kNoValues, nullptr}},
@@ -208,70 +141,6 @@ OpRows foldedOps() {
       {"Range", {nullptr, foldRange, 3, nullptr}},
       {"Gather", {nullptr, foldGather, 2, nullptr}},
   };
-}
-
-Folded foldUnary(const Node& node, const InputFacts& in) { return one(unary(node, *in.constants[0])); }
-
-Folded foldBinary(const Node& node, const InputFacts& in) {
-  return one(binary(node, *in.constants[0], *in.constants[1]));
-}
-
-Folded foldReshaped(const Node& node, const InputFacts& in) {
-  HostTensor t = *in.constants[0];
-  t.dims = outputDims(node, in)[0];
-  return one(std::move(t));
-}
-
-Folded foldTranspose(const Node& node, const InputFacts& in) {
-  const HostTensor& x = *in.constants[0];
-  std::vector<int64_t> perm = node.integers("perm");
-  if (perm.empty())
-    for (size_t k = x.dims.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
-  const Dims s = rowMajorStrides(x.dims);
-  return one(gatherElements(x, outputDims(node, in)[0], [&](const Dims& idx) {
-    int64_t at = 0;
-    for (size_t k = 0; k < idx.size(); ++k) at += idx[k] * s[perm[k]];
-    return at;
-  }));
-}
-
-Folded foldSlice(const Node& node, const InputFacts& in) {
-  const HostTensor& x = *in.constants[0];
-  const std::vector<AxisSlice> slices = sliceAxes(node, in);
-  const Dims s = rowMajorStrides(x.dims);
-  std::vector<int64_t> start(x.dims.size(), 0), step(x.dims.size(), 1);
-  for (const AxisSlice& a : slices) {
-    start[a.axis] = a.start;
-    step[a.axis] = a.step;
-  }
-  return one(gatherElements(x, outputDims(node, in)[0], [&](const Dims& idx) {
-    int64_t at = 0;
-    for (size_t k = 0; k < idx.size(); ++k) at += (start[k] + idx[k] * step[k]) * s[k];
-    return at;
-  }));
-}
-
-Folded foldConcat(const Node& node, const InputFacts& in) {
-  const HostTensor& x = *in.constants[0];
-  const int64_t axis = normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(x.dims.size()), node);
-  HostTensor out;
-  out.dims = outputDims(node, in)[0];
-  bool integer = true;
-  for (size_t k = 0; k < node.inputs.size(); ++k) integer = integer && in.constants[k]->integer;
-  out.integer = integer;
-  const int64_t outer = elementCount(Dims(x.dims.begin(), x.dims.begin() + axis));
-  for (int64_t o = 0; o < outer; ++o) {
-    for (size_t k = 0; k < node.inputs.size(); ++k) {
-      const HostTensor& t = *in.constants[k];
-      const int64_t inner = elementCount(Dims(t.dims.begin() + axis, t.dims.end()));
-      for (int64_t j = 0; j < inner; ++j) {
-        const size_t at = static_cast<size_t>(o * inner + j);
-        if (integer) out.i.push_back(t.i[at]);
-        else out.f.push_back(static_cast<float>(t.real(at)));
-      }
-    }
-  }
-  return one(out);
 }
 
 }  // namespace kestrel::vision::engine

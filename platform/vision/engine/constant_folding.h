@@ -2,19 +2,30 @@
 // Load-time evaluation of nodes whose inputs are all known: the shape
 // arithmetic (Shape, Gather, Slice, Concat...) that feeds Reshape and Resize
 // sizes, and constant tensors prepared by the graph (a transposed weight, a
-// block of zeros). The folds of ops that also run are named in their
-// families' rows; those that only fold have their rows here.
+// block of zeros). The ops that only ever fold have their rows here; the
+// folds of ops that also run are beside their lowering.
+#include <functional>
+
 #include "platform/vision/engine/ops.h"
 
 namespace kestrel::vision::engine {
 
 using Folded = std::optional<std::vector<HostTensor>>;
 
-Folded foldUnary(const Node& node, const InputFacts& in);     // Relu, Neg, Sqrt... (the op's own arithmetic)
-Folded foldBinary(const Node& node, const InputFacts& in);    // Add, Sub, Mul, Div, Max, Min, Pow
-Folded foldReshaped(const Node& node, const InputFacts& in);  // the same numbers in the shape rule's dims
-Folded foldTranspose(const Node& node, const InputFacts& in);
-Folded foldSlice(const Node& node, const InputFacts& in);
-Folded foldConcat(const Node& node, const InputFacts& in);
+Folded one(HostTensor t);
+
+// A tensor of the given dims whose element at index idx comes from source
+// element pick(idx), in the source's type.
+HostTensor gatherElements(const HostTensor& source, const Dims& dims,
+                          const std::function<int64_t(const Dims&)>& pick);
+
+// The elements of x through fn; integers go through it as doubles, bounded.
+HostTensor mapValues(const HostTensor& x, double (*fn)(double));
+
+// The fold of a unary op whose arithmetic is fn.
+template <double (*fn)(double)>
+Folded foldMapped(const Node&, const InputFacts& in) {
+  return one(mapValues(*in.constants[0], fn));
+}
 
 }  // namespace kestrel::vision::engine

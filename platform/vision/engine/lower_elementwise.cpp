@@ -2,6 +2,7 @@
 // arithmetic with broadcasting as binary primitives (or, by a single constant,
 // as a linear eltwise), PReLU with its slopes.
 #include <cfloat>
+#include <cmath>
 
 #include "platform/vision/engine/compiler.h"
 #include "platform/vision/engine/kernels.h"
@@ -154,6 +155,75 @@ void lowerBinary(Builder& b, const Node& node) {
   b.name(node.outputs[0], dst);
 }
 
+// Folding at load, on host tensors.
+
+// Broadcast index of out-index idx into a tensor of dims `d` (right-aligned).
+int64_t broadcastIndex(const Dims& idx, const Dims& d) {
+  const Dims s = rowMajorStrides(d);
+  int64_t at = 0;
+  const size_t shift = idx.size() - d.size();
+  for (size_t k = 0; k < d.size(); ++k) at += (d[k] == 1 ? 0 : idx[k + shift]) * s[k];
+  return at;
+}
+
+HostTensor binary(const Node& node, const HostTensor& a, const HostTensor& b) {
+  const Dims dims = broadcastDims(a.dims, b.dims);
+  const bool integer = a.integer && b.integer;
+  const std::string& op = node.op;
+  HostTensor out;
+  out.dims = dims;
+  out.integer = integer;
+  const int64_t count = elementCount(dims);
+  Dims idx(dims.size(), 0);
+  for (int64_t n = 0; n < count; ++n) {
+    const int64_t ia = broadcastIndex(idx, a.dims), ib = broadcastIndex(idx, b.dims);
+    if (integer) {
+      const int64_t x = boundedWhole(a.i[ia]), y = boundedWhole(b.i[ib]);
+      int64_t r = 0;
+      if (op == "Add") r = x + y;
+      else if (op == "Sub") r = x - y;
+      else if (op == "Mul") r = x * y;
+      else if (op == "Div") r = y == 0 ? 0 : x / y;
+      else if (op == "Max") r = std::max(x, y);
+      else if (op == "Min") r = std::min(x, y);
+      else r = boundedWhole(std::pow(static_cast<double>(x), static_cast<double>(y)));
+      out.i.push_back(r);
+    } else {
+      const double x = a.real(ia), y = b.real(ib);
+      double r = 0;
+      if (op == "Add") r = x + y;
+      else if (op == "Sub") r = x - y;
+      else if (op == "Mul") r = x * y;
+      else if (op == "Div") r = x / y;
+      else if (op == "Max") r = std::max(x, y);
+      else if (op == "Min") r = std::min(x, y);
+      else r = std::pow(x, y);
+      out.f.push_back(static_cast<float>(r));
+    }
+    for (size_t k = dims.size(); k-- > 0;) {
+      if (++idx[k] < dims[k]) break;
+      idx[k] = 0;
+    }
+  }
+  return out;
+}
+
+// Each unary op's arithmetic, for folding.
+double negate(double v) { return -v; }
+double absolute(double v) { return std::fabs(v); }
+double floorOf(double v) { return std::floor(v); }
+double ceilOf(double v) { return std::ceil(v); }
+double squareRoot(double v) { return std::sqrt(v); }
+double relu(double v) { return v > 0 ? v : 0; }
+double sigmoid(double v) { return 1 / (1 + std::exp(-v)); }
+double hyperbolicTangent(double v) { return std::tanh(v); }
+double exponential(double v) { return std::exp(v); }
+double reciprocal(double v) { return 1 / v; }
+
+Folded foldBinary(const Node& node, const InputFacts& in) {
+  return one(binary(node, *in.constants[0], *in.constants[1]));
+}
+
 std::vector<Dims> broadcastShape(const Node& node, const InputFacts& in) {
   try {
     return {broadcastDims(in.input(node, 0), in.input(node, 1))};
@@ -165,21 +235,35 @@ std::vector<Dims> broadcastShape(const Node& node, const InputFacts& in) {
 }  // namespace
 
 OpRows elementwiseOps() {
-  // Unary ops keep their input's shape; those oneDNN has no eltwise for
-  // (HardSigmoid, Erf, Floor, Ceil) are taken only where they fold.
-  const OpRule oneDnn{sameShape, nullptr, 1, lowerElementwise};
-  const OpRule folded{sameShape, foldUnary, 1, lowerElementwise};
+  // Unary ops keep their input's shape. oneDNN has no eltwise for
+  // HardSigmoid, Erf, Floor and Ceil: they are taken only where they fold.
+  auto unary = [](FoldRule fold, Lowering lower) { return OpRule{sameShape, fold, 1, lower}; };
   const OpRule binary{broadcastShape, foldBinary, 2, lowerBinary};
   return {
-      {"Relu", folded},       {"Sigmoid", folded},    {"Tanh", folded},
-      {"Exp", folded},        {"Abs", folded},        {"Sqrt", folded},
-      {"Neg", folded},        {"Reciprocal", folded}, {"LeakyRelu", oneDnn},
-      {"HardSwish", oneDnn},  {"Elu", oneDnn},        {"Clip", oneDnn},
-      {"PRelu", oneDnn},      {"HardSigmoid", {sameShape, nullptr, 1, nullptr}},
-      {"Erf", {sameShape, nullptr, 1, nullptr}},      {"Floor", {sameShape, foldUnary, 1, nullptr}},
-      {"Ceil", {sameShape, foldUnary, 1, nullptr}},   {"Add", binary},
-      {"Sub", binary},        {"Mul", binary},        {"Div", binary},
-      {"Max", binary},        {"Min", binary},        {"Pow", binary},
+      {"Relu", unary(foldMapped<relu>, lowerElementwise)},
+      {"Sigmoid", unary(foldMapped<sigmoid>, lowerElementwise)},
+      {"Tanh", unary(foldMapped<hyperbolicTangent>, lowerElementwise)},
+      {"Exp", unary(foldMapped<exponential>, lowerElementwise)},
+      {"Abs", unary(foldMapped<absolute>, lowerElementwise)},
+      {"Sqrt", unary(foldMapped<squareRoot>, lowerElementwise)},
+      {"Neg", unary(foldMapped<negate>, lowerElementwise)},
+      {"Reciprocal", unary(foldMapped<reciprocal>, lowerElementwise)},
+      {"Floor", unary(foldMapped<floorOf>, nullptr)},
+      {"Ceil", unary(foldMapped<ceilOf>, nullptr)},
+      {"LeakyRelu", unary(nullptr, lowerElementwise)},
+      {"HardSwish", unary(nullptr, lowerElementwise)},
+      {"Elu", unary(nullptr, lowerElementwise)},
+      {"Clip", unary(nullptr, lowerElementwise)},
+      {"PRelu", unary(nullptr, lowerElementwise)},
+      {"HardSigmoid", unary(nullptr, nullptr)},
+      {"Erf", unary(nullptr, nullptr)},
+      {"Add", binary},
+      {"Sub", binary},
+      {"Mul", binary},
+      {"Div", binary},
+      {"Max", binary},
+      {"Min", binary},
+      {"Pow", binary},
   };
 }
 

@@ -145,6 +145,66 @@ void lowerPad(Builder& b, const Node& node) {
   b.name(node.outputs[0], dst);
 }
 
+double unchanged(double v) { return v; }
+
+Folded foldReshaped(const Node& node, const InputFacts& in) {
+  HostTensor t = *in.constants[0];
+  t.dims = outputDims(node, in)[0];
+  return one(std::move(t));
+}
+
+Folded foldTranspose(const Node& node, const InputFacts& in) {
+  const HostTensor& x = *in.constants[0];
+  std::vector<int64_t> perm = node.integers("perm");
+  if (perm.empty())
+    for (size_t k = x.dims.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
+  const Dims s = rowMajorStrides(x.dims);
+  return one(gatherElements(x, outputDims(node, in)[0], [&](const Dims& idx) {
+    int64_t at = 0;
+    for (size_t k = 0; k < idx.size(); ++k) at += idx[k] * s[perm[k]];
+    return at;
+  }));
+}
+
+Folded foldSlice(const Node& node, const InputFacts& in) {
+  const HostTensor& x = *in.constants[0];
+  const std::vector<AxisSlice> slices = sliceAxes(node, in);
+  const Dims s = rowMajorStrides(x.dims);
+  std::vector<int64_t> start(x.dims.size(), 0), step(x.dims.size(), 1);
+  for (const AxisSlice& a : slices) {
+    start[a.axis] = a.start;
+    step[a.axis] = a.step;
+  }
+  return one(gatherElements(x, outputDims(node, in)[0], [&](const Dims& idx) {
+    int64_t at = 0;
+    for (size_t k = 0; k < idx.size(); ++k) at += (start[k] + idx[k] * step[k]) * s[k];
+    return at;
+  }));
+}
+
+Folded foldConcat(const Node& node, const InputFacts& in) {
+  const HostTensor& x = *in.constants[0];
+  const int64_t axis = normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(x.dims.size()), node);
+  HostTensor out;
+  out.dims = outputDims(node, in)[0];
+  bool integer = true;
+  for (size_t k = 0; k < node.inputs.size(); ++k) integer = integer && in.constants[k]->integer;
+  out.integer = integer;
+  const int64_t outer = elementCount(Dims(x.dims.begin(), x.dims.begin() + axis));
+  for (int64_t o = 0; o < outer; ++o) {
+    for (size_t k = 0; k < node.inputs.size(); ++k) {
+      const HostTensor& t = *in.constants[k];
+      const int64_t inner = elementCount(Dims(t.dims.begin() + axis, t.dims.end()));
+      for (int64_t j = 0; j < inner; ++j) {
+        const size_t at = static_cast<size_t>(o * inner + j);
+        if (integer) out.i.push_back(t.i[at]);
+        else out.f.push_back(static_cast<float>(t.real(at)));
+      }
+    }
+  }
+  return one(out);
+}
+
 void deferOrLowerPad(Builder& b, const Node& node) {
   if (!deferPad(b, node)) lowerPad(b, node);
 }
@@ -300,8 +360,8 @@ OpRows layoutOps() {
       {"Flatten", {flattenShape, foldReshaped, 1, lowerShapeOp}},
       {"Squeeze", {squeezeShape, foldReshaped, 1, lowerShapeOp}},
       {"Unsqueeze", {unsqueezeShape, foldReshaped, 1, lowerShapeOp}},
-      {"Identity", {sameShape, foldUnary, 1, lowerShapeOp}},
-      {"Dropout", {sameShape, foldUnary, 1, lowerShapeOp}},
+      {"Identity", {sameShape, foldMapped<unchanged>, 1, lowerShapeOp}},
+      {"Dropout", {sameShape, foldMapped<unchanged>, 1, lowerShapeOp}},
       {"Transpose", {transposeShape, foldTranspose, 1, lowerShapeOp}},
       {"Slice", {sliceShape, foldSlice, 1, lowerSlicing}},
       {"Split", {splitShape, nullptr, 1, lowerSlicing}},
