@@ -7,6 +7,14 @@
 namespace kestrel::vision::engine {
 namespace {
 
+// Transpose's order of axes: the reverse when the node gives none.
+std::vector<int64_t> permutation(const Node& node, size_t rank) {
+  std::vector<int64_t> perm = node.integers("perm");
+  if (perm.empty())
+    for (size_t k = rank; k-- > 0;) perm.push_back(static_cast<int64_t>(k));
+  return perm;
+}
+
 void lowerConcat(Builder& b, const Node& node) {
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int axis = static_cast<int>(normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(out.size()), node));
@@ -47,9 +55,7 @@ void lowerShapeOp(Builder& b, const Node& node) {
     return;
   }
   const Dims in = b.value(x).dims;
-  std::vector<int64_t> perm = node.integers("perm");
-  if (perm.empty())
-    for (size_t k = in.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
+  const std::vector<int64_t> perm = permutation(node, in.size());
   // The input read in the output's axis order: a strided view, then a reorder.
   const Dims inStrides = rowMajorStrides(in);
   memory::dims strides;
@@ -155,9 +161,7 @@ Folded foldReshaped(const Node& node, const InputFacts& in) {
 
 Folded foldTranspose(const Node& node, const InputFacts& in) {
   const HostTensor& x = *in.constants[0];
-  std::vector<int64_t> perm = node.integers("perm");
-  if (perm.empty())
-    for (size_t k = x.dims.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
+  const std::vector<int64_t> perm = permutation(node, x.dims.size());
   const Dims s = rowMajorStrides(x.dims);
   return one(gatherElements(x, outputDims(node, in)[0], [&](const Dims& idx) {
     int64_t at = 0;
@@ -265,9 +269,7 @@ std::vector<Dims> flattenShape(const Node& node, const InputFacts& in) {
 
 std::vector<Dims> transposeShape(const Node& node, const InputFacts& in) {
   const Dims& x = in.input(node, 0);
-  std::vector<int64_t> perm = node.integers("perm");
-  if (perm.empty())
-    for (size_t k = x.size(); k-- > 0;) perm.push_back(static_cast<int64_t>(k));
+  const std::vector<int64_t> perm = permutation(node, x.size());
   if (perm.size() != x.size()) refuseNode(node, "perm does not match the input's rank");
   std::vector<bool> seen(x.size(), false);
   Dims out;

@@ -88,8 +88,8 @@ void lowerResize(Builder& b, const Node& node) {
       transform != "asymmetric" && transform != "tf_half_pixel_for_nn")
     refuseNode(node, "coordinate_transformation_mode " + transform + " is not taken");
   const Dims out = b.plan().dims.at(node.outputs[0]);
-  // Pictures are at most 16384 pixels a side; a longer axis is a broken file
-  // whose tables alone would take seconds to make.
+  // Pictures are at most 16384 pixels a side; a longer axis is a broken file,
+  // and its tables would be sized by it.
   if (out[2] > kMaxResizedAxis || out[3] > kMaxResizedAxis)
     refuseNode(node, "resizes to more than " + std::to_string(kMaxResizedAxis) + " along an axis");
   // oneDNN's linear resampling is ONNX's half_pixel when the scale is out / in.
@@ -141,9 +141,7 @@ void lowerReduce(Builder& b, const Node& node) {
   const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
   // oneDNN keeps the reduced axes as 1s; without keepdims the result is then seen without them.
-  std::vector<int64_t> axes = node.has("axes") ? node.integers("axes")
-                              : (!node.input(1).empty() && b.constant(node.input(1))) ? b.constant(node.input(1))->wholes()
-                                                                                      : std::vector<int64_t>{};
+  const std::vector<int64_t> axes = b.facts(node).axes(node, 1);
   Dims kept = in;
   if (axes.empty()) std::fill(kept.begin(), kept.end(), 1);
   for (int64_t a : axes) kept[normaliseAxis(a, static_cast<int64_t>(in.size()), node)] = 1;
