@@ -92,7 +92,7 @@ TEST(BrokenModels, AMissingFileIsNamedAndAHugeOneRefused) {
   const auto r = runProcess({RUN_MODEL, s.path("gone.onnx"), s.dir()});
   expectOneLine(r, "gone.onnx", "missing");
   // Resizes to 50 million rows and to 15 million columns are refused before
-  // anything is sized by them (their tables once took gigabytes and seconds).
+  // anything is sized by them (their tables would be).
   for (const char* name : {"resize-to-50331655-rows", "resize-to-15663104-columns"}) {
     const std::string path = std::string(KESTREL_SOURCE_DIR "/tests/fuzz/corpus/model_fuzz/") + name;
     const auto huge = runProcess({RUN_MODEL, path, s.dir()});
