@@ -3,6 +3,7 @@
 // as a linear eltwise), PReLU with its slopes.
 #include <cfloat>
 #include <cmath>
+#include <functional>
 
 #include "platform/vision/engine/compiler.h"
 #include "platform/vision/engine/kernels.h"
@@ -118,16 +119,11 @@ void lowerElementwise(Builder& b, const Node& node) {
   b.name(node.outputs[0], eltwise(b, x, *e, node.op));
 }
 
+// Arithmetic with broadcasting as oneDNN's binary primitive of algorithm
+// alg; by a single constant number, a linear eltwise.
+template <algorithm alg>
 void lowerBinary(Builder& b, const Node& node) {
   if (eltwiseOf(b, node)) return lowerElementwise(b, node);
-  const std::string& op = node.op;
-  algorithm alg = algorithm::binary_add;
-  if (op == "Sub") alg = algorithm::binary_sub;
-  else if (op == "Mul") alg = algorithm::binary_mul;
-  else if (op == "Div") alg = algorithm::binary_div;
-  else if (op == "Max") alg = algorithm::binary_max;
-  else if (op == "Min") alg = algorithm::binary_min;
-  else if (op != "Add") refuseNode(node, "takes only a single constant exponent");
   const Dims out = b.plan().dims.at(node.outputs[0]);
   int first = b.valueOf(node.input(0)), second = b.valueOf(node.input(1));
   // oneDNN broadcasts only its second source: the sources swap when the op
@@ -151,8 +147,13 @@ void lowerBinary(Builder& b, const Node& node) {
   dnnl::binary::desc d(alg, b.value(first).desc, b.value(src1).desc,
                        memory::desc(out, kF32, memory::format_tag::any));
   dnnl::binary::primitive_desc pd(d, b.attributes(), b.eng());
-  const int dst = b.addSimpleStep(op, dnnl::binary(pd), pd, out, {{DNNL_ARG_SRC_0, first}, {DNNL_ARG_SRC_1, src1}});
+  const int dst = b.addSimpleStep(node.op, dnnl::binary(pd), pd, out, {{DNNL_ARG_SRC_0, first}, {DNNL_ARG_SRC_1, src1}});
   b.name(node.outputs[0], dst);
+}
+
+void lowerPow(Builder& b, const Node& node) {
+  if (!eltwiseOf(b, node)) refuseNode(node, "takes only a single constant exponent");
+  lowerElementwise(b, node);
 }
 
 // Folding at load, on host tensors.
@@ -166,10 +167,33 @@ int64_t broadcastIndex(const Dims& idx, const Dims& d) {
   return at;
 }
 
-HostTensor binary(const Node& node, const HostTensor& a, const HostTensor& b) {
+// The binary ops' arithmetic beyond std::plus, minus and multiplies, for
+// folding: on whole numbers (bounded) and on reals.
+struct Divide {
+  int64_t operator()(int64_t x, int64_t y) const { return y == 0 ? 0 : x / y; }
+  double operator()(double x, double y) const { return x / y; }
+};
+struct Larger {
+  template <typename T>
+  T operator()(T x, T y) const { return std::max(x, y); }
+};
+struct Smaller {
+  template <typename T>
+  T operator()(T x, T y) const { return std::min(x, y); }
+};
+struct Power {
+  int64_t operator()(int64_t x, int64_t y) const {
+    return boundedWhole(std::pow(static_cast<double>(x), static_cast<double>(y)));
+  }
+  double operator()(double x, double y) const { return std::pow(x, y); }
+};
+
+template <typename Arithmetic>
+Folded foldBroadcast(const Node&, const InputFacts& in) {
+  const HostTensor& a = *in.constants[0];
+  const HostTensor& b = *in.constants[1];
   const Dims dims = broadcastDims(a.dims, b.dims);
   const bool integer = a.integer && b.integer;
-  const std::string& op = node.op;
   HostTensor out;
   out.dims = dims;
   out.integer = integer;
@@ -177,35 +201,14 @@ HostTensor binary(const Node& node, const HostTensor& a, const HostTensor& b) {
   Dims idx(dims.size(), 0);
   for (int64_t n = 0; n < count; ++n) {
     const int64_t ia = broadcastIndex(idx, a.dims), ib = broadcastIndex(idx, b.dims);
-    if (integer) {
-      const int64_t x = boundedWhole(a.i[ia]), y = boundedWhole(b.i[ib]);
-      int64_t r = 0;
-      if (op == "Add") r = x + y;
-      else if (op == "Sub") r = x - y;
-      else if (op == "Mul") r = x * y;
-      else if (op == "Div") r = y == 0 ? 0 : x / y;
-      else if (op == "Max") r = std::max(x, y);
-      else if (op == "Min") r = std::min(x, y);
-      else r = boundedWhole(std::pow(static_cast<double>(x), static_cast<double>(y)));
-      out.i.push_back(r);
-    } else {
-      const double x = a.real(ia), y = b.real(ib);
-      double r = 0;
-      if (op == "Add") r = x + y;
-      else if (op == "Sub") r = x - y;
-      else if (op == "Mul") r = x * y;
-      else if (op == "Div") r = x / y;
-      else if (op == "Max") r = std::max(x, y);
-      else if (op == "Min") r = std::min(x, y);
-      else r = std::pow(x, y);
-      out.f.push_back(static_cast<float>(r));
-    }
+    if (integer) out.i.push_back(Arithmetic{}(boundedWhole(a.i[ia]), boundedWhole(b.i[ib])));
+    else out.f.push_back(static_cast<float>(Arithmetic{}(a.real(ia), b.real(ib))));
     for (size_t k = dims.size(); k-- > 0;) {
       if (++idx[k] < dims[k]) break;
       idx[k] = 0;
     }
   }
-  return out;
+  return one(out);
 }
 
 // Each unary op's arithmetic, for folding.
@@ -219,10 +222,6 @@ double sigmoid(double v) { return 1 / (1 + std::exp(-v)); }
 double hyperbolicTangent(double v) { return std::tanh(v); }
 double exponential(double v) { return std::exp(v); }
 double reciprocal(double v) { return 1 / v; }
-
-Folded foldBinary(const Node& node, const InputFacts& in) {
-  return one(binary(node, *in.constants[0], *in.constants[1]));
-}
 
 std::vector<Dims> broadcastShape(const Node& node, const InputFacts& in) {
   try {
@@ -238,7 +237,7 @@ OpRows elementwiseOps() {
   // Unary ops keep their input's shape. oneDNN has no eltwise for
   // HardSigmoid, Erf, Floor and Ceil: they are taken only where they fold.
   auto unary = [](FoldRule fold, Lowering lower) { return OpRule{sameShape, fold, 1, lower}; };
-  const OpRule binary{broadcastShape, foldBinary, 2, lowerBinary};
+  auto binary = [](FoldRule fold, Lowering lower) { return OpRule{broadcastShape, fold, 2, lower}; };
   return {
       {"Relu", unary(foldMapped<relu>, lowerElementwise)},
       {"Sigmoid", unary(foldMapped<sigmoid>, lowerElementwise)},
@@ -257,13 +256,13 @@ OpRows elementwiseOps() {
       {"PRelu", unary(nullptr, lowerElementwise)},
       {"HardSigmoid", unary(nullptr, nullptr)},
       {"Erf", unary(nullptr, nullptr)},
-      {"Add", binary},
-      {"Sub", binary},
-      {"Mul", binary},
-      {"Div", binary},
-      {"Max", binary},
-      {"Min", binary},
-      {"Pow", binary},
+      {"Add", binary(foldBroadcast<std::plus<>>, lowerBinary<algorithm::binary_add>)},
+      {"Sub", binary(foldBroadcast<std::minus<>>, lowerBinary<algorithm::binary_sub>)},
+      {"Mul", binary(foldBroadcast<std::multiplies<>>, lowerBinary<algorithm::binary_mul>)},
+      {"Div", binary(foldBroadcast<Divide>, lowerBinary<algorithm::binary_div>)},
+      {"Max", binary(foldBroadcast<Larger>, lowerBinary<algorithm::binary_max>)},
+      {"Min", binary(foldBroadcast<Smaller>, lowerBinary<algorithm::binary_min>)},
+      {"Pow", binary(foldBroadcast<Power>, lowerPow)},
   };
 }
 
