@@ -1,42 +1,34 @@
-// kestrel-probe: routes the command line to one mode.
-#include <cstdio>
-#include <cstdlib>
+// kestrel-probe: routes the command line to one mode. Each mode runs as a
+// program of its own from the installation's lib/kestrel/, started in this
+// process's place with the same arguments, so that a run loads only the
+// libraries its mode uses: a photo never maps oneDNN, OpenCV or FFmpeg, and the
+// usage line maps none of them.
 #include <string>
 #include <vector>
 
 #include "platform/base/fail.h"
-#include "probe/analysis/video_analysis.h"
-#include "probe/audio/audio_inputs.h"
-#include "probe/audio/record.h"
-#include "probe/cutout/cutout_stream.h"
-#include "probe/cutout/gate_test.h"
-#include "probe/cutout/person_stream.h"
-#include "probe/front/emit.h"
 #include "probe/front/routing.h"
-#include "probe/photo/photo.h"
+#include "probe/mode_program.h"
 
 int main(int argc, char** argv) {
   using namespace kestrel;
-  const std::vector<std::string> args(argv, argv + argc);
-  const Route r = route(args);
+  const Route r = route(std::vector<std::string>(argv, argv + argc));
+  // No case breaks: fail and runModeProgram never return, so none falls into the next.
   switch (r.mode) {
-    case Mode::AudioInputs:
-      emit(audioInputs());
-      std::exit(0);
-    case Mode::Record:
-      runRecord(r.deviceId);
-    case Mode::Cutout:
-      runCutout(r.width, r.height);
-    case Mode::GateTest:
-      runGateTest(r.width, r.height);
-    case Mode::Person:
-      runPerson(r.width, r.height, r.qualityWord);
-    case Mode::Photo:
-      runPhoto(r.input, r.output, r.size);
     case Mode::Usage:
       fail(USAGE);
+    case Mode::AudioInputs:
+      runModeProgram("kestrel-probe-audio-inputs", argv);
+    case Mode::Record:
+      runModeProgram("kestrel-probe-record", argv);
+    case Mode::Cutout:
+    case Mode::GateTest:
+    case Mode::Person:
+      runModeProgram("kestrel-probe-cutout", argv);
+    case Mode::Photo:
+      runModeProgram("kestrel-probe-photo", argv);
     case Mode::Video:
-      runVideoAnalysis(r.mediaPath, r.hz);
+      runModeProgram("kestrel-probe-analysis", argv);
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <map>
 #include <mutex>
@@ -15,21 +16,26 @@
 namespace kestrel::vision::dnn {
 namespace fs = std::filesystem;
 
-std::string modelPath(const std::string& name) {
+namespace {
+
+// KESTREL_MODELS when set; else share/kestrel/models of the installation the
+// running program belongs to: two levels above lib/kestrel/ (kestrel-probe's
+// modes, in the build tree as installed), one above any other folder (bin/).
+// Never a folder fixed at build time, which an installed copy would read
+// behind its owner's back.
+fs::path modelFolder() {
+  if (const char* named = std::getenv("KESTREL_MODELS"); named && *named) return named;
   std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  std::vector<fs::path> candidates;
-  if (!ec) {
-    fs::path dir = exe.parent_path();
-    candidates = {dir / "models", dir.parent_path() / "models",
-                  dir.parent_path() / "share" / "kestrel" / "models"};
-  }
-  candidates.push_back(KESTREL_MODEL_DIR);
-  candidates.push_back(KESTREL_MODEL_INSTALL_DIR);
-  for (const auto& dir : candidates) {
-    fs::path p = dir / name;
-    if (::access(p.c_str(), R_OK) == 0) return p.string();
-  }
+  fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  if (dir.filename() == "kestrel" && dir.parent_path().filename() == "lib") dir = dir.parent_path();
+  return dir.parent_path() / "share" / "kestrel" / "models";
+}
+
+}  // namespace
+
+std::string modelPath(const std::string& name) {
+  const fs::path p = modelFolder() / name;
+  if (::access(p.c_str(), R_OK) == 0) return p.string();
   throw std::runtime_error("model file " + name + " is missing; run ./setup to install the models");
 }
 

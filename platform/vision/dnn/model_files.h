@@ -7,9 +7,9 @@
 
 namespace kestrel::vision::dnn {
 
-// The path of a model file installed by the set-up: next to the executable
-// (models/), in the build tree, or under the install prefix's share/.
-// Throws std::runtime_error naming the file when it is not there.
+// The path of a model file in the models folder: KESTREL_MODELS, else
+// share/kestrel/models of the installation (or build tree) the program runs
+// from. Throws std::runtime_error naming the file when it is not there.
 std::string modelPath(const std::string& name);
 
 // What a module reads of its model: the input's shape and each output's
