@@ -1,7 +1,6 @@
 // Broken model files, end to end: kestrel-probe's person stream with a bad
-// person_meet.onnx where the program looks first (models/ next to a copy of
-// the executable) stops with one line naming the file and saying to run
-// ./setup again, status 1, never a crash.
+// person_meet.onnx in the models folder (KESTREL_MODELS) stops with one line
+// naming the file and saying to run ./setup again, status 1, never a crash.
 #include <gtest/gtest.h>
 
 #include <onnx/onnx_pb.h>
@@ -48,10 +47,7 @@ void expectOneLine(const ProcessResult& r, const std::string& name, const std::s
 
 TEST(BrokenModels, EndThePersonStreamWithOneLine) {
   Scratch s;
-  fs::create_directories(s.path("bin/models"));
-  // A copy, not a link: the program finds its models next to /proc/self/exe.
-  fs::copy_file(KESTREL_PROBE, s.path("bin/kestrel-probe"));
-  fs::permissions(s.path("bin/kestrel-probe"), fs::perms::owner_all);
+  fs::create_directories(s.path("models"));
   const std::string meet = modelBytes("person_meet.onnx");
   std::string noise(4096, '\0');
   std::mt19937 random(14);
@@ -72,22 +68,24 @@ TEST(BrokenModels, EndThePersonStreamWithOneLine) {
        })},
   };
   const std::string frame(4 * 64 * 36, '\x50');
+  const auto personStream = [&] {
+    return runProbe({"--person", "64", "36", "fast"}, {.input = frame, .env = {{"KESTREL_MODELS", s.path("models")}}});
+  };
   for (const auto& [label, bytes] : cases) {
-    writeFile(s.path("bin/models/person_meet.onnx"), bytes);
-    const auto r = runProcess({s.path("bin/kestrel-probe"), "--person", "64", "36", "fast"}, {.input = frame});
+    writeFile(s.path("models/person_meet.onnx"), bytes);
+    const auto r = personStream();
     expectOneLine(r, "person_meet.onnx", label);
     EXPECT_EQ(r.out, "") << label;
   }
   // The good file in the same place: the stream runs.
-  writeFile(s.path("bin/models/person_meet.onnx"), meet);
-  const auto good = runProcess({s.path("bin/kestrel-probe"), "--person", "64", "36", "fast"}, {.input = frame});
+  writeFile(s.path("models/person_meet.onnx"), meet);
+  const auto good = personStream();
   EXPECT_EQ(good.status, 0) << good.err;
   EXPECT_EQ(good.out.size(), 32u + 64 * 36);
 }
 
 TEST(BrokenModels, AMissingFileIsNamedAndAHugeOneRefused) {
-  // The programs fall back on the build tree's models, so a missing file is
-  // seen through the loader itself.
+  // A missing file, seen through the loader itself.
   Scratch s;
   const auto r = runProcess({RUN_MODEL, s.path("gone.onnx"), s.dir()});
   expectOneLine(r, "gone.onnx", "missing");
