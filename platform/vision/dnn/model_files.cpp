@@ -27,6 +27,7 @@ fs::path modelFolder() {
   if (const char* named = std::getenv("KESTREL_MODELS"); named && *named) return named;
   std::error_code ec;
   fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  if (ec) return {};  // no folder rather than one under the current directory
   if (dir.filename() == "kestrel" && dir.parent_path().filename() == "lib") dir = dir.parent_path();
   return dir.parent_path() / "share" / "kestrel" / "models";
 }
@@ -34,8 +35,9 @@ fs::path modelFolder() {
 }  // namespace
 
 std::string modelPath(const std::string& name) {
-  const fs::path p = modelFolder() / name;
-  if (::access(p.c_str(), R_OK) == 0) return p.string();
+  const fs::path folder = modelFolder();
+  const fs::path p = folder / name;
+  if (!folder.empty() && ::access(p.c_str(), R_OK) == 0) return p.string();
   throw std::runtime_error("model file " + name + " is missing; run ./setup to install the models");
 }
 
