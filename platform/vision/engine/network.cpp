@@ -244,37 +244,3 @@ std::vector<std::pair<std::string, double>> Network::profile() {
 }
 
 }  // namespace kestrel::vision::engine
-
-// How long oneDNN's OpenMP threads spin waiting for work before they sleep.
-// libgomp spins 300,000 rounds by default: fastest on idle cores, but where
-// the host keeps the cores busy each spinning thread holds a core that the
-// thread it waits for needs, and a model ran 5 to 20 times slower. The count
-// is process-wide: libgomp has no call to set it, and reads GOMP_SPINCOUNT
-// from the environment once, in its constructor, for every thread it will
-// start. Nothing of the program runs before that but preinit functions, and
-// there the C library's environment is not yet set up: its start-up replaces
-// whatever they add. So a run without the variable starts itself again at
-// once, with it added (before any library ran, with nothing read or written;
-// the process keeps its id, arguments and descriptors). A caller's own
-// GOMP_SPINCOUNT or OMP_WAIT_POLICY is kept; without /proc the run goes on
-// with libgomp's default.
-namespace {
-bool named(const char* entry, const char* name) {
-  const size_t n = std::strlen(name);
-  return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
-}
-
-void setThreadSpin(int, char** argv, char** envp) {
-  size_t count = 0;
-  for (; envp && envp[count]; ++count)
-    if (named(envp[count], "GOMP_SPINCOUNT") || named(envp[count], "OMP_WAIT_POLICY")) return;
-  auto** env = static_cast<char**>(std::malloc((count + 2) * sizeof(char*)));
-  if (!env) return;
-  std::copy(envp, envp + count, env);
-  env[count] = const_cast<char*>("GOMP_SPINCOUNT=10000");
-  env[count + 1] = nullptr;
-  ::execve("/proc/self/exe", argv, env);
-  std::free(env);
-}
-[[gnu::section(".preinit_array"), gnu::used]] void (*const threadSpinAtStart)(int, char**, char**) = setThreadSpin;
-}  // namespace
