@@ -17,6 +17,7 @@ import sys
 
 import numpy as np
 import onnx
+from google.protobuf.message import DecodeError
 from onnx import TensorProto, helper, numpy_helper
 
 FLOAT_TYPES = (TensorProto.FLOAT, TensorProto.FLOAT16)
@@ -219,7 +220,10 @@ def main(argv):
     if a.size is not None and a.size <= 0:
         p.error("--size must be positive")
     try:
-        model = onnx.load(a.src)
+        try:
+            model = onnx.load(a.src)
+        except DecodeError:
+            raise ValueError(f"{a.src} is not an ONNX model") from None
         convert(model, a.size, a.base, a.keep)
         onnx.save(model, a.dst)
     except (ValueError, onnx.checker.ValidationError, OSError) as e:
