@@ -177,7 +177,8 @@ TEST(CutoutFrame, HeldBoxComesFromTheHands) {
   joints.push_back({{0.65, 0.25}, 0.9f});
   s.service.script.hands.hands = {vision::HandObservation{0.9f, joints}};
   auto h = s.run();
-  EXPECT_GT(h.held[0], 0.0f);
-  EXPECT_LE(h.held[2], 1.0f);
+  // The joints span columns 65..85 and rows 55..75: a side of 20, reached
+  // 0.75 x 20 = 15 beyond, kept within the frame.
+  EXPECT_EQ(h.held, (std::array<float, 4>{0.5f, 0.4f, 1.0f, 0.9f}));
   EXPECT_EQ(s.at(80, 70), 255);  // the cup in the hand was added
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <span>
+#include <utility>
 
 #include "platform/photo/photo.h"
 #include "tests/support/process.h"
@@ -17,9 +18,13 @@ std::span<const uint8_t> bytesOf(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
+// The decoded pixels; a failed decode fails the test (two failures would
+// otherwise compare equal).
 std::vector<uint8_t> pixelsOf(Photo& p) {
-  if (!p.decode()) return {};
+  EXPECT_TRUE(p.decode());
   const Pixels px = p.pixels();
+  EXPECT_TRUE(px.data && px.width == p.width() && px.height == p.height());
+  if (!px.data) return {};
   return {px.data, px.data + px.width * px.height * px.bands};
 }
 
@@ -34,7 +39,7 @@ TEST(PhotoFromMemory, SameHeaderAndPixelsAsTheFile) {
                     "vips bandjoin_const n8.v a.v 128 && vips colourspace a.v a.png srgb",
                     &log))
       << log;
-  for (const char* name : {"r.jpg", "a.png"}) {
+  for (const auto& [name, bands] : {std::pair{"r.jpg", 3}, std::pair{"a.png", 4}}) {
     const std::string bytes = readFile(s.path(name));
     const auto fromFile = readHeader(s.path(name));
     const auto fromMemory = readHeader(bytesOf(bytes));
@@ -49,8 +54,11 @@ TEST(PhotoFromMemory, SameHeaderAndPixelsAsTheFile) {
     ASSERT_TRUE(file && memory) << name;
     EXPECT_EQ(memory->width(), file->width()) << name;
     EXPECT_EQ(memory->height(), file->height()) << name;
-    EXPECT_EQ(memory->pixels().bands, file->pixels().bands) << name;
-    EXPECT_EQ(pixelsOf(*memory), pixelsOf(*file)) << name;
+    const std::vector<uint8_t> fromMemoryPixels = pixelsOf(*memory), fromFilePixels = pixelsOf(*file);
+    EXPECT_EQ(memory->pixels().bands, bands) << name;
+    EXPECT_EQ(file->pixels().bands, bands) << name;
+    EXPECT_EQ(fromMemoryPixels.size(), static_cast<size_t>(file->width() * file->height() * bands)) << name;
+    EXPECT_EQ(fromMemoryPixels, fromFilePixels) << name;
   }
   EXPECT_EQ(readHeader(s.path("r.jpg"))->orientation, 6u);
   EXPECT_EQ(openPhoto(bytesOf(readFile(s.path("r.jpg"))), 64)->width(), 43);  // upright: 200 x 300
