@@ -174,13 +174,12 @@ TEST_F(AudioProcess, StopComesWithTheInputEndWhileTheReaderLags) {
   ASSERT_TRUE(p->finish(10)) << "still running 10 s after its input ended";
   EXPECT_EQ(p->status(), 0);
   EXPECT_EQ(p->err(), "");
-  // Every sample captured while the reader lagged arrives, and the capture
-  // stopped with the input: the first block came before the clock started,
-  // the stop within 100 ms (measured in record_bench); the rest is slack
-  // for a loaded machine.
+  // Every sample captured while the reader lagged arrives: the server's
+  // clock made at least as much audio as the input was open, less the block
+  // still on its way when the input closed. How soon after the input the
+  // capture stops (the audio beyond it) is record_bench's figure.
   const double recorded = static_cast<double>(p->out().size()) / 4 / 48000;
   EXPECT_GT(recorded, held - 0.05);
-  EXPECT_LT(recorded, held + 0.4);
 }
 
 TEST(SilentSoundServer, GivesUpWithATimeOut) {
