@@ -9,6 +9,7 @@
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/hand_geometry.h"
+#include "platform/vision/dnn/service_coordinates.h"
 
 using namespace kestrel::vision;
 using namespace kestrel::vision::dnn;
@@ -25,7 +26,7 @@ FaceDetection box(double x, double y, double w, double h, float score) {
 
 TEST(AnchorGrids, BothDetectorsFollowCellThenAnchorOrderOnTwoGrids) {
   const auto& a = blazefaceAnchors();
-  ASSERT_EQ(a.size(), size_t(BLAZEFACE_ANCHORS));
+  ASSERT_EQ(a.size(), size_t(kBlazefaceAnchors));
   EXPECT_DOUBLE_EQ(a[0].x, 0.5 / 16);
   EXPECT_DOUBLE_EQ(a[1].x, 0.5 / 16);  // two anchors per cell on the fine grid
   EXPECT_DOUBLE_EQ(a[2].x, 1.5 / 16);
@@ -66,19 +67,21 @@ TEST(Merging, OverlapsAverageByScoreAndSeparateDetectionsStayApart) {
 
   Palm a, b, c;
   a.score = 0.9f;
-  a.box = {0, 0, 10, 10};
+  a.width = a.height = 10;
   a.keypoints[0] = {0, 0};
   b.score = 0.3f;
-  b.box = {2, 0, 12, 10};
+  b.x = 2;
+  b.width = b.height = 10;
   b.keypoints[0] = {4, 4};
   c.score = 0.8f;
-  c.box = {50, 50, 60, 60};
+  c.x = c.y = 50;
+  c.width = c.height = 10;
   auto palms = mergeOverlaps<Palm>({b, c, a}, 0.3, 0);
   ASSERT_EQ(palms.size(), 2u);
   EXPECT_FLOAT_EQ(palms[0].score, 0.9f);
-  EXPECT_NEAR(palms[0].box.x0, 0.5, 1e-6);  // (0 * 0.9 + 2 * 0.3) / 1.2
+  EXPECT_NEAR(palms[0].x, 0.5, 1e-6);  // (0 * 0.9 + 2 * 0.3) / 1.2
   EXPECT_NEAR(palms[0].keypoints[0].x, 1, 1e-6);
-  EXPECT_DOUBLE_EQ(palms[1].box.x0, 50);
+  EXPECT_DOUBLE_EQ(palms[1].x, 50);
   EXPECT_EQ(mergeOverlaps<Palm>({b, c, a}, 0.3, 1).size(), 1u);
 }
 
