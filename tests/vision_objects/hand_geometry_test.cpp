@@ -115,7 +115,7 @@ TEST(TrackedCrop, FollowsTheKnucklesAndLeavesTheFingertipsOut) {
   EXPECT_NEAR(right.centre.x, 100 + 57, 1e-9);
   EXPECT_NEAR(right.centre.y, 200 - 7.5, 1e-9);
   EXPECT_NEAR(right.side, up.side, 1e-9);
-  // jointPixels is the inverse of the crop's mapping: the crop's centre pixel
+  // jointsInPicture is the inverse of the crop's mapping: the crop's centre pixel
   // lands on its centre in the picture.
   std::vector<float> rows(3 * kHandJoints, kHandInput / 2.0f);
   EXPECT_NEAR(jointsInPicture(rows.data(), right, kHandInput)[0].x, right.centre.x, 1e-6);
