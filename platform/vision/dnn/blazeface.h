@@ -3,7 +3,6 @@
 // people's heads, or tiles) that let the 256-pixel detector see small faces
 // in large pictures. Pure arithmetic on plain data; the model run lives in
 // faces.cpp, the decoding in ssd_decoding.h.
-#include <array>
 #include <vector>
 
 #include "platform/vision/dnn/detection_geometry.h"
