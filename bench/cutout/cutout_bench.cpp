@@ -20,8 +20,8 @@
 
 #include "bench/support/median.h"
 #include "bench/support/stage_split.h"
-#include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/instances.h"
+#include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/slow_analyses.h"
 #include "probe/cutout/cutout_frame.h"
 #include "probe/cutout/matte_render.h"
@@ -201,8 +201,13 @@ void person(int width, int height, int runs) {
       if (!out.persons.empty()) renderMatte(out.persons.front(), width, height, mask.data());
     };
     frameWork();
+    const auto before = vision::dnn::stageTimes();
     const double ms = medianMs(runs, frameWork);
-    std::printf("--person %s %dx%d: %.1f ms a frame, %.1f fps\n", word, width, height, ms, 1000.0 / ms);
+    std::printf("--person %s %dx%d: %.1f ms a frame, %.1f fps; by stage (mean ms a frame):", word, width, height,
+                ms, 1000.0 / ms);
+    for (const auto& [name, t] : stagesSince(before))
+      if (t.calls > 0) std::printf(" %s %.1f", name.c_str(), t.seconds * 1000 / std::max(runs, 1));
+    std::printf("\n");
   }
 }
 
