@@ -20,8 +20,8 @@
 
 #include "bench/support/median.h"
 #include "bench/support/stage_split.h"
+#include "platform/vision/dnn/instances.h"
 #include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/modules.h"
 #include "platform/vision/dnn/slow_analyses.h"
 #include "probe/cutout/cutout_frame.h"
 #include "probe/cutout/matte_render.h"
@@ -114,7 +114,7 @@ void cutout(int width, int height, int runs) {
                cv::COLOR_BGRA2BGR);
   cutoutAnalyse(s, timed);
   vision::dnn::salientMap(bgr, vision::dnn::instanceSide());
-  for (int i = 0; i < vision::dnn::REFRESH_EVERY; ++i) cutoutAnalyse(s, timed);
+  for (int i = 0; i < vision::dnn::kRefreshEvery; ++i) cutoutAnalyse(s, timed);
   timed.stages = {};
   const auto before = vision::dnn::stageTimes();
   // ISNet and the person boxes are made anew every third frame: whole rounds
@@ -160,7 +160,7 @@ void cutout(int width, int height, int runs) {
     vision::service().handler(picture, 1)->perform(faceOnly, out, e);
   });
   // ISNet and the boxes run in one frame of three.
-  const double models = rvm + (salient + boxes) / vision::dnn::REFRESH_EVERY + faces + st.hands * per;
+  const double models = rvm + (salient + boxes) / vision::dnn::kRefreshEvery + faces + st.hands * per;
   std::printf("  models: RVM %.1f ms (%s), ISNet-%d %.1f ms (%s), CenterNet (person boxes) %.1f ms (%s), "
               "faces request %.1f ms\n",
               rvm, arithmetic("rvm_640x360.onnx"), side, salient, arithmetic(isnet), boxes,
@@ -173,7 +173,7 @@ void cutout(int width, int height, int runs) {
     try {
       vision::dnn::salientMap(bgr, other);
       const double ms = modelMs("isnet_" + std::to_string(other) + ".onnx", runs);
-      const double frame = whole + (ms - salient) / vision::dnn::REFRESH_EVERY;
+      const double frame = whole + (ms - salient) / vision::dnn::kRefreshEvery;
       std::printf("  ISNet-%d (%s): %.1f ms; a frame with it about %.1f ms, %.1f fps\n", other,
                   arithmetic("isnet_" + std::to_string(other) + ".onnx"), ms, frame, 1000.0 / frame);
     } catch (const std::exception&) {
@@ -201,8 +201,13 @@ void person(int width, int height, int runs) {
       if (!out.persons.empty()) renderMatte(out.persons.front(), width, height, mask.data());
     };
     frameWork();
+    const auto before = vision::dnn::stageTimes();
     const double ms = medianMs(runs, frameWork);
-    std::printf("--person %s %dx%d: %.1f ms a frame, %.1f fps\n", word, width, height, ms, 1000.0 / ms);
+    std::printf("--person %s %dx%d: %.1f ms a frame, %.1f fps; by stage (mean ms a frame):", word, width, height,
+                ms, 1000.0 / ms);
+    for (const auto& [name, t] : stagesSince(before))
+      if (t.calls > 0) std::printf(" %s %.1f", name.c_str(), t.seconds * 1000 / std::max(runs, 1));
+    std::printf("\n");
   }
 }
 

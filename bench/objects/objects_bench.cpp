@@ -20,7 +20,8 @@
 #include "platform/vision/dnn/bgra_pixels.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_image.h"
-#include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/hands.h"
+#include "platform/vision/dnn/objects.h"
 #include "platform/vision/vision.h"
 
 using Clock = std::chrono::steady_clock;
@@ -119,7 +120,7 @@ int main(int argc, char** argv) {
              hands = vision::dnn::detectHands(image, 2, nullptr).size();
            }),
            "(target 120 for two)");
-    std::printf("  found %zu hands, %zu people, %zu animals\n", hands, objects.humans.size(),
+    std::printf("  found %zu hands, %zu people, %zu animals\n", hands, objects.people.size(),
                 objects.animals.size());
 
     cv::Mat bgra;

@@ -63,7 +63,7 @@ def photo(path):
 
 
 def planes(bgr, scale, shift):
-    """RGB planes, channels first, v * scale + shift (writeRgbPlanes)."""
+    """RGB planes, channels first, v * scale + shift (writePicture)."""
     rgb = cv2.cvtColor(bgr, cv2.COLOR_BGR2RGB).astype(np.float32)
     return (rgb * scale + shift).transpose(2, 0, 1)[None].copy()
 

@@ -7,6 +7,7 @@
 
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/face_geometry.h"
+#include "platform/vision/dnn/service_coordinates.h"
 
 using namespace kestrel::vision;
 using namespace kestrel::vision::dnn;
@@ -15,8 +16,8 @@ namespace {
 
 // Model outputs with every anchor silent but the given ones.
 struct Outputs {
-  std::vector<float> logits = std::vector<float>(BLAZEFACE_ANCHORS, -50.0f);
-  std::vector<float> regressors = std::vector<float>(BLAZEFACE_ANCHORS * 16, 0.0f);
+  std::vector<float> logits = std::vector<float>(kBlazefaceAnchors, -50.0f);
+  std::vector<float> regressors = std::vector<float>(kBlazefaceAnchors * 16, 0.0f);
   void face(int anchor, float logit, float dx, float dy, float w, float h) {
     logits[anchor] = logit;
     float* r = &regressors[anchor * 16];
@@ -32,8 +33,8 @@ TEST(Blazeface, DecodesBoxesAndKeypointsIntoPicturePixels) {
   o.face(518, 3.0f, 4, -2, 20, 30);  // coarse anchor at (48, 16) model pixels
   o.face(7, 0.1f, 0, 0, 10, 10);     // score 0.52: above the threshold
   o.face(9, -0.1f, 0, 0, 10, 10);    // 0.48: below it
-  const InputPlacement place{2.0, 100, -50};  // a tile scaled by one half, moved
-  auto found = decodeBlazeface(o.logits.data(), o.regressors.data(), place, 0.5f);
+  const InputPlacement place{2.0, 2.0, 100, -50};  // a tile scaled by one half, moved
+  auto found = decodeSsd<6>(o.logits.data(), o.regressors.data(), blazefaceAnchors(), kBlazefaceSize, place, 0.5f);
   ASSERT_EQ(found.size(), 2u);
   const FaceDetection& d = found[1].score > found[0].score ? found[1] : found[0];
   EXPECT_NEAR(d.score, 1 / (1 + std::exp(-3.0)), 1e-6);
@@ -49,7 +50,7 @@ TEST(Blazeface, HugeLogitsStayFinite) {
   Outputs o;
   o.face(3, 1e30f, 0, 0, 10, 10);
   o.logits[4] = -1e30f;
-  auto found = decodeBlazeface(o.logits.data(), o.regressors.data(), {}, 0.5f);
+  auto found = decodeSsd<6>(o.logits.data(), o.regressors.data(), blazefaceAnchors(), kBlazefaceSize, {}, 0.5f);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_TRUE(std::isfinite(found[0].score));
   EXPECT_LE(found[0].score, 1.0f);
@@ -130,17 +131,17 @@ namespace {
 // A mesh whose head axes are turned by yaw then pitch; only the points the
 // angles use are placed.
 std::vector<MeshPoint> turnedMesh(double yaw, double pitch, bool mirrored = false) {
-  std::vector<MeshPoint> mesh(MESH_POINTS, MeshPoint{});
+  std::vector<MeshPoint> mesh(kMeshPoints, MeshPoint{});
   auto place = [&](int i, double x, double y, double z) {
     // camera frame: x right, y up, z toward the viewer; then to picture pixels
     const double x1 = x * std::cos(yaw) + z * std::sin(yaw), z1 = -x * std::sin(yaw) + z * std::cos(yaw);
     const double y2 = y * std::cos(pitch) + z1 * std::sin(pitch), z2 = -y * std::sin(pitch) + z1 * std::cos(pitch);
     mesh[i] = {(mirrored ? -x1 : x1) + 500, 300 - y2, -z2};
   };
-  place(MESH_RIGHT_EYE_OUTER, -45, 30, -10);
-  place(MESH_LEFT_EYE_OUTER, 45, 30, -10);
-  place(MESH_CHIN, 0, -70, -5);
-  place(MESH_FOREHEAD, 0, 70, -5);
+  place(kMeshRightEyeOuter, -45, 30, -10);
+  place(kMeshLeftEyeOuter, 45, 30, -10);
+  place(kMeshChin, 0, -70, -5);
+  place(kMeshForehead, 0, 70, -5);
   return mesh;
 }
 
@@ -169,7 +170,7 @@ TEST(FaceGeometry, HeadAnglesFollowTheMesh) {
 
   // eyes swapped: the mesh would face away from the camera, so no angles
   EXPECT_FALSE(headAngles(turnedMesh(0.1, 0, true)));
-  EXPECT_FALSE(headAngles(std::vector<MeshPoint>(MESH_POINTS)));  // all points together
+  EXPECT_FALSE(headAngles(std::vector<MeshPoint>(kMeshPoints)));  // all points together
   EXPECT_FALSE(headAngles(std::vector<MeshPoint>(10)));
 }
 

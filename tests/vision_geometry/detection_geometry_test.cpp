@@ -9,6 +9,8 @@
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/hand_geometry.h"
+#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/service_coordinates.h"
 
 using namespace kestrel::vision;
 using namespace kestrel::vision::dnn;
@@ -25,7 +27,7 @@ FaceDetection box(double x, double y, double w, double h, float score) {
 
 TEST(AnchorGrids, BothDetectorsFollowCellThenAnchorOrderOnTwoGrids) {
   const auto& a = blazefaceAnchors();
-  ASSERT_EQ(a.size(), size_t(BLAZEFACE_ANCHORS));
+  ASSERT_EQ(a.size(), size_t(kBlazefaceAnchors));
   EXPECT_DOUBLE_EQ(a[0].x, 0.5 / 16);
   EXPECT_DOUBLE_EQ(a[1].x, 0.5 / 16);  // two anchors per cell on the fine grid
   EXPECT_DOUBLE_EQ(a[2].x, 1.5 / 16);
@@ -66,19 +68,21 @@ TEST(Merging, OverlapsAverageByScoreAndSeparateDetectionsStayApart) {
 
   Palm a, b, c;
   a.score = 0.9f;
-  a.box = {0, 0, 10, 10};
+  a.width = a.height = 10;
   a.keypoints[0] = {0, 0};
   b.score = 0.3f;
-  b.box = {2, 0, 12, 10};
+  b.x = 2;
+  b.width = b.height = 10;
   b.keypoints[0] = {4, 4};
   c.score = 0.8f;
-  c.box = {50, 50, 60, 60};
+  c.x = c.y = 50;
+  c.width = c.height = 10;
   auto palms = mergeOverlaps<Palm>({b, c, a}, 0.3, 0);
   ASSERT_EQ(palms.size(), 2u);
   EXPECT_FLOAT_EQ(palms[0].score, 0.9f);
-  EXPECT_NEAR(palms[0].box.x0, 0.5, 1e-6);  // (0 * 0.9 + 2 * 0.3) / 1.2
+  EXPECT_NEAR(palms[0].x, 0.5, 1e-6);  // (0 * 0.9 + 2 * 0.3) / 1.2
   EXPECT_NEAR(palms[0].keypoints[0].x, 1, 1e-6);
-  EXPECT_DOUBLE_EQ(palms[1].box.x0, 50);
+  EXPECT_DOUBLE_EQ(palms[1].x, 50);
   EXPECT_EQ(mergeOverlaps<Palm>({b, c, a}, 0.3, 1).size(), 1u);
 }
 
@@ -159,4 +163,40 @@ TEST(NormalisedRect, OriginMovesToTheLowerLeft) {
   EXPECT_DOUBLE_EQ(f.y, (500 - 150) / 500.0);
   EXPECT_DOUBLE_EQ(f.width, 0.2);
   EXPECT_DOUBLE_EQ(f.height, 0.2);
+}
+
+TEST(SsdDecoding, APalmInALetterboxedInputLandsOnThePictureAlongEachAxis) {
+  // 500 x 333 in 192: 192 x 128 inside, 32 rows above; the axes scale by
+  // 500 / 192 and 333 / 128, which differ.
+  const Letterbox box = Letterbox::fit(500, 333, kPalmInput);
+  const std::vector<PixelPoint> anchors = {{0.25, 0.5}};
+  std::vector<float> row(18, 0.0f);
+  row[2] = 48, row[3] = 64;  // 48 x 64 input pixels around the anchor (48, 96)
+  row[4] = -24, row[5] = 32;  // the wrist at the box's lower left
+  const float logit = 2;
+  auto palms = decodeSsd<7>(&logit, row.data(), anchors, kPalmInput, placementOf(box), 0.5f);
+  ASSERT_EQ(palms.size(), 1u);
+  const double sx = 500.0 / 192, sy = 333.0 / 128;
+  EXPECT_NEAR(palms[0].x, 24 * sx, 1e-9);
+  EXPECT_NEAR(palms[0].y, (64 - 32) * sy, 1e-9);
+  EXPECT_NEAR(palms[0].width, 48 * sx, 1e-9);
+  EXPECT_NEAR(palms[0].height, 64 * sy, 1e-9);
+  EXPECT_NEAR(palms[0].keypoints[0].x, palms[0].x, 1e-9);
+  EXPECT_NEAR(palms[0].keypoints[0].y, palms[0].y + palms[0].height, 1e-9);
+  // The input's top-left corner is the picture's, past the band above it.
+  EXPECT_NEAR(placementOf(box).offsetY, -32 * sy, 1e-9);
+}
+
+TEST(ModelInput, PlanesOrInterleavedRgbScaledAndShifted) {
+  // Two BGR pixels: (1, 2, 3) and (10, 20, 30).
+  const cv::Mat bgr = (cv::Mat_<cv::Vec3b>(1, 2) << cv::Vec3b(1, 2, 3), cv::Vec3b(10, 20, 30));
+  ModelSpec spec;
+  spec.input = {2.0f, -1.0f, false};
+  std::vector<float> planes(6);
+  writePicture(spec, bgr, planes.data());
+  EXPECT_EQ(planes, (std::vector<float>{5, 59, 3, 39, 1, 19}));  // R R G G B B
+  spec.input.interleaved = true;
+  std::vector<float> interleaved(6);
+  writePicture(spec, bgr, interleaved.data());
+  EXPECT_EQ(interleaved, (std::vector<float>{5, 3, 1, 59, 39, 19}));  // R G B R G B
 }

@@ -14,6 +14,7 @@ using namespace kestrel::vision::dnn;
 
 TEST(PalmDecoding, OffsetsInInputPixelsAroundTheAnchorAndScoreThreshold) {
   std::vector<Point> anchors = {{0.25, 0.25}, {0.5, 0.5}, {0.75, 0.75}};
+  constexpr int kPalmValues = 18;  // box (4) and 7 keypoints (x, y)
   std::vector<float> reg(3 * kPalmValues, 0.0f);
   std::vector<float> logits = {-1.0f, 0.0f, 3.0f};
   float* r = &reg[2 * kPalmValues];
@@ -22,15 +23,16 @@ TEST(PalmDecoding, OffsetsInInputPixelsAroundTheAnchorAndScoreThreshold) {
   r[2] = 38.4f;  // 0.2 wide
   r[3] = 19.2f;  // 0.1 high
   r[4 + 2 * 2] = 9.6f;  // keypoint 2 at +0.05 x
-  auto palms = decodePalms(reg.data(), logits.data(), anchors, 0.5f);
+  const InputPlacement normalised{1.0 / kPalmInput, 1.0 / kPalmInput};
+  auto palms = decodeSsd<7>(logits.data(), reg.data(), anchors, kPalmInput, normalised, 0.5f);
   ASSERT_EQ(palms.size(), 2u);  // logit 0 gives exactly 0.5, which passes
   EXPECT_FLOAT_EQ(palms[0].score, 0.5f);
   const Palm& p = palms[1];
   EXPECT_NEAR(p.score, 1 / (1 + std::exp(-3.0)), 1e-6);
-  EXPECT_NEAR(p.box.x0, 0.75, 1e-6);
-  EXPECT_NEAR(p.box.x1, 0.95, 1e-6);
-  EXPECT_NEAR(p.box.y0, 0.65, 1e-6);
-  EXPECT_NEAR(p.box.y1, 0.75, 1e-6);
+  EXPECT_NEAR(p.x, 0.75, 1e-6);
+  EXPECT_NEAR(p.x + p.width, 0.95, 1e-6);
+  EXPECT_NEAR(p.y, 0.65, 1e-6);
+  EXPECT_NEAR(p.y + p.height, 0.75, 1e-6);
   EXPECT_NEAR(p.keypoints[2].x, 0.80, 1e-6);
   EXPECT_NEAR(p.keypoints[0].y, 0.75, 1e-6);
 }
@@ -40,7 +42,7 @@ namespace {
 Palm palmWith(Corners box, Point wrist, Point middleBase) {
   Palm p;
   p.score = 1;
-  p.box = box;
+  p.x = box.x0, p.y = box.y0, p.width = box.x1 - box.x0, p.height = box.y1 - box.y0;
   p.keypoints[0] = wrist;
   p.keypoints[2] = middleBase;
   return p;
@@ -76,7 +78,7 @@ TEST(HandJoints, NormalisedFromTheLowerLeftAndZeroOutsideThePicture) {
   lm[1] = 112;
   lm[3] = 112 + 150;  // joint 1 at picture x 250: outside a 200-wide picture
   lm[4] = 112;
-  auto joints = handJoints(jointPixels(lm.data(), c, kHandInput), 200, 100, 0.8f);
+  auto joints = handJoints(jointsInPicture(lm.data(), c, kHandInput), 200, 100, 0.8f);
   ASSERT_EQ(joints.size(), 21u);
   EXPECT_DOUBLE_EQ(joints[0].location.x, 0.5);
   EXPECT_DOUBLE_EQ(joints[0].location.y, 0.5);
@@ -113,9 +115,9 @@ TEST(TrackedCrop, FollowsTheKnucklesAndLeavesTheFingertipsOut) {
   EXPECT_NEAR(right.centre.x, 100 + 57, 1e-9);
   EXPECT_NEAR(right.centre.y, 200 - 7.5, 1e-9);
   EXPECT_NEAR(right.side, up.side, 1e-9);
-  // jointPixels is the inverse of the crop's mapping: the crop's centre pixel
+  // jointsInPicture is the inverse of the crop's mapping: the crop's centre pixel
   // lands on its centre in the picture.
   std::vector<float> rows(3 * kHandJoints, kHandInput / 2.0f);
-  EXPECT_NEAR(jointPixels(rows.data(), right, kHandInput)[0].x, right.centre.x, 1e-6);
-  EXPECT_NEAR(jointPixels(rows.data(), right, kHandInput)[0].y, right.centre.y, 1e-6);
+  EXPECT_NEAR(jointsInPicture(rows.data(), right, kHandInput)[0].x, right.centre.x, 1e-6);
+  EXPECT_NEAR(jointsInPicture(rows.data(), right, kHandInput)[0].y, right.centre.y, 1e-6);
 }

@@ -64,17 +64,17 @@ TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
 
 TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
   EXPECT_EQ(nextFrame(nullptr, cv::Size(64, 36)), nullptr);
-  EXPECT_TRUE(madeAnew(nullptr, true, SALIENT_TURN));  // a picture on its own makes everything
+  EXPECT_TRUE(madeAnew(nullptr, true, kSalientTurn));  // a picture on its own makes everything
   StreamSession session;
   std::string salient, people;  // which frames remake each
   for (int frame = 0; frame < 7; ++frame) {
     SlowAnalyses* kept = nextFrame(&session, cv::Size(64, 36));
     ASSERT_EQ(kept->frame, frame);
-    if (madeAnew(kept, !kept->salient.empty(), SALIENT_TURN)) {
+    if (madeAnew(kept, !kept->salient.empty(), kSalientTurn)) {
       salient += std::to_string(frame);
       kept->salient = cv::Mat::zeros(4, 4, CV_32F);
     }
-    if (madeAnew(kept, kept->people.has_value(), PEOPLE_TURN)) {
+    if (madeAnew(kept, kept->people.has_value(), kPeopleTurn)) {
       people += std::to_string(frame);
       kept->people.emplace();
     }

@@ -9,7 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/instances.h"
 #include "platform/vision/vision.h"
 #include "tests/support/fixture_photos.h"
 

@@ -6,47 +6,8 @@
 namespace kestrel::vision::dnn {
 
 const std::vector<PixelPoint>& blazefaceAnchors() {
-  static const std::vector<PixelPoint> anchors = ssdAnchors(BLAZEFACE_SIZE, {{16, 2}, {32, 6}});
+  static const std::vector<PixelPoint> anchors = ssdAnchors(kBlazefaceSize, {{16, 2}, {32, 6}});
   return anchors;
-}
-
-std::vector<FaceDetection> decodeBlazeface(const float* logits, const float* regressors,
-                                           const InputPlacement& p, float threshold) {
-  std::vector<FaceDetection> out;
-  const auto& anchors = blazefaceAnchors();
-  for (int i = 0; i < BLAZEFACE_ANCHORS; ++i) {
-    const float logit = std::clamp(logits[i], -100.0f, 100.0f);
-    const float score = 1.0f / (1.0f + std::exp(-logit));
-    if (!(score >= threshold)) continue;
-    const float* r = regressors + static_cast<size_t>(i) * 16;
-    const double ax = anchors[i].x * BLAZEFACE_SIZE, ay = anchors[i].y * BLAZEFACE_SIZE;
-    const double w = std::abs(r[2]), h = std::abs(r[3]);
-    FaceDetection d;
-    d.score = score;
-    d.width = w * p.scale;
-    d.height = h * p.scale;
-    d.x = (ax + r[0] - w / 2) * p.scale + p.offsetX;
-    d.y = (ay + r[1] - h / 2) * p.scale + p.offsetY;
-    for (int k = 0; k < 6; ++k)
-      d.keypoints[k] = {(ax + r[4 + 2 * k]) * p.scale + p.offsetX,
-                        (ay + r[5 + 2 * k]) * p.scale + p.offsetY};
-    out.push_back(d);
-  }
-  return out;
-}
-
-Corners boxOf(const FaceDetection& d) { return {d.x, d.y, d.x + d.width, d.y + d.height}; }
-
-std::array<double, 16> coordinatesOf(const FaceDetection& d) {
-  std::array<double, 16> c{d.x, d.y, d.width, d.height};
-  for (int k = 0; k < 6; ++k) c[4 + 2 * k] = d.keypoints[k].x, c[5 + 2 * k] = d.keypoints[k].y;
-  return c;
-}
-
-FaceDetection withCoordinates(FaceDetection d, const std::array<double, 16>& c) {
-  d.x = c[0], d.y = c[1], d.width = c[2], d.height = c[3];
-  for (int k = 0; k < 6; ++k) d.keypoints[k] = {c[4 + 2 * k], c[5 + 2 * k]};
-  return d;
 }
 
 Tile wholePicture(int width, int height) {

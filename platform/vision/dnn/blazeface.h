@@ -1,44 +1,24 @@
 #pragma once
-// BlazeFace (256x256 "back" model) decoding: anchors, boxes and keypoints,
-// what merging overlapping faces averages, and the squares (around
+// BlazeFace (256x256 "back" model): its anchors, and the squares (around
 // people's heads, or tiles) that let the 256-pixel detector see small faces
 // in large pictures. Pure arithmetic on plain data; the model run lives in
-// faces.cpp.
-#include <array>
+// faces.cpp, the decoding in ssd_decoding.h.
 #include <vector>
 
 #include "platform/vision/dnn/detection_geometry.h"
+#include "platform/vision/dnn/ssd_decoding.h"
 
 namespace kestrel::vision::dnn {
 
-constexpr int BLAZEFACE_SIZE = 256;
-constexpr int BLAZEFACE_ANCHORS = 896;  // 16x16 cells x 2, then 8x8 cells x 6
+inline constexpr int kBlazefaceSize = 256;
+inline constexpr int kBlazefaceAnchors = 896;  // 16x16 cells x 2, then 8x8 cells x 6
 
-// A face in picture pixels, top-left origin, y down.
-struct FaceDetection {
-  float score = 0;
-  double x = 0, y = 0, width = 0, height = 0;  // box: top-left corner and size
-  // Eyes (picture left, picture right), nose tip, mouth, ear tragions.
-  std::array<PixelPoint, 6> keypoints{};
-};
+// A face in picture pixels. Keypoints: eyes (picture left, picture right),
+// nose tip, mouth, ear tragions.
+using FaceDetection = SsdDetection<6>;
 
 // Anchor centres in 0..1 of the model input, in the model's output row order.
 const std::vector<PixelPoint>& blazefaceAnchors();
-
-// Maps model-input pixels to picture pixels: picture = input * scale + offset.
-struct InputPlacement {
-  double scale = 1, offsetX = 0, offsetY = 0;
-};
-
-// Decodes the 896 score logits and 896 x 16 regressors of one run into the
-// detections at or above `threshold`, in picture pixels.
-std::vector<FaceDetection> decodeBlazeface(const float* logits, const float* regressors,
-                                           const InputPlacement& placement, float threshold);
-
-// What mergeOverlaps averages of a face: its box and keypoints.
-Corners boxOf(const FaceDetection& d);
-std::array<double, 16> coordinatesOf(const FaceDetection& d);
-FaceDetection withCoordinates(FaceDetection d, const std::array<double, 16>& c);
 
 // A square region of the picture that is scaled to the detector's input.
 struct Tile {

@@ -46,17 +46,6 @@ Letterbox Letterbox::fit(int width, int height, int side) {
   return l;
 }
 
-std::vector<PixelPoint> ssdAnchors(int inputSide, std::initializer_list<AnchorLayer> layers) {
-  std::vector<PixelPoint> anchors;
-  for (const AnchorLayer& layer : layers) {
-    const int cells = inputSide / layer.stride;
-    for (int y = 0; y < cells; ++y)
-      for (int x = 0; x < cells; ++x)
-        for (int k = 0; k < layer.perCell; ++k) anchors.push_back({(x + 0.5) / cells, (y + 0.5) / cells});
-  }
-  return anchors;
-}
-
 double lineAngle(PixelPoint from, PixelPoint to) { return std::atan2(to.y - from.y, to.x - from.x); }
 
 PixelPoint CropTransform::toCrop(PixelPoint p) const {
@@ -89,11 +78,5 @@ CropTransform cropTransform(const RotatedCrop& crop, int size) {
   t.ty = size / 2.0 - (t.c * crop.centre.x + t.d * crop.centre.y);
   return t;
 }
-
-Rect normalisedRect(const Corners& b, int width, int height) {
-  return {b.x0 / width, 1.0 - b.y1 / height, (b.x1 - b.x0) / width, (b.y1 - b.y0) / height};
-}
-
-double sigmoid(double logit) { return 1.0 / (1.0 + std::exp(-std::clamp(logit, -100.0, 100.0))); }
 
 }  // namespace kestrel::vision::dnn

@@ -1,12 +1,10 @@
 #pragma once
 // Geometry shared by the detectors: boxes and their overlap, suppression and
-// score-weighted merging, SSD anchor grids, letterboxing a picture into a
-// square model input, the rotated square crops the landmark models read, and
-// the service's normalised rectangles. Plain data only.
+// score-weighted merging, letterboxing a picture into a square model input
+// and the rotated square crops the landmark models read. Plain data only.
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <initializer_list>
 #include <vector>
 
 #include "platform/vision/observations.h"
@@ -64,15 +62,6 @@ std::vector<T> mergeOverlaps(std::vector<T> rest, double maxOverlap, size_t limi
   return merged;
 }
 
-// Anchor centres (0..1 of a square input) of an SSD-style detector: for each
-// layer, a grid of cells `stride` input pixels wide with `perCell` anchors at
-// each cell's centre; layers one after another, rows ordered cell y, cell x,
-// anchor.
-struct AnchorLayer {
-  int stride = 0, perCell = 0;
-};
-std::vector<PixelPoint> ssdAnchors(int inputSide, std::initializer_list<AnchorLayer> layers);
-
 // A width x height picture scaled uniformly to fit a side x side model input
 // and centred in it, the rest padded. Maps the input's normalised coordinates
 // (0..1 across the square, top left origin) back to picture pixels.
@@ -116,11 +105,5 @@ struct CropTransform {
   std::array<double, 6> warpAtPixelCentres() const;
 };
 CropTransform cropTransform(const RotatedCrop& crop, int size);
-
-// A picture-pixel box (top-left origin) as a normalised rectangle with the
-// origin at the lower left of a width x height picture.
-Rect normalisedRect(const Corners& box, int width, int height);
-
-double sigmoid(double logit);
 
 }  // namespace kestrel::vision::dnn

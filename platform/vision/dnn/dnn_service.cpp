@@ -8,8 +8,12 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "platform/vision/dnn/bgra_pixels.h"
+#include "platform/vision/dnn/faces.h"
+#include "platform/vision/dnn/hands.h"
+#include "platform/vision/dnn/instances.h"
 #include "platform/vision/dnn/model_image.h"
-#include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/objects.h"
+#include "platform/vision/dnn/person.h"
 #include "platform/vision/dnn/person_matte.h"
 #include "platform/vision/dnn/rvm.h"
 #include "platform/vision/dnn/slow_analyses.h"
@@ -46,15 +50,15 @@ class DnnHandler final : public Handler {
       }
       if (objects) {
         const dnn::Objects& found = detected();
-        if (r.humanRectangles) out.humans = found.humans;
-        if (r.animals) out.animals = found.animals;
+        if (r.humanRectangles) out.humans = dnn::humanObservations(found.people, image_.cols(), image_.rows());
+        if (r.animals) out.animals = dnn::animalObservations(found.animals, image_.cols(), image_.rows());
         if (r.classify) out.classes = found.classes;
       }
       if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount, kept);
       if (r.foregroundInstances) {
         const cv::Mat& matte = accurateMatte(r.session);
         instances_ = dnn::segmentInstances(salient(kept), size, matte,
-                                           dnn::showsPerson(matte) ? people(kept) : std::vector<HumanObservation>{});
+                                           dnn::showsPerson(matte) ? people(kept) : std::vector<dnn::Corners>{});
         out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
@@ -90,20 +94,23 @@ class DnnHandler final : public Handler {
   }
   // In a stream, ISNet's map and the person boxes may come from an earlier
   // frame. A stream's first frames do not wait for ISNet, the longest load
-  // (0.4 of the 0.8 s to a first frame here): until it is ready they show
-  // people only, and each frame looks again.
+  // (see the README): until it is ready they show people only, and each
+  // frame looks again.
   cv::Mat salient(SlowAnalyses* kept) {
-    if (!dnn::madeAnew(kept, kept && !kept->salient.empty(), dnn::SALIENT_TURN)) return kept->salient;
+    if (!dnn::madeAnew(kept, kept && !kept->salient.empty(), dnn::kSalientTurn)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
     cv::Mat made = dnn::salientMap(image_.whole(), dnn::instanceSide());
     if (kept) kept->salient = made;
     return made;
   }
-  std::vector<HumanObservation> people(SlowAnalyses* kept) {
-    if (!dnn::madeAnew(kept, kept && kept->people, dnn::PEOPLE_TURN)) return *kept->people;
-    if (kept) kept->people = detected().humans;
-    return detected().humans;
+  // The people's boxes, in picture pixels.
+  std::vector<dnn::Corners> people(SlowAnalyses* kept) {
+    if (!dnn::madeAnew(kept, kept && kept->people, dnn::kPeopleTurn)) return *kept->people;
+    std::vector<dnn::Corners> boxes;
+    for (const dnn::Detection& d : detected().people) boxes.push_back(d.box);
+    if (kept) kept->people = boxes;
+    return boxes;
   }
   const dnn::Objects& detected() {
     if (!objects_) objects_ = dnn::detectObjects(image_);
@@ -123,7 +130,7 @@ class DnnService final : public Service {
   DnnService() {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     // OpenCV's own pool would contend with the executor's OpenMP threads, which
-    // keep spinning between runs: a cutout frame ran 9% faster without it.
+    // keep spinning between runs (the README gives the cutout frame's gain).
     cv::setNumThreads(1);
   }
   std::string description() const override { return "onednn faces humans animals hands"; }

@@ -5,15 +5,15 @@
 namespace kestrel::vision::dnn {
 
 std::optional<HeadAngles> headAngles(const std::vector<MeshPoint>& mesh) {
-  if (mesh.size() < MESH_POINTS) return std::nullopt;
+  if (mesh.size() < kMeshPoints) return std::nullopt;
   // Camera axes: x right, y up, z toward the viewer.
   auto vec = [&](int from, int to) {
     const MeshPoint& a = mesh[from];
     const MeshPoint& b = mesh[to];
     return std::array<double, 3>{b.x - a.x, -(b.y - a.y), -(b.z - a.z)};
   };
-  const auto right = vec(MESH_RIGHT_EYE_OUTER, MESH_LEFT_EYE_OUTER);  // across the face
-  const auto up = vec(MESH_CHIN, MESH_FOREHEAD);
+  const auto right = vec(kMeshRightEyeOuter, kMeshLeftEyeOuter);  // across the face
+  const auto up = vec(kMeshChin, kMeshForehead);
   const std::array<double, 3> forward{right[1] * up[2] - right[2] * up[1],
                                       right[2] * up[0] - right[0] * up[2],
                                       right[0] * up[1] - right[1] * up[0]};
@@ -23,10 +23,6 @@ std::optional<HeadAngles> headAngles(const std::vector<MeshPoint>& mesh) {
   h.yaw = std::atan2(forward[0], forward[2]);
   h.pitch = std::atan2(forward[1], std::hypot(forward[0], forward[2]));
   return h;
-}
-
-Point normalisedInBox(PixelPoint p, double x, double y, double w, double h) {
-  return {(p.x - x) / w, (y + h - p.y) / h};
 }
 
 }  // namespace kestrel::vision::dnn

@@ -1,6 +1,6 @@
 #pragma once
-// Geometry of the face models: head angles from the face mesh, and landmarks
-// normalised within the face's box. Pure arithmetic on plain data.
+// Geometry of the face models: head angles from the face mesh. Pure
+// arithmetic on plain data.
 #include <array>
 #include <optional>
 #include <vector>
@@ -15,15 +15,13 @@ struct MeshPoint {
 };
 
 // Face-mesh vertices used for the head's axes and the eyes.
-enum MeshIndex : int {
-  MESH_FOREHEAD = 10,
-  MESH_CHIN = 152,
-  MESH_RIGHT_EYE_OUTER = 33,  // the person's right eye: the picture's left
-  MESH_RIGHT_EYE_INNER = 133,
-  MESH_LEFT_EYE_INNER = 362,
-  MESH_LEFT_EYE_OUTER = 263,
-  MESH_POINTS = 468,
-};
+inline constexpr int kMeshForehead = 10;
+inline constexpr int kMeshChin = 152;
+inline constexpr int kMeshRightEyeOuter = 33;  // the person's right eye: the picture's left
+inline constexpr int kMeshRightEyeInner = 133;
+inline constexpr int kMeshLeftEyeInner = 362;
+inline constexpr int kMeshLeftEyeOuter = 263;
+inline constexpr int kMeshPoints = 468;
 
 struct HeadAngles {
   double yaw = 0, pitch = 0;  // radians
@@ -33,9 +31,5 @@ struct HeadAngles {
 // person's left), pitch when it turns up; both 0 facing the camera. Nothing
 // when the mesh is degenerate.
 std::optional<HeadAngles> headAngles(const std::vector<MeshPoint>& mesh);
-
-// A picture-pixel point normalised within a picture-pixel box, origin at the
-// box's lower left, y up.
-Point normalisedInBox(PixelPoint p, double x, double y, double w, double h);
 
 }  // namespace kestrel::vision::dnn

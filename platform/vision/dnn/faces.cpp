@@ -3,65 +3,67 @@
 // tiles of a large picture where no one is found; in a stream, only where the
 // whole picture shows no face), the face mesh confirms each one and gives the head's
 // angles, and the iris model gives each eye's contour and pupil.
+#include "platform/vision/dnn/faces.h"
+
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
 
 #include "platform/vision/dnn/blazeface.h"
-#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/face_geometry.h"
-#include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/model_input.h"
-#include "platform/vision/dnn/modules.h"
-#include "platform/vision/dnn/stage_times.h"
+#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/service_coordinates.h"
+#include "platform/vision/dnn/ssd_decoding.h"
 
 namespace kestrel::vision::dnn {
 namespace {
 
-constexpr const char* DETECTOR = "blazeface_back_256.onnx";
-constexpr const char* MESH = "facemesh.onnx";
-constexpr const char* IRIS = "iris.onnx";
-
-constexpr float DETECTION_THRESHOLD = 0.5f;
-constexpr double MERGE_IOU = 0.3;
+constexpr float kDetectionThreshold = 0.5f;
+constexpr double kMergeOverlap = 0.3;
 // The tile pass sees the picture at 0.35 model pixels per picture pixel: a
 // face 40 pixels high is 14 model pixels, about the smallest BlazeFace finds
 // (a full HD frame takes 3 x 2 tiles).
-constexpr double TILE_SCALE = 0.35;
-constexpr double TILE_OVERLAP = 32 / TILE_SCALE;
-constexpr double HEAD_IN_VIEW = 64;  // model pixels
+constexpr double kTileScale = 0.35;
+constexpr double kTileOverlap = 32 / kTileScale;
+constexpr double kHeadInView = 64;  // model pixels
 // A head region under 48 picture pixels holds a face under 12, too small for
 // the detector and the mesh even at full resolution: a crowd's far people get
 // no window.
-constexpr double SMALLEST_HEAD = 48;
-constexpr int MESH_SIZE = 192;
-constexpr double MESH_CROP = 1.5;       // crop side / detector box side
-constexpr float MESH_PRESENCE = 0.5f;   // below: not a face after all
-constexpr int IRIS_SIZE = 64;
-constexpr double EYE_CROP = 2.3;        // crop side / eye corner distance
-constexpr int EYE_CONTOUR = 16;         // the eyelid contour leads the iris model's 71 eye points
-constexpr int IRIS_CENTRE = 71;         // then the iris: centre first
-constexpr int IRIS_OUTPUTS = 76 * 3;
+constexpr double kSmallestHead = 48;
+constexpr int kMeshSize = 192;
+constexpr double kMeshCrop = 1.5;       // crop side / detector box side
+constexpr float kMeshPresence = 0.5f;   // below: not a face after all
+constexpr int kIrisSize = 64;
+constexpr double kEyeCrop = 2.3;        // crop side / eye corner distance
+constexpr int kEyeContour = 16;         // the eyelid contour leads the iris model's 71 eye points
+constexpr int kIrisCentre = 71;         // then the iris: centre first
+constexpr int kIrisOutputs = 76 * 3;
 
-const ModelContract DETECTOR_CONTRACT{{{1, BLAZEFACE_SIZE, BLAZEFACE_SIZE, 3}},
-                                      {{"Identity:0", {1, 512, 1}}, {"Identity_1:0", {1, 384, 1}},
-                                       {"Identity_2:0", {1, 512, 16}}, {"Identity_3:0", {1, 384, 16}}}};
-const ModelContract MESH_CONTRACT{{{1, 3, MESH_SIZE, MESH_SIZE}}, {{"mesh", {1, MESH_POINTS * 3}}, {"presence", {1, 1}}}};
-const ModelContract IRIS_CONTRACT{{{1, 3, IRIS_SIZE, IRIS_SIZE}}, {{"iris", {1, IRIS_OUTPUTS, 1, 1}}}};
+// BlazeFace reads RGB in -1..1, channels last; its scores and boxes come in
+// two outputs each, the fine grid's 512 anchors and the coarse grid's 384.
+const ModelSpec kDetector{"blazeface_back_256.onnx",
+                          {{{1, kBlazefaceSize, kBlazefaceSize, 3}},
+                           {{"Identity:0", {1, 512, 1}},
+                            {"Identity_1:0", {1, 384, 1}},
+                            {"Identity_2:0", {1, 512, 16}},
+                            {"Identity_3:0", {1, 384, 16}}}},
+                          "model blazeface",
+                          {1.0f / 127.5f, -1.0f, true}};
+const ModelSpec kMesh{"facemesh.onnx",
+                      {{{1, 3, kMeshSize, kMeshSize}}, {{"mesh", {1, kMeshPoints * 3}}, {"presence", {1, 1}}}},
+                      "model facemesh",
+                      {}};
+const ModelSpec kIris{"iris.onnx", {{{1, 3, kIrisSize, kIrisSize}}, {{"iris", {1, kIrisOutputs, 1, 1}}}}, "model iris", {}};
 
 // One detector run on a 256x256 square input; `placement` maps it to the picture.
 std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlacement& placement) {
-  static engine::Network& net = loadModel(DETECTOR, DETECTOR_CONTRACT);
-  writeRgbPixels(square, 1.0f / 127.5f, -1.0f, net.input());
-  {
-    const StageTimer timer("model blazeface");
-    net.run();
-  }
+  engine::Network& net = network(kDetector);
+  run(kDetector, net, square);
   std::vector<float> logits(net.output("Identity:0"), net.output("Identity:0") + 512);
   logits.insert(logits.end(), net.output("Identity_1:0"), net.output("Identity_1:0") + 384);
   std::vector<float> regressors(net.output("Identity_2:0"), net.output("Identity_2:0") + 512 * 16);
   regressors.insert(regressors.end(), net.output("Identity_3:0"), net.output("Identity_3:0") + 384 * 16);
-  return decodeBlazeface(logits.data(), regressors.data(), placement, DETECTION_THRESHOLD);
+  return decodeSsd<6>(logits.data(), regressors.data(), blazefaceAnchors(), kBlazefaceSize, placement,
+                      kDetectionThreshold);
 }
 
 // The faces a square part of the picture shows whole: one cut by an edge of
@@ -69,11 +71,11 @@ std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlaceme
 std::vector<FaceDetection> squarePass(ModelImage& image, const Tile& t) {
   const cv::Rect area(static_cast<int>(std::lround(t.x)), static_cast<int>(std::lround(t.y)),
                       static_cast<int>(std::lround(t.side)), static_cast<int>(std::lround(t.side)));
-  const double scale = static_cast<double>(area.width) / BLAZEFACE_SIZE;  // picture pixels per input pixel
+  const double scale = static_cast<double>(area.width) / kBlazefaceSize;  // picture pixels per input pixel
   const double margin = 2 * scale;
   const double left = area.x, top = area.y, right = area.x + area.width, bottom = area.y + area.height;
   std::vector<FaceDetection> whole;
-  for (const FaceDetection& d : runDetector(image.square(area, BLAZEFACE_SIZE), {scale, left, top})) {
+  for (const FaceDetection& d : runDetector(image.square(area, kBlazefaceSize), {scale, scale, left, top})) {
     const bool cut = (left > 0 && d.x < left + margin) || (top > 0 && d.y < top + margin) ||
                      (right < image.cols() && d.x + d.width > right - margin) ||
                      (bottom < image.rows() && d.y + d.height > bottom - margin);
@@ -82,11 +84,12 @@ std::vector<FaceDetection> squarePass(ModelImage& image, const Tile& t) {
   return whole;
 }
 
-// The whole picture, letterboxed; `scale` is its picture pixels per model pixel.
-std::vector<FaceDetection> wholePicture(ModelImage& image, double& scale) {
-  const Letterbox box = Letterbox::fit(image.cols(), image.rows(), BLAZEFACE_SIZE);
+// The whole picture, letterboxed; `scale` is its picture pixels per model
+// pixel, taken across (letterboxing keeps the shape).
+std::vector<FaceDetection> wholeView(ModelImage& image, double& scale) {
+  const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kBlazefaceSize);
   scale = static_cast<double>(image.cols()) / box.innerWidth;
-  return runDetector(image.letterbox(box), {scale, -box.offsetX * scale, -box.offsetY * scale});
+  return runDetector(image.letterbox(box), {scale, scale, -box.offsetX * scale, -box.offsetY * scale});
 }
 
 // The closer views, for a picture the whole view showed at `scale`.
@@ -96,7 +99,7 @@ std::vector<FaceDetection> closerViews(ModelImage& image, const std::vector<Corn
   // are for a picture with no one the detector sees, where a face may still
   // show without a body (a head over a table, or pasted on a photo).
   if (!people || people->empty()) {
-    for (const Tile& t : tilesFor(image.cols(), image.rows(), BLAZEFACE_SIZE / TILE_SCALE, TILE_OVERLAP)) {
+    for (const Tile& t : tilesFor(image.cols(), image.rows(), kBlazefaceSize / kTileScale, kTileOverlap)) {
       const std::vector<FaceDetection> more = squarePass(image, t);
       found.insert(found.end(), more.begin(), more.end());
     }
@@ -115,8 +118,8 @@ std::vector<FaceDetection> closerViews(ModelImage& image, const std::vector<Corn
       return x >= r.x && x < r.x + r.side && y >= r.y && y < r.y + r.side;
     });
   };
-  for (const Tile& t : headWindows(*people, image.cols(), image.rows(), BLAZEFACE_SIZE, HEAD_IN_VIEW,
-                                   SMALLEST_HEAD, HEAD_IN_VIEW * scale))
+  for (const Tile& t : headWindows(*people, image.cols(), image.rows(), kBlazefaceSize, kHeadInView,
+                                   kSmallestHead, kHeadInView * scale))
     for (const FaceDetection& d : squarePass(image, t))
       if (inAHead(d)) found.push_back(d);
   return found;
@@ -127,18 +130,14 @@ std::vector<FaceDetection> closerViews(ModelImage& image, const std::vector<Corn
 std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDetection& d) {
   const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
   const double angle = lineAngle(d.keypoints[0], d.keypoints[1]);
-  const CropTransform t = cropTransform({centre, std::max(d.width, d.height) * MESH_CROP, angle}, MESH_SIZE);
-  static engine::Network& net = loadModel(MESH, MESH_CONTRACT);
-  writeRgbPlanes(image.affineCrop(t.warp(), MESH_SIZE), 1.0f / 255, 0, net.input());
-  {
-    const StageTimer timer("model facemesh");
-    net.run();
-  }
-  if (!(net.output("presence")[0] >= MESH_PRESENCE)) return std::nullopt;
+  const CropTransform t = cropTransform({centre, std::max(d.width, d.height) * kMeshCrop, angle}, kMeshSize);
+  engine::Network& net = network(kMesh);
+  run(kMesh, net, image.affineCrop(t.warp(), kMeshSize));
+  if (!(net.output("presence")[0] >= kMeshPresence)) return std::nullopt;
   const float* m = net.output("mesh");
   const double zScale = t.pictureScale();
-  std::vector<MeshPoint> mesh(MESH_POINTS);
-  for (int i = 0; i < MESH_POINTS; ++i) {
+  std::vector<MeshPoint> mesh(kMeshPoints);
+  for (int i = 0; i < kMeshPoints; ++i) {
     const PixelPoint p = t.toPicture({m[3 * i], m[3 * i + 1]});
     mesh[i] = {p.x, p.y, m[3 * i + 2] * zScale};
   }
@@ -154,23 +153,19 @@ struct Eye {
 // left eye is read mirrored.
 std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
   auto at = [&](int i) { return PixelPoint{mesh[i].x, mesh[i].y}; };
-  const std::array<std::pair<int, int>, 2> corners{{{MESH_RIGHT_EYE_OUTER, MESH_RIGHT_EYE_INNER},
-                                                    {MESH_LEFT_EYE_INNER, MESH_LEFT_EYE_OUTER}}};
-  static engine::Network& net = loadModel(IRIS, IRIS_CONTRACT);
+  const std::array<std::pair<int, int>, 2> corners{{{kMeshRightEyeOuter, kMeshRightEyeInner},
+                                                    {kMeshLeftEyeInner, kMeshLeftEyeOuter}}};
+  engine::Network& net = network(kIris);
   std::array<Eye, 2> result;
   for (int e = 0; e < 2; ++e) {
     const PixelPoint a = at(corners[e].first), b = at(corners[e].second);
     const PixelPoint centre{(a.x + b.x) / 2, (a.y + b.y) / 2};
-    const double side = std::max(EYE_CROP * std::hypot(b.x - a.x, b.y - a.y), 1.0);
-    const CropTransform t = cropTransform({centre, side, lineAngle(a, b), e == 1}, IRIS_SIZE);
-    writeRgbPlanes(image.affineCrop(t.warp(), IRIS_SIZE), 1.0f / 255, 0, net.input());
-    {
-      const StageTimer timer("model iris");
-      net.run();
-    }
+    const double side = std::max(kEyeCrop * std::hypot(b.x - a.x, b.y - a.y), 1.0);
+    const CropTransform t = cropTransform({centre, side, lineAngle(a, b), e == 1}, kIrisSize);
+    run(kIris, net, image.affineCrop(t.warp(), kIrisSize));
     const float* o = net.output("iris");
-    for (int k = 0; k < EYE_CONTOUR; ++k) result[e].contour.push_back(t.toPicture({o[3 * k], o[3 * k + 1]}));
-    result[e].pupil = t.toPicture({o[3 * IRIS_CENTRE], o[3 * IRIS_CENTRE + 1]});
+    for (int k = 0; k < kEyeContour; ++k) result[e].contour.push_back(t.toPicture({o[3 * k], o[3 * k + 1]}));
+    result[e].pupil = t.toPicture({o[3 * kIrisCentre], o[3 * kIrisCentre + 1]});
   }
   return result;
 }
@@ -178,9 +173,9 @@ std::array<Eye, 2> eyes(ModelImage& image, const std::vector<MeshPoint>& mesh) {
 }  // namespace
 
 void prepareFaces(bool landmarks) {
-  loadModelSoon(DETECTOR, DETECTOR_CONTRACT);
-  loadModelSoon(MESH, MESH_CONTRACT);
-  if (landmarks) loadModelSoon(IRIS, IRIS_CONTRACT);
+  loadSoon(kDetector);
+  loadSoon(kMesh);
+  if (landmarks) loadSoon(kIris);
 }
 
 namespace {
@@ -223,15 +218,15 @@ Faces describe(ModelImage& image, bool landmarks, const std::vector<FaceDetectio
 
 Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, CloserLook look) {
   double scale = 1;
-  std::vector<FaceDetection> found = wholePicture(image, scale);
+  std::vector<FaceDetection> found = wholeView(image, scale);
   if (look == CloserLook::WhereNoFace) {
-    Faces whole = describe(image, landmarks, mergeOverlaps(std::move(found), MERGE_IOU));
+    Faces whole = describe(image, landmarks, mergeOverlaps(std::move(found), kMergeOverlap));
     if (!whole.faces.empty()) return whole;
-    return describe(image, landmarks, mergeOverlaps(closerViews(image, people, scale), MERGE_IOU));
+    return describe(image, landmarks, mergeOverlaps(closerViews(image, people, scale), kMergeOverlap));
   }
   const std::vector<FaceDetection> closer = closerViews(image, people, scale);
   found.insert(found.end(), closer.begin(), closer.end());
-  return describe(image, landmarks, mergeOverlaps(std::move(found), MERGE_IOU));
+  return describe(image, landmarks, mergeOverlaps(std::move(found), kMergeOverlap));
 }
 
 }  // namespace kestrel::vision::dnn

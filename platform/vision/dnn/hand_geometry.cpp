@@ -4,49 +4,11 @@
 #include <cmath>
 #include <numbers>
 
+#include "platform/vision/dnn/service_coordinates.h"
+
 namespace kestrel::vision::dnn {
+
 std::vector<PixelPoint> palmAnchors() { return ssdAnchors(kPalmInput, {{8, 2}, {16, 6}}); }
-
-std::vector<Palm> decodePalms(const float* regressors, const float* logits,
-                              const std::vector<PixelPoint>& anchors, float minScore) {
-  std::vector<Palm> palms;
-  for (size_t i = 0; i < anchors.size(); ++i) {
-    const float score = static_cast<float>(sigmoid(logits[i]));
-    if (!(score >= minScore)) continue;
-    const float* r = regressors + i * kPalmValues;
-    const PixelPoint a = anchors[i];
-    const double cx = a.x + r[0] / kPalmInput, cy = a.y + r[1] / kPalmInput;
-    const double w = r[2] / kPalmInput, h = r[3] / kPalmInput;
-    Palm p;
-    p.score = score;
-    p.box = {cx - w / 2, cy - h / 2, cx + w / 2, cy + h / 2};
-    for (int k = 0; k < 7; ++k)
-      p.keypoints[k] = {a.x + r[4 + 2 * k] / kPalmInput, a.y + r[5 + 2 * k] / kPalmInput};
-    palms.push_back(p);
-  }
-  return palms;
-}
-
-std::array<double, 18> coordinatesOf(const Palm& p) {
-  std::array<double, 18> c{p.box.x0, p.box.y0, p.box.x1, p.box.y1};
-  for (int k = 0; k < 7; ++k) c[4 + 2 * k] = p.keypoints[k].x, c[5 + 2 * k] = p.keypoints[k].y;
-  return c;
-}
-
-Palm withCoordinates(Palm p, const std::array<double, 18>& c) {
-  p.box = {c[0], c[1], c[2], c[3]};
-  for (int k = 0; k < 7; ++k) p.keypoints[k] = {c[4 + 2 * k], c[5 + 2 * k]};
-  return p;
-}
-
-Palm palmInPicture(const Palm& palm, const Letterbox& box) {
-  Palm p = palm;
-  p.box = {box.toPictureX(palm.box.x0), box.toPictureY(palm.box.y0), box.toPictureX(palm.box.x1),
-           box.toPictureY(palm.box.y1)};
-  for (int k = 0; k < 7; ++k)
-    p.keypoints[k] = {box.toPictureX(palm.keypoints[k].x), box.toPictureY(palm.keypoints[k].y)};
-  return p;
-}
 
 RotatedCrop handCrop(const Palm& palm) {
   RotatedCrop c;
@@ -58,14 +20,14 @@ RotatedCrop handCrop(const Palm& palm) {
     up = {dx / len, dy / len};
     c.angle = lineAngle(wrist, finger) + std::numbers::pi / 2;  // the crop's level is a quarter turn from up
   }
-  const double w = palm.box.x1 - palm.box.x0, h = palm.box.y1 - palm.box.y0;
-  const double cx = (palm.box.x0 + palm.box.x1) / 2, cy = (palm.box.y0 + palm.box.y1) / 2;
+  const double w = palm.width, h = palm.height;
+  const double cx = palm.x + w / 2, cy = palm.y + h / 2;
   c.centre = {cx + 0.5 * h * up.x, cy + 0.5 * h * up.y};
   c.side = 2.6 * std::max(w, h);
   return c;
 }
 
-std::array<PixelPoint, kHandJoints> jointPixels(const float* landmarks, const RotatedCrop& crop, int cropSide) {
+std::array<PixelPoint, kHandJoints> jointsInPicture(const float* landmarks, const RotatedCrop& crop, int cropSide) {
   const CropTransform t = cropTransform(crop, cropSide);
   std::array<PixelPoint, kHandJoints> points;
   for (int j = 0; j < kHandJoints; ++j) points[j] = t.toPicture({landmarks[3 * j], landmarks[3 * j + 1]});
@@ -105,7 +67,7 @@ std::vector<Joint> handJoints(const std::array<PixelPoint, kHandJoints>& points,
   joints.reserve(kHandJoints);
   for (const PixelPoint& p : points) {
     const bool inside = p.x >= 0 && p.x <= width && p.y >= 0 && p.y <= height;
-    joints.push_back({{p.x / width, 1.0 - p.y / height}, inside ? presence : 0.0f});
+    joints.push_back({normalisedPoint(p, width, height), inside ? presence : 0.0f});
   }
   return joints;
 }

@@ -1,45 +1,28 @@
 #pragma once
-// The pure geometry of the hand pipeline: palm anchors and their decoding,
-// what merging overlapping palms averages, the rotated crop the landmark
-// model sees, and mapping its joints back to the picture. Plain data only.
+// The pure geometry of the hand pipeline: palm anchors, the rotated crop the
+// landmark model sees, and mapping its joints back to the picture. Plain
+// data only; the palms are decoded by ssd_decoding.h.
 #include <array>
 #include <cstddef>
 #include <vector>
 
 #include "platform/vision/dnn/detection_geometry.h"
+#include "platform/vision/dnn/ssd_decoding.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {
 
 inline constexpr int kPalmInput = 192;
-inline constexpr int kPalmValues = 18;   // box (4) and 7 keypoints (x, y)
 inline constexpr int kHandInput = 224;
 inline constexpr int kHandJoints = 21;
 
-// A palm: box corners and keypoints in the palm model's normalised input
-// coordinates, or in picture pixels after palmInPicture. Keypoint 0 is the
-// wrist, 2 the base of the middle finger.
-struct Palm {
-  float score = 0;
-  Corners box;
-  std::array<PixelPoint, 7> keypoints{};
-};
+// A palm in picture pixels. Keypoint 0 is the wrist, 2 the base of the
+// middle finger.
+using Palm = SsdDetection<7>;
 
 // Anchor centres of the palm model's 2016 rows: a 24x24 grid with 2 anchors
 // per cell, then a 12x12 grid with 6, rows ordered cell y, cell x, anchor.
 std::vector<PixelPoint> palmAnchors();
-
-// Palms whose score (sigmoid of the logit) reaches minScore. Regressors are in
-// input pixels relative to the anchor centre.
-std::vector<Palm> decodePalms(const float* regressors, const float* logits,
-                              const std::vector<PixelPoint>& anchors, float minScore);
-
-// What mergeOverlaps averages of a palm: its box and keypoints.
-inline Corners boxOf(const Palm& p) { return p.box; }
-std::array<double, 18> coordinatesOf(const Palm& p);
-Palm withCoordinates(Palm p, const std::array<double, 18>& c);
-
-Palm palmInPicture(const Palm& palm, const Letterbox& box);
 
 // The square crop around a hand, from a palm in picture pixels: turned so
 // that wrist -> middle finger points up, moved half a palm towards the
@@ -48,7 +31,7 @@ RotatedCrop handCrop(const Palm& palm);
 
 // The 21 joints in picture pixels from the landmark model's (x, y, z) rows in
 // crop pixels.
-std::array<PixelPoint, kHandJoints> jointPixels(const float* landmarks, const RotatedCrop& crop, int cropSide);
+std::array<PixelPoint, kHandJoints> jointsInPicture(const float* landmarks, const RotatedCrop& crop, int cropSide);
 
 // The crop a stream's next frame looks at for a hand whose joints (picture
 // pixels) this frame found, as MediaPipe tracks a hand: turned so that the
@@ -57,7 +40,7 @@ std::array<PixelPoint, kHandJoints> jointPixels(const float* landmarks, const Ro
 // height towards the fingers, twice its longer side.
 RotatedCrop trackedCrop(const std::array<PixelPoint, kHandJoints>& joints);
 
-// The 21 joints of a hand (jointPixels) normalised to the picture with the
+// The 21 joints of a hand (jointsInPicture) normalised to the picture with the
 // origin at the lower left. The model gives no per-joint confidence: a joint
 // inside the picture gets the hand's presence score, one outside it 0.
 std::vector<Joint> handJoints(const std::array<PixelPoint, kHandJoints>& points, int width, int height,

@@ -5,12 +5,11 @@
 // per-joint confidence: joints inside the picture carry the hand's presence
 // score (0.5 or more for a kept hand) and joints outside it 0, so a caller's
 // cut at 0.3 keeps exactly the joints that lie in the picture.
+#include "platform/vision/dnn/hands.h"
+
 #include "platform/vision/dnn/hand_geometry.h"
-#include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/model_input.h"
-#include "platform/vision/dnn/modules.h"
-#include "platform/vision/dnn/slow_analyses.h"
-#include "platform/vision/dnn/stage_times.h"
+#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/ssd_decoding.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -21,58 +20,61 @@ constexpr float kMinPalmScore = 0.5f;
 constexpr double kPalmOverlap = 0.3;
 constexpr float kMinPresence = 0.5f;
 
-ModelContract palmContract() {
-  const int64_t count = static_cast<int64_t>(palmAnchors().size());
-  return {{{1, 3, kPalmInput, kPalmInput}}, {{"Identity", {1, count, 18}}, {"Identity_1", {1, count, 1}}}};
+const std::vector<PixelPoint>& anchors() {
+  static const std::vector<PixelPoint> all = palmAnchors();
+  return all;
 }
-const ModelContract LANDMARK_CONTRACT{{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}};
+
+const ModelSpec& palmModel() {
+  static const int64_t rows = static_cast<int64_t>(anchors().size());
+  static const ModelSpec spec{"palm_detection_full.onnx",
+                              {{{1, 3, kPalmInput, kPalmInput}}, {{"Identity", {1, rows, 18}}, {"Identity_1", {1, rows, 1}}}},
+                              "model palm",
+                              {}};
+  return spec;
+}
+
+const ModelSpec kLandmarks{"hand_landmark_full.onnx",
+                           {{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}},
+                           "model hand landmarks",
+                           {}};
 
 std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
-  static const std::vector<PixelPoint> anchors = palmAnchors();
-  engine::Network& net = loadModel("palm_detection_full.onnx", palmContract());
+  const ModelSpec& spec = palmModel();
+  engine::Network& net = network(spec);
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
-  writeRgbPlanes(image.letterbox(box), 1.0f / 255, 0, net.input());
-  {
-    const StageTimer timer("model palm");
-    net.run();
-  }
-  std::vector<Palm> palms =
-      mergeOverlaps(decodePalms(net.output("Identity"), net.output("Identity_1"), anchors, kMinPalmScore),
-                 kPalmOverlap, limit);
-  for (Palm& p : palms) p = palmInPicture(p, box);
-  return palms;
+  run(spec, net, image.letterbox(box));
+  return mergeOverlaps(decodeSsd<7>(net.output("Identity_1"), net.output("Identity"), anchors(), kPalmInput,
+                                    placementOf(box), kMinPalmScore),
+                       kPalmOverlap, limit);
 }
 
 }  // namespace
 
 void prepareHands() {
-  loadModelSoon("palm_detection_full.onnx", palmContract());
-  loadModelSoon("hand_landmark_full.onnx", LANDMARK_CONTRACT);
+  loadSoon(palmModel());
+  loadSoon(kLandmarks);
 }
 
 std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept) {
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
-  engine::Network& net = loadModel("hand_landmark_full.onnx", LANDMARK_CONTRACT);
+  engine::Network& net = network(kLandmarks);
   std::vector<RotatedCrop> crops;
   const bool followed = kept && kept->handsFrame == kept->frame - 1 && !kept->handCrops.empty();
-  if (!madeAnew(kept, followed, PALMS_TURN))
+  if (!madeAnew(kept, followed, kPalmsTurn))
     crops = kept->handCrops;
   else
     for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) crops.push_back(handCrop(palm));
   std::vector<RotatedCrop> next;
   for (const RotatedCrop& crop : crops) {
     if (!(crop.side > 1)) continue;
-    writeRgbPlanes(image.affineCrop(cropTransform(crop, kHandInput).warpAtPixelCentres(), kHandInput), 1.0f / 255, 0, net.input());
-    {
-      const StageTimer timer("model hand landmarks");
-      net.run();
-    }
+    run(kLandmarks, net, image.affineCrop(cropTransform(crop, kHandInput).warpAtPixelCentres(), kHandInput));
     const float presence = net.output("Identity_1")[0];
     if (!(presence >= kMinPresence)) continue;
     HandObservation hand;
     hand.confidence = presence;
-    const std::array<PixelPoint, kHandJoints> points = jointPixels(net.output("Identity"), crop, kHandInput);
+    const std::array<PixelPoint, kHandJoints> points = jointsInPicture(net.output("Identity"), crop, kHandInput);
     hand.joints = handJoints(points, image.cols(), image.rows(), presence);
     hands.push_back(std::move(hand));
     next.push_back(trackedCrop(points));

@@ -1,14 +1,11 @@
-// Foreground instances: the people from the accurate person matte, one
-// instance per person, and everything else from ISNet's salient map less the
-// people.
+#include "platform/vision/dnn/instances.h"
+
+#include <string>
+
 #include <opencv2/imgproc.hpp>
 
-#include "platform/vision/dnn/instance_map.h"
-#include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/model_input.h"
-#include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/model_spec.h"
 #include "platform/vision/dnn/person_matte.h"
-#include "platform/vision/dnn/stage_times.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -22,7 +19,7 @@ namespace {
 #endif
 constexpr int kSide = KESTREL_INSTANCE_SIDE;
 // The label map's longer side: fine enough for a hand-sized object in a
-// 1280-pixel frame, small enough that labelling costs well under a millisecond.
+// 1280-pixel frame, small enough that labelling costs little.
 constexpr int kMapSide = 320;
 
 cv::Mat asMap(const cv::Mat& soft, const cv::Size& size, int type) {
@@ -32,36 +29,37 @@ cv::Mat asMap(const cv::Mat& soft, const cv::Size& size, int type) {
   return out;
 }
 
-// A box in the service's coordinates (normalised, origin at the lower left) in map pixels.
-Corners inMap(const Rect& r, const cv::Size& map) {
-  return {r.x * map.width, (1 - r.y - r.height) * map.height, (r.x + r.width) * map.width,
-          (1 - r.y) * map.height};
+// A box in picture pixels in the pixels of a map of the whole picture.
+Corners inMap(const Corners& b, const cv::Size& picture, const cv::Size& map) {
+  const double w = map.width, h = map.height;
+  return {b.x0 * w / picture.width, b.y0 * h / picture.height, b.x1 * w / picture.width, b.y1 * h / picture.height};
 }
 
-ModelContract salientContract(int side) { return {{{1, 3, side, side}}, {{"output", {1, 1, side, side}}}}; }
-std::string salientModel(int side) { return "isnet_" + std::to_string(side) + ".onnx"; }
+// ISNet reads the picture squashed to its square, RGB, (v - 128) / 256.
+ModelSpec salientModel(int side) {
+  return {"isnet_" + std::to_string(side) + ".onnx",
+          {{{1, 3, side, side}}, {{"output", {1, 1, side, side}}}},
+          "model isnet",
+          {1.0f / 256, -0.5f}};
+}
 
 }  // namespace
 
 int instanceSide() { return kSide; }
 
-void prepareInstances() { loadModelSoon(salientModel(kSide), salientContract(kSide)); }
+void prepareInstances() { loadSoon(salientModel(kSide)); }
 
 bool salientModelReady() {
   prepareInstances();
-  return modelLoaded(salientModel(kSide));
+  return loaded(salientModel(kSide));
 }
 
 cv::Mat salientMap(const cv::Mat& bgr, int side) {
   cv::Mat small;
   cv::resize(bgr, small, cv::Size(side, side), 0, 0, cv::INTER_AREA);
-  engine::Network& net = loadModel(salientModel(side), salientContract(side));
-  // The picture squashed to the model's square, RGB, (x - 128) / 256.
-  writeRgbPlanes(small, 1.0f / 256, -0.5f, net.input());
-  {
-    const StageTimer timer("model isnet");
-    net.run();
-  }
+  const ModelSpec spec = salientModel(side);
+  engine::Network& net = network(spec);
+  run(spec, net, small);
   return cv::Mat(side, side, CV_32F, const_cast<float*>(net.output("output"))).clone();
 }
 
@@ -71,10 +69,10 @@ bool showsPerson(const cv::Mat& matte) {
 }
 
 Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, const cv::Mat& matte,
-                           const std::vector<HumanObservation>& people) {
+                           const std::vector<Corners>& people) {
   const cv::Size size = fitWithin(picture, kMapSide);
   std::vector<Corners> boxes;
-  for (const HumanObservation& h : people) boxes.push_back(inMap(h.boundingBox, size));
+  for (const Corners& b : people) boxes.push_back(inMap(b, picture, size));
   Instances result;
   result.map = labelInstances(asMap(salient, size, CV_32F), matte.empty() ? cv::Mat() : asMap(matte, size, CV_8U),
                               boxes);

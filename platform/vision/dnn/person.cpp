@@ -1,46 +1,58 @@
 // Person segmentation at the fast and balanced levels: MediaPipe's Meet and
-// Selfie models.
+// Selfie models. Each level is one entry of `levels`: its model and how its
+// output becomes a person probability.
+#include "platform/vision/dnn/person.h"
+
 #include <opencv2/imgproc.hpp>
 
-#include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/model_input.h"
-#include "platform/vision/dnn/modules.h"
+#include "platform/vision/dnn/model_spec.h"
 #include "platform/vision/dnn/person_matte.h"
 
 namespace kestrel::vision::dnn {
 namespace {
 
-// The picture stretched to the model's input, RGB in 0..1, channels first.
-const float* run(engine::Network& net, const cv::Mat& bgr, cv::Size input) {
-  cv::Mat small;
-  cv::resize(bgr, small, input, 0, 0, cv::INTER_AREA);
-  writeRgbPlanes(small, 1.0f / 255, 0, net.input());
-  net.run();
-  return net.output(net.outputName(0));
+struct PersonLevel {
+  PersonQuality quality;
+  // Reads the picture stretched to its input, RGB in 0..1, channels first.
+  ModelSpec model;
+  // Its first output (height x width) as a probability map, CV_32F.
+  cv::Mat (*probability)(const float* output, int height, int width);
+};
+
+cv::Mat copied(const float* output, int height, int width) {
+  return cv::Mat(height, width, CV_32F, const_cast<float*>(output)).clone();
 }
 
-const ModelContract SELFIE_CONTRACT{{{1, 3, 256, 256}}, {{"matte", {1, 1, 256, 256}}}};
-const ModelContract MEET_CONTRACT{{{1, 3, 144, 256}}, {{"logits", {1, 2, 144, 256}}}};
-
-cv::Mat selfie(const cv::Mat& bgr) {
-  static engine::Network& net = loadModel("person_selfie.onnx", SELFIE_CONTRACT);
-  return cv::Mat(256, 256, CV_32F, const_cast<float*>(run(net, bgr, cv::Size(256, 256)))).clone();
-}
-
-cv::Mat meet(const cv::Mat& bgr) {
-  static engine::Network& net = loadModel("person_meet.onnx", MEET_CONTRACT);
-  return personProbability(run(net, bgr, cv::Size(256, 144)), 144, 256);
+const PersonLevel& level(PersonQuality quality) {
+  // Selfie gives a sigmoid matte; Meet two-class logits.
+  static const PersonLevel levels[] = {
+      {PersonQuality::Balanced,
+       {"person_selfie.onnx", {{{1, 3, 256, 256}}, {{"matte", {1, 1, 256, 256}}}}, "model selfie", {}},
+       copied},
+      {PersonQuality::Fast,
+       {"person_meet.onnx", {{{1, 3, 144, 256}}, {{"logits", {1, 2, 144, 256}}}}, "model meet", {}},
+       personProbability},
+  };
+  for (const PersonLevel& l : levels)
+    if (l.quality == quality) return l;
+  return levels[0];
 }
 
 }  // namespace
 
 void preparePerson(PersonQuality quality) {
-  if (quality == PersonQuality::Fast) loadModelSoon("person_meet.onnx", MEET_CONTRACT);
-  if (quality == PersonQuality::Balanced) loadModelSoon("person_selfie.onnx", SELFIE_CONTRACT);
+  if (quality != PersonQuality::Accurate) loadSoon(level(quality).model);
 }
 
 Matte segmentPerson(const cv::Mat& bgr, PersonQuality quality) {
-  return toMatte(quality == PersonQuality::Fast ? meet(bgr) : selfie(bgr));
+  const PersonLevel& l = level(quality);
+  const engine::Dims& input = l.model.contract.inputs[0];
+  const int height = static_cast<int>(input[2]), width = static_cast<int>(input[3]);
+  engine::Network& net = network(l.model);
+  cv::Mat small;
+  cv::resize(bgr, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+  run(l.model, net, small);
+  return toMatte(l.probability(net.output(net.outputName(0)), height, width));
 }
 
 }  // namespace kestrel::vision::dnn

@@ -8,19 +8,16 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "platform/vision/dnn/model_files.h"
-#include "platform/vision/dnn/model_input.h"
-#include "platform/vision/dnn/stage_times.h"
+#include "platform/vision/dnn/model_spec.h"
 
 namespace kestrel::vision::dnn {
 namespace {
 
 // models/recipes/rvm.sh converts the model at this size (downsample ratio 0.5).
 constexpr int kWidth = 640, kHeight = 360;
-constexpr const char* kModel = "rvm_640x360.onnx";
 constexpr size_t kStates = 4;
 // The states' inputs are checked once loaded, against their outputs.
-const ModelContract CONTRACT{{}, {{"pha", {1, 1, kHeight, kWidth}}}};
+const ModelSpec kRvm{"rvm_640x360.onnx", {{}, {{"pha", {1, 1, kHeight, kWidth}}}}, "model rvm", {}};
 
 size_t elements(const engine::Dims& dims) {
   size_t n = 1;
@@ -40,7 +37,7 @@ struct Rvm {
 
 const Rvm& rvm() {
   static const Rvm loaded = [] {
-    engine::Network& net = loadModel(kModel, CONTRACT);
+    engine::Network& net = network(kRvm);
     Rvm r{net};
     for (size_t k = 0; k < net.inputCount(); ++k) {
       const std::string& name = net.inputName(k);
@@ -67,7 +64,7 @@ cv::Rect placeInside(const cv::Size& picture, const cv::Size& input) {
   return cv::Rect((input.width - w) / 2, (input.height - h) / 2, w, h);
 }
 
-void prepareVideoMatte() { loadModelSoon(kModel, CONTRACT); }
+void prepareVideoMatte() { loadSoon(kRvm); }
 
 cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session) {
   const Rvm& model = rvm();
@@ -77,7 +74,7 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session) {
   cv::Mat input(kHeight, kWidth, CV_8UC3, cv::Scalar::all(0));
   cv::Mat placed = input(inner);
   cv::resize(bgr, placed, inner.size(), 0, 0, inner.width < bgr.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
-  writeRgbPlanes(input, 1.0f / 255, 0, net.input("src"));
+  writePicture(kRvm, input, net.input("src"));
 
   std::vector<std::vector<float>>* state = session ? &session->state : nullptr;
   bool carried = state && state->size() == kStates;
@@ -89,10 +86,7 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session) {
     else
       std::fill(in, in + model.stateSize[s], 0.0f);
   }
-  {
-    const StageTimer timer("model rvm");
-    net.run();
-  }
+  run(kRvm, net);
   if (state) {
     state->resize(kStates);
     for (size_t s = 0; s < kStates; ++s) {

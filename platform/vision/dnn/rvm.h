@@ -17,7 +17,7 @@ cv::Rect placeInside(const cv::Size& picture, const cv::Size& input);
 // the session's previous frame left and leaves its own there; without one,
 // or with a state of other sizes, it starts from zero states.
 cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session);
-// Starts loading the model (see prepareFaces in modules.h).
+// Starts loading the model (see loadSoon).
 void prepareVideoMatte();
 
 }  // namespace kestrel::vision::dnn

@@ -18,7 +18,7 @@ SlowAnalyses* currentFrame(StreamSession* session, const cv::Size& picture) {
 }
 
 bool madeAnew(const SlowAnalyses* kept, bool have, int turn) {
-  return !kept || !have || kept->frame % REFRESH_EVERY == turn;
+  return !kept || !have || kept->frame % kRefreshEvery == turn;
 }
 
 }  // namespace kestrel::vision::dnn

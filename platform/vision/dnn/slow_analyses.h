@@ -1,6 +1,6 @@
 #pragma once
 // What a stream's later frames take over from earlier ones. ISNet's salient
-// map (about half of a cutout frame's work) and the person boxes that split
+// map (a large share of a cutout frame's work) and the person boxes that split
 // the matte into people change little from one frame of a live stream to the
 // next: each is made anew every third frame, on different frames, and taken
 // over in between. The person matte itself is made on every frame. The held
@@ -14,7 +14,6 @@
 #include <opencv2/core.hpp>
 
 #include "platform/vision/dnn/detection_geometry.h"
-#include "platform/vision/observations.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision {
@@ -23,7 +22,7 @@ struct SlowAnalyses {
   int64_t frame = -1;  // the frame being analysed, counted from 0
   cv::Size picture;    // the size the kept analyses were made at
   cv::Mat salient;     // ISNet's map; empty until made
-  std::optional<std::vector<HumanObservation>> people;
+  std::optional<std::vector<dnn::Corners>> people;  // picture pixels
   // Where the next frame looks for the hands of frame `handsFrame`.
   std::vector<dnn::RotatedCrop> handCrops;
   int64_t handsFrame = -1;
@@ -33,10 +32,10 @@ struct SlowAnalyses {
 
 namespace kestrel::vision::dnn {
 
-constexpr int REFRESH_EVERY = 3;
-constexpr int SALIENT_TURN = 0;
-constexpr int PEOPLE_TURN = 1;
-constexpr int PALMS_TURN = 2;
+constexpr int kRefreshEvery = 3;
+constexpr int kSalientTurn = 0;
+constexpr int kPeopleTurn = 1;
+constexpr int kPalmsTurn = 2;
 
 // Counts a new frame of the stream; a frame of another size starts afresh.
 // Null without a session: the picture is analysed on its own.

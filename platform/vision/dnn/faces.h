@@ -1,0 +1,31 @@
+#pragma once
+// Faces: BlazeFace finds them, the face mesh confirms each one and gives the
+// head's angles, and the iris model gives each eye's contour and pupil.
+#include <vector>
+
+#include "platform/vision/dnn/detection_geometry.h"
+#include "platform/vision/dnn/model_image.h"
+#include "platform/vision/observations.h"
+
+namespace kestrel::vision::dnn {
+
+// The faces with their head angles and, when asked, their eyes and pupils.
+struct Faces {
+  std::vector<FaceObservation> faces;
+  std::vector<LandmarksObservation> landmarks;
+};
+
+// Where the closer views look: always, or only where the whole picture shows
+// no face (a live stream, whose subject is near the camera and whose smaller
+// faces further off are not asked for, so that its frames skip the tiles).
+enum class CloserLook { Always, WhereNoFace };
+
+// Given the people found in the picture (boxes in picture pixels), the
+// detector looks closely at their heads; without, at tiles of a large picture.
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, CloserLook look);
+
+// Starts loading the models (see loadSoon), so that a stream's first frame
+// does not wait for them one after another.
+void prepareFaces(bool landmarks);
+
+}  // namespace kestrel::vision::dnn

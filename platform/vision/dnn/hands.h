@@ -1,0 +1,19 @@
+#pragma once
+// Hands: MediaPipe's palm detector finds palms, the landmark model places 21
+// joints in a rotated crop around each.
+#include <vector>
+
+#include "platform/vision/dnn/model_image.h"
+#include "platform/vision/dnn/slow_analyses.h"
+#include "platform/vision/observations.h"
+
+namespace kestrel::vision::dnn {
+
+// In a stream (`kept` from currentFrame, else null) the hands of the frame
+// before are followed between the palm detector's turns.
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept);
+
+// Starts loading the models (see loadSoon).
+void prepareHands();
+
+}  // namespace kestrel::vision::dnn
