@@ -1,9 +1,10 @@
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "platform/base/atomic_file.h"
 #include "platform/base/fail.h"
+#include "platform/base/standard_output.h"
 #include "platform/media/sdr_renderer.h"
 #include "tone/commands.h"
 #include "tone/rgb_pack.h"
@@ -30,8 +31,8 @@ void runFrame(media::OpenResult opened, const std::vector<std::string>& a) {
     packRgb(picture.data, picture.width, picture.height, picture.stride,
             reinterpret_cast<uint8_t*>(rgb.data()));
     if (auto error = writeAtomically(path, rgb)) fail("writing " + path + ": " + *error);
-    std::printf("%lld %lld\n", static_cast<long long>(picture.width),
-                static_cast<long long>(picture.height));
+    writeLine(std::to_string(picture.width) + " " + std::to_string(picture.height));
+    flushLines();
     std::exit(0);
   }
   fail("no frame at " + timeText(*t) + " s");

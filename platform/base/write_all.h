@@ -5,8 +5,9 @@ namespace kestrel {
 
 // Writes all bytes to a file descriptor, resuming after partial writes and
 // interruptions; false when the descriptor refuses them (a reader that closed
-// its end, with SIGPIPE ignored), with errno saying why (EIO when a write
-// took nothing).
-bool writeAll(int fd, const void* data, size_t bytes);
+// its end, with SIGPIPE ignored; a full disk), with errno saying why (EIO
+// when a write took nothing). `written`, when given, receives how many bytes
+// went out, all of them or fewer.
+bool writeAll(int fd, const void* data, size_t bytes, size_t* written = nullptr);
 
 }  // namespace kestrel

@@ -22,7 +22,7 @@ int openWith(AVFormatContext* raw, const std::string& url, FormatHandle& format)
   av_dict_free(&options);
   if (r < 0) return r;
   format.reset(raw);
-  return avformat_find_stream_info(format.get(), nullptr);
+  return 0;
 }
 
 constexpr int IO_BUFFER_BYTES = 32768;
@@ -75,6 +75,10 @@ int openInput(MemoryIo& io, FormatHandle& format) {
   if (!raw) return AVERROR(ENOMEM);
   raw->pb = io.context();
   return openWith(raw, "", format);
+}
+
+int readStreamInfo(AVFormatContext& format) {
+  return avformat_find_stream_info(&format, nullptr);
 }
 
 int openDecoder(const AVStream& stream, const AVCodec* decoder, CodecHandle& codec) {

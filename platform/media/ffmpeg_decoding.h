@@ -18,9 +18,9 @@ namespace kestrel::media {
 // Why the stream's declared picture size cannot be decoded, or nothing.
 std::optional<std::string> oversized(const AVCodecParameters& parameters);
 
-// Opens a plain local file and reads its stream information: no protocol
-// prefixes, and no playlist or list file that reaches beyond local files.
-// 0, or the library's error code.
+// Opens a plain local file and reads its header: no protocol prefixes, and
+// no playlist or list file that reaches beyond local files. 0, or the
+// library's error code.
 int openInput(const std::string& path, FormatHandle& format);
 
 // Bytes in memory read as a file through an AVIOContext. It must outlive the
@@ -42,9 +42,13 @@ class MemoryIo {
   AVIOContext* io_ = nullptr;
 };
 
-// Opens bytes in memory as openInput opens a file: the same probing and
-// stream information, with the same rule for files a list may name.
+// Opens bytes in memory as openInput opens a file: the same probing, with
+// the same rule for files a list may name.
 int openInput(MemoryIo& io, FormatHandle& format);
+
+// Reads the stream information of an opened input, decoding a few frames of
+// every stream that needs it. 0, or the library's error code.
+int readStreamInfo(AVFormatContext& format);
 
 // Opens a decoder for the stream, with as many threads as the machine has.
 // 0, or the library's error code.

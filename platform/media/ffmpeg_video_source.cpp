@@ -1,5 +1,6 @@
 // The video source on libavformat and libavcodec.
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -7,7 +8,6 @@
 #include "platform/media/ffmpeg_handles.h"
 #include "platform/media/ffmpeg_quiet.h"
 #include "platform/media/video_source.h"
-#include "platform/quiet_stderr.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -33,56 +33,86 @@ struct Opened {
   CodecHandle codec;
 };
 
-// The first video stream that is not a cover picture; every other stream is
-// left unread.
-int firstVideoStream(AVFormatContext& format) {
-  int chosen = -1;
+// The first video stream that is not a cover picture, or -1.
+int firstVideoIndex(const AVFormatContext& format) {
   for (unsigned i = 0; i < format.nb_streams; ++i) {
-    AVStream* st = format.streams[i];
-    if (chosen < 0 && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+    const AVStream* st = format.streams[i];
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
         !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-      chosen = static_cast<int>(i);
-    else
-      st->discard = AVDISCARD_ALL;
+      return static_cast<int>(i);
   }
+  return -1;
+}
+
+// The first video stream; every other stream is left unread.
+int firstVideoStream(AVFormatContext& format) {
+  const int chosen = firstVideoIndex(format);
+  for (unsigned i = 0; i < format.nb_streams; ++i)
+    if (static_cast<int>(i) != chosen) format.streams[i]->discard = AVDISCARD_ALL;
   return chosen;
+}
+
+// A picture size the header declares too large is refused before reading
+// the stream information would try to decode a frame of it.
+std::optional<std::string> declaredOversized(const AVFormatContext& format) {
+  const int first = firstVideoIndex(format);
+  if (first < 0) return std::nullopt;
+  return oversized(*format.streams[first]->codecpar);
+}
+
+int openContainer(const Input& input, Opened& o) {
+  if (!input.bytes) return openInput(input.path, o.format);
+  o.io = std::make_unique<MemoryIo>(*input.bytes);
+  return openInput(*o.io, o.format);
+}
+
+Opened failedWith(Opened o, OpenStatus status, std::string error) {
+  o.status = status;
+  o.error = std::move(error);
+  return o;
+}
+
+// The size that FFmpeg's picture-size check refused, from its log line.
+std::optional<std::string> refusedPictureSize(const std::string& logged) {
+  unsigned w = 0, h = 0;
+  if (std::sscanf(logged.c_str(), "Picture size %ux%u is invalid", &w, &h) != 2) return std::nullopt;
+  return frameTooLarge(w, h);
 }
 
 Opened openAll(const Input& input) {
   Opened o;
+  std::string logged;
   int r = 0;
-  if (input.bytes) {
-    o.io = std::make_unique<MemoryIo>(*input.bytes);
-    r = openInput(*o.io, o.format);
-  } else {
-    r = openInput(input.path, o.format);
+  {
+    const FfmpegErrorCapture capture(logged);
+    r = openContainer(input, o);
   }
-  if (r < 0) {
-    o.error = errorText(r);
-    return o;
+  // A header declaring a huge picture fails with an error code of no meaning
+  // (a size computation's error read as a packet size).
+  if (auto problem = r < 0 ? refusedPictureSize(logged) : std::nullopt)
+    return failedWith(std::move(o), OpenStatus::CantDecode, *problem);
+  if (r < 0) return failedWith(std::move(o), OpenStatus::CantOpen, errorText(r));
+  if (auto problem = declaredOversized(*o.format))
+    return failedWith(std::move(o), OpenStatus::CantDecode, *problem);
+  {
+    const QuietWhen quiet(anyDecoderPrintsOnItsOwn(*o.format));
+    r = readStreamInfo(*o.format);
   }
+  if (r < 0) return failedWith(std::move(o), OpenStatus::CantOpen, errorText(r));
   o.stream = firstVideoStream(*o.format);
-  if (o.stream < 0) {
-    o.status = OpenStatus::NoVideoTrack;
-    return o;
-  }
+  if (o.stream < 0) return failedWith(std::move(o), OpenStatus::NoVideoTrack, {});
   const AVStream& st = *o.format->streams[o.stream];
   const AVCodec* decoder = avcodec_find_decoder(st.codecpar->codec_id);
-  if (!decoder) {
-    o.status = OpenStatus::NoDecoder;
-    o.error = "no decoder for " + std::string(avcodec_get_name(st.codecpar->codec_id));
-    return o;
+  if (!decoder)
+    return failedWith(std::move(o), OpenStatus::NoDecoder,
+                      "no decoder for " + std::string(avcodec_get_name(st.codecpar->codec_id)));
+  if (auto problem = oversized(*st.codecpar))
+    return failedWith(std::move(o), OpenStatus::CantDecode, *problem);
+  {
+    const QuietWhen quiet(decoderPrintsOnItsOwn(st.codecpar->codec_id));
+    r = openDecoder(st, decoder, o.codec);
   }
-  o.status = OpenStatus::CantDecode;
-  if (auto problem = oversized(*st.codecpar)) {
-    o.error = *problem;
-    return o;
-  }
-  r = openDecoder(st, decoder, o.codec);
-  if (r < 0) {
-    o.error = errorText(r);
-    return o;
-  }
+  if (r < 0) return failedWith(std::move(o), OpenStatus::CantDecode, errorText(r));
   o.status = OpenStatus::Ok;
   return o;
 }
@@ -106,7 +136,7 @@ class FfmpegVideoSource final : public VideoSource {
   FfmpegVideoSource(Input input, Opened opened)
       : input_(std::move(input)), io_(std::move(opened.io)), format_(std::move(opened.format)),
         stream_(format_->streams[opened.stream]), codec_(std::move(opened.codec)),
-        track_(readTrack(*stream_)) {}
+        track_(readTrack(*stream_)), printsOnItsOwn_(decoderPrintsOnItsOwn(codec_->codec_id)) {}
 
   const Track& track() const override { return track_; }
 
@@ -147,6 +177,7 @@ class FfmpegVideoSource final : public VideoSource {
     }
     if (failed_) return false;
     if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
+    const QuietWhen quiet(printsOnItsOwn_);
     const int r = receiveFrame(*format_, *codec_, stream_->index, *packet_, *frame_, draining_);
     if (r == 0) return true;
     if (r == AVERROR_EOF) return false;
@@ -270,9 +301,6 @@ class FfmpegVideoSource final : public VideoSource {
     return static_cast<int64_t>(ticks);
   }
 
-  // Decoding goes on in the decoder's threads until it is closed; the silence
-  // is the last thing to go.
-  const QuietStderr quiet_;
   Input input_;
   std::unique_ptr<MemoryIo> io_;
   FormatHandle format_;
@@ -285,11 +313,13 @@ class FfmpegVideoSource final : public VideoSource {
   bool pending_ = false;
   bool failed_ = false;
   std::string error_;
+  // Such a decoder runs inside the calls that decode (no frame threads), so
+  // standard error is pointed away for those calls alone.
+  bool printsOnItsOwn_;
 };
 
 OpenResult openSource(Input input) {
   silenceFfmpeg();
-  const QuietStderr quiet;  // probing decodes frames
   Opened opened = openAll(input);
   OpenResult result{opened.status, opened.error, nullptr};
   if (opened.status == OpenStatus::Ok)

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -85,7 +84,7 @@ void runVideoAnalysis(const std::string& path, int64_t hz) {
   // No library teardown: a model may still be loading on its thread (a video
   // without frames ends before the models are in), and tearing the libraries
   // down under it crashed.
-  std::fflush(stdout);
+  flushLines();
   std::_Exit(0);
 }
 

@@ -1,5 +1,9 @@
 #include "probe/audio/pcm_writer.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -8,10 +12,26 @@
 #include "probe/audio/capacity.h"
 
 namespace kestrel {
+namespace {
+
+// A file that took part of a sample before it refused the rest (a disk
+// filling up) is cut back to its last whole sample. A pipe cannot be.
+void dropPartSample(int fd, size_t partBytes) {
+  if (partBytes == 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  const auto part = static_cast<off_t>(partBytes);
+  if (end >= part && ::ftruncate(fd, end - part) != 0) {
+    // Nothing more can be done: the run is failing already.
+  }
+}
+
+}  // namespace
 
 PcmWriter::PcmWriter(audio::MonoResampler& resampler, uint32_t inputRate, int fd,
-                     std::function<void()> onReaderGone)
-    : resampler_(resampler), inputRate_(inputRate), fd_(fd), onReaderGone_(std::move(onReaderGone)) {
+                     std::function<void(int error)> onRefused)
+    : resampler_(resampler), inputRate_(inputRate), fd_(fd), onRefused_(std::move(onRefused)) {
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {
@@ -34,10 +54,13 @@ void PcmWriter::finish() {
 
 void PcmWriter::run() {
   while (auto block = queue_.pop()) {
-    if (!writeAll(fd_, block->data(), block->size() * sizeof(float))) {
+    size_t written = 0;
+    if (!writeAll(fd_, block->data(), block->size() * sizeof(float), &written)) {
+      const int error = errno;
+      dropPartSample(fd_, written % sizeof(float));
       readerGone_ = true;
       queue_.abandon();
-      if (onReaderGone_) onReaderGone_();
+      if (onRefused_) onRefused_(error);
       return;
     }
   }

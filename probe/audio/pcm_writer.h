@@ -16,9 +16,11 @@ namespace kestrel {
 // stop, which needs the capture's event loop.
 class PcmWriter {
  public:
-  // `onReaderGone` runs on the writing thread when a write fails.
+  // `onRefused` runs on the writing thread, with the system's error number,
+  // when the output refuses a write (EPIPE: the reader has gone). What went
+  // out before is whole samples.
   PcmWriter(audio::MonoResampler& resampler, uint32_t inputRate, int fd,
-            std::function<void()> onReaderGone);
+            std::function<void(int error)> onRefused);
   ~PcmWriter() { finish(); }
   PcmWriter(const PcmWriter&) = delete;
   PcmWriter& operator=(const PcmWriter&) = delete;
@@ -43,7 +45,7 @@ class PcmWriter {
   audio::MonoResampler& resampler_;
   uint32_t inputRate_;
   int fd_;
-  std::function<void()> onReaderGone_;
+  std::function<void(int error)> onRefused_;
   SampleQueue queue_{QUEUED_SAMPLES};
   std::atomic<bool> readerGone_ = false;
   std::thread thread_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -56,8 +57,10 @@ void runRecord(const std::string& deviceId) {
         audio::MonoResampler::make(format->sampleRate, format->channels);
     if (!resampler) fail(NO_FORMAT);
 
-    PcmWriter writer(*resampler, format->sampleRate, STDOUT_FILENO,
-                     [&] { stopSignal.raise(Stop::OutputClosed); });
+    PcmWriter writer(*resampler, format->sampleRate, STDOUT_FILENO, [&](int error) {
+      if (error != EPIPE) fail(cantWriteOutput(error));
+      stopSignal.raise(Stop::OutputClosed);
+    });
     if (!writer.started()) fail("can't start the microphone: can't start a thread");
     audio::Result started = server.startCapture(
         deviceId, *format,

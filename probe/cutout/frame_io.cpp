@@ -28,7 +28,11 @@ ByteSource fileSource(int fd) {
 }
 
 ByteSink fileSink(int fd) {
-  return [fd](const uint8_t* data, size_t size) { return writeAll(fd, data, size); };
+  return [fd](const uint8_t* data, size_t size) {
+    if (writeAll(fd, data, size)) return true;
+    if (errno != EPIPE) fail(cantWriteOutput(errno));
+    return false;
+  };
 }
 
 bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes) {

@@ -22,7 +22,8 @@ std::optional<StreamSize> streamSize(int64_t width, int64_t height);
 // Where a stream's bytes come from and go to; a file descriptor in the
 // program, anything in tests. A source reads at most `size` bytes and returns
 // the count, 0 at the end of the input, or -1 with errno set. A sink writes
-// all bytes and returns false when the reader has gone.
+// all bytes and returns false when the reader has gone; the file sink ends
+// the run with a message when its output refuses bytes for another reason.
 using ByteSource = std::function<ssize_t(uint8_t* data, size_t size)>;
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
 ByteSource fileSource(int fd);

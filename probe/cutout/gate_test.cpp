@@ -50,7 +50,7 @@ void runGateTest(int64_t width, int64_t height) {
     if (const std::string problem = lengthError(input); !problem.empty()) fail(problem);
     const uint8_t* mask = gatePlanes(input);
     if (!writeAll(STDOUT_FILENO, mask, static_cast<size_t>(width * height)))
-      fail(std::string("--gate-test: can't write standard output: ") + std::strerror(errno));
+      fail(cantWriteOutput(errno));
   } catch (const std::bad_alloc&) {
     fail("--gate-test: out of memory");
   }

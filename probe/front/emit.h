@@ -1,12 +1,11 @@
 #pragma once
+#include "platform/base/standard_output.h"
 #include "probe/front/encode.h"
 
 namespace kestrel {
 
-// Writes one encoded line through buffered standard output.
-void writeLine(const std::string& text);
-
-// One record as one JSON line; a record that cannot be encoded is dropped silently.
+// One record as one JSON line on standard output; a record that cannot be
+// encoded is dropped silently.
 template <class Record>
 void emit(const Record& value) {
   if (auto text = encode(value)) writeLine(*text);

@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
   const Route r = route(std::vector<std::string>(argv, argv + argc));
   if (r.mode != Mode::AudioInputs) fail(USAGE);
   emit(audioInputs());
+  flushLines();
   std::exit(0);
 }

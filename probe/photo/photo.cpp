@@ -1,6 +1,5 @@
 #include "probe/photo/photo.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -33,7 +32,7 @@ void runPhoto(const std::string& input, const std::string& output, int64_t maxSi
   if (!picture->writePng(output, alpha)) fail("can't write " + output);
 
   emit(PhotoInfo{w, h, alpha, header->orientation, header->profile, header->frames});
-  std::fflush(stdout);
+  flushLines();
   std::_Exit(0);  // no library teardown: nothing after the line may fail or print
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <chrono>
@@ -80,7 +81,7 @@ TEST(PcmWriter, CaptureNeverWaitsForAStalledReaderAndNothingIsLost) {
   auto resampler = audio::MonoResampler::make(48000, 1);
   ASSERT_TRUE(resampler);
   std::atomic<bool> gone = false;
-  auto writer = std::make_unique<PcmWriter>(*resampler, 48000, fds[1], [&] { gone = true; });
+  auto writer = std::make_unique<PcmWriter>(*resampler, 48000, fds[1], [&](int) { gone = true; });
   ASSERT_TRUE(writer->started());
 
   // Four seconds of audio, far more than the pipe holds, while nobody reads.
@@ -118,7 +119,10 @@ TEST(PcmWriter, ReaderGoingAwayIsReportedAndEndsTheWrites) {
   auto resampler = audio::MonoResampler::make(44100, 2);
   ASSERT_TRUE(resampler);
   std::promise<void> reported;
-  PcmWriter writer(*resampler, 44100, fds[1], [&] { reported.set_value(); });
+  PcmWriter writer(*resampler, 44100, fds[1], [&](int error) {
+    EXPECT_EQ(error, EPIPE);
+    reported.set_value();
+  });
   std::vector<float> frames(2 * 2048, 0.25f);
   EXPECT_TRUE(writer.write(frames.data(), 2048));
   ASSERT_EQ(reported.get_future().wait_for(5s), std::future_status::ready);
