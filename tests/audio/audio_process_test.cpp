@@ -1,7 +1,9 @@
 // The listing and recording modes as processes, against the test's own server.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "tests/audio/pulse_server.h"
@@ -138,6 +140,16 @@ TEST_F(AudioProcess, ReaderClosingTheOutputEndsTheRecordingCleanly) {
   ASSERT_TRUE(p->finish(10)) << "kept running after its reader left";
   EXPECT_EQ(p->status(), 0);
   EXPECT_EQ(p->err(), "");
+}
+
+TEST_F(AudioProcess, AFullOutputEndsTheRecordingWithOneLine) {
+  // The input stays open: the failed write alone must end it.
+  LiveProcess p({"/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh", KESTREL_PROBE, "--record", "sine"},
+                server.clientEnv());
+  ASSERT_TRUE(p.started());
+  ASSERT_TRUE(p.finish(10)) << "kept recording into a full output";
+  EXPECT_EQ(p.status(), 1);
+  EXPECT_EQ(p.err(), "can't write standard output: " + std::string(std::strerror(ENOSPC)) + "\n");
 }
 
 TEST_F(AudioProcess, ServerGoingAwayEndsWithOneLine) {
