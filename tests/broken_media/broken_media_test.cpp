@@ -102,7 +102,8 @@ const Item kItems[] = {
      {1, "can't read the picture {}"},
      {1, "reading: Optional(frames of 100000x100000 pixels are too large"
          " (at most 16384x16384 pixels))"},
-     {1, "reading: Optional(frames of 100000x100000 pixels are too large (at most 16384x16384 pixels))"}},
+     {1, "reading: Optional(frames of 100000x100000 pixels are too large"
+         " (at most 16384x16384 pixels))"}},
     {"valid.png",
      {0, R"({"type":"done","frames":1})"},
      {0, R"({"width":64,"height":48,"alpha":false,"orientation":1,"profile":"","frames":1})"},
