@@ -3,13 +3,16 @@
 // own, with no switch to turn it off: libjxl prints its JXL_FAILURE lines on a
 // broken JPEG XL file, under FFmpeg and libvips alike. While a QuietStderr
 // lives, file descriptor 2 points at /dev/null; the last one to go restores
-// it. Threads share the silence: the video analysis decodes on a thread of its
-// own while the main thread may have to report a failure, which goes out
-// through whileLoud.
+// it. It is held around the calls into such a library only (the libraries
+// with a log of their own are silenced through it), since whatever else
+// comes meanwhile, a sanitizer's report among it, is lost too. Threads share
+// the silence: the video analysis decodes on a thread of its own while the
+// main thread may have to report a failure, which goes out through whileLoud.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <mutex>
+#include <optional>
 
 namespace kestrel {
 
@@ -58,6 +61,17 @@ class QuietStderr {
     static std::mutex m;
     return m;
   }
+};
+
+// A QuietStderr for as long as it lives, when `needed`.
+class QuietStderrWhen {
+ public:
+  explicit QuietStderrWhen(bool needed) {
+    if (needed) quiet_.emplace();
+  }
+
+ private:
+  std::optional<QuietStderr> quiet_;
 };
 
 }  // namespace kestrel

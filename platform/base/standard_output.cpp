@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/base/fail.h"
@@ -21,10 +22,18 @@ std::mutex& outputMutex() {
   return m;
 }
 
+void flushAtExit();
+
+// Made on the first line. A plain exit still sends and checks what is held:
+// the handler, registered once the lines and their lock are made, runs
+// before either goes.
 LineBlocks& lines() {
+  outputMutex();
   static LineBlocks blocks(kBlockBytes, [](const char* data, size_t size) {
     return writeAll(STDOUT_FILENO, data, size) ? 0 : errno;
   });
+  static const int registered = std::atexit(flushAtExit);
+  (void)registered;
   return blocks;
 }
 
@@ -38,6 +47,8 @@ void guarded(Step step) {
   }
   if (error) outputRefused(error);
 }
+
+void flushAtExit() { flushLines(); }
 
 }  // namespace
 

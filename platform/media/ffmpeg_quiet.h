@@ -2,10 +2,7 @@
 // Keeping FFmpeg and the decoders under it off standard error, so that
 // nothing but the programs' own failure lines (or a sanitizer's report)
 // reaches it.
-#include <optional>
 #include <string>
-
-#include "platform/quiet_stderr.h"
 
 extern "C" {
 #include <libavcodec/codec_id.h>
@@ -37,16 +34,5 @@ bool decoderPrintsOnItsOwn(AVCodecID codec);
 // Whether opening `format`'s streams may run such a decoder (the stream
 // information is read by decoding a few frames of every stream).
 bool anyDecoderPrintsOnItsOwn(const AVFormatContext& format);
-
-// Standard error pointed away for as long as it lives, when `needed`.
-class QuietWhen {
- public:
-  explicit QuietWhen(bool needed) {
-    if (needed) quiet_.emplace();
-  }
-
- private:
-  std::optional<QuietStderr> quiet_;
-};
 
 }  // namespace kestrel::media

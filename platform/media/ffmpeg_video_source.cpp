@@ -8,6 +8,7 @@
 #include "platform/media/ffmpeg_handles.h"
 #include "platform/media/ffmpeg_quiet.h"
 #include "platform/media/video_source.h"
+#include "platform/quiet_stderr.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -95,7 +96,7 @@ Opened openAll(const Input& input) {
   if (auto problem = declaredOversized(*o.format))
     return failedWith(std::move(o), OpenStatus::CantDecode, *problem);
   {
-    const QuietWhen quiet(anyDecoderPrintsOnItsOwn(*o.format));
+    const QuietStderrWhen quiet(anyDecoderPrintsOnItsOwn(*o.format));
     r = readStreamInfo(*o.format);
   }
   if (r < 0) return failedWith(std::move(o), OpenStatus::CantOpen, errorText(r));
@@ -109,7 +110,7 @@ Opened openAll(const Input& input) {
   if (auto problem = oversized(*st.codecpar))
     return failedWith(std::move(o), OpenStatus::CantDecode, *problem);
   {
-    const QuietWhen quiet(decoderPrintsOnItsOwn(st.codecpar->codec_id));
+    const QuietStderrWhen quiet(decoderPrintsOnItsOwn(st.codecpar->codec_id));
     r = openDecoder(st, decoder, o.codec);
   }
   if (r < 0) return failedWith(std::move(o), OpenStatus::CantDecode, errorText(r));
@@ -177,7 +178,7 @@ class FfmpegVideoSource final : public VideoSource {
     }
     if (failed_) return false;
     if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
-    const QuietWhen quiet(printsOnItsOwn_);
+    const QuietStderrWhen quiet(printsOnItsOwn_);
     const int r = receiveFrame(*format_, *codec_, stream_->index, *packet_, *frame_, draining_);
     if (r == 0) return true;
     if (r == AVERROR_EOF) return false;
