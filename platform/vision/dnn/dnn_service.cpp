@@ -13,7 +13,6 @@
 #include "platform/vision/dnn/instances.h"
 #include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/objects.h"
-#include "platform/vision/dnn/person.h"
 #include "platform/vision/dnn/person_matte.h"
 #include "platform/vision/dnn/rvm.h"
 #include "platform/vision/dnn/slow_analyses.h"
@@ -62,8 +61,12 @@ class DnnHandler final : public Handler {
         out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
-        Matte matte = r.personQuality == PersonQuality::Accurate ? dnn::toMatte(accurateMatte(r.session))
-                                                                 : dnn::segmentPerson(image_.whole(), r.personQuality);
+        // Every level is the same video matting model at its own cost, so
+        // each keeps the same people; the accurate one is shared.
+        Matte matte = dnn::toMatte(r.personQuality == PersonQuality::Accurate
+                                       ? accurateMatte(r.session)
+                                       : dnn::videoMatte(image_.whole(), r.session,
+                                                         dnn::videoMatteModel(r.personQuality)));
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -89,7 +92,7 @@ class DnnHandler final : public Handler {
   // picture: the instances, the person request, the people and the faces'
   // closer look share them.
   const cv::Mat& accurateMatte(StreamSession* session) {
-    if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session);
+    if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session, dnn::videoMatteModel(PersonQuality::Accurate));
     return *matte_;
   }
   // In a stream, ISNet's map and the person boxes may come from an earlier
@@ -145,11 +148,11 @@ class DnnService final : public Service {
     const bool accurate = r.foregroundInstances || (r.personSegmentation && r.personQuality == PersonQuality::Accurate);
     // The largest first: each load runs on a thread of its own.
     if (r.foregroundInstances) dnn::prepareInstances();
-    if (accurate) dnn::prepareVideoMatte();
+    if (accurate) dnn::prepareVideoMatte(dnn::videoMatteModel(PersonQuality::Accurate));
     if (objects) dnn::prepareObjects();
     if (r.faceRectangles || r.faceLandmarks) dnn::prepareFaces(r.faceLandmarks);
     if (r.handPose) dnn::prepareHands();
-    if (r.personSegmentation && !accurate) dnn::preparePerson(r.personQuality);
+    if (r.personSegmentation && !accurate) dnn::prepareVideoMatte(dnn::videoMatteModel(r.personQuality));
   }
 };
 

@@ -1,12 +1,23 @@
 #pragma once
-// The accurate person matte: Robust Video Matting (MobileNetV3), converted at
-// a fixed input size and downsample ratio, with its four recurrent states
-// carried from frame to frame of a stream.
+// Person mattes from Robust Video Matting (MobileNetV3), converted at fixed
+// input sizes and downsample ratios, with its four recurrent states carried
+// from frame to frame of a stream.
 #include <opencv2/core.hpp>
 
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision::dnn {
+
+// One conversion of the model (models/recipes/rvm.sh): its file and the input
+// size it takes. The downsample ratio is baked in.
+struct VideoMatteModel {
+  const char* file;
+  int width, height;
+};
+
+// The conversion a person-matte level uses; the cutout's matte is the
+// accurate one.
+const VideoMatteModel& videoMatteModel(PersonQuality quality);
 
 // Where a picture goes inside a model input of the given size: scaled
 // uniformly to fit and centred, so that people keep their shape.
@@ -16,8 +27,8 @@ cv::Rect placeInside(const cv::Size& picture, const cv::Size& input);
 // inside the model's input. With a session, the model starts from the state
 // the session's previous frame left and leaves its own there; without one,
 // or with a state of other sizes, it starts from zero states.
-cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session);
+cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteModel& model);
 // Starts loading the model (see loadSoon).
-void prepareVideoMatte();
+void prepareVideoMatte(const VideoMatteModel& model);
 
 }  // namespace kestrel::vision::dnn
