@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
     const char* name;
     PersonQuality quality;
     double target;
-  } mattes[] = {{"person matte fast (Meet 256x144)", PersonQuality::Fast, 10},
-                {"person matte balanced (Selfie 256x256)", PersonQuality::Balanced, 20},
-                {"person matte accurate (Selfie + guided filter 640)", PersonQuality::Accurate, 40}};
+  } mattes[] = {{"person matte fast (RVM 640x360, ratio 0.35)", PersonQuality::Fast, 10},
+                {"person matte balanced (RVM 640x360, ratio 0.375)", PersonQuality::Balanced, 20},
+                {"person matte accurate (RVM 640x360, ratio 0.5)", PersonQuality::Accurate, 40}};
   for (const auto& m : mattes) {
     Requests r;
     r.personSegmentation = true;
