@@ -1,6 +1,7 @@
-// Broken model files, end to end: kestrel-probe's person stream with a bad
-// person_meet.onnx in the models folder (KESTREL_MODELS) stops with one line
-// naming the file and saying to run ./setup again, status 1, never a crash.
+// Broken model files, end to end: kestrel-probe's fast person stream with a
+// bad model file (the fast level's RVM) in the models folder (KESTREL_MODELS)
+// stops with one line naming the file and saying to run ./setup again,
+// status 1, never a crash.
 #include <gtest/gtest.h>
 
 #include <onnx/onnx_pb.h>
@@ -18,6 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kModels = KESTREL_MODEL_DIR;
+// What `--person W H fast` loads.
+const std::string kFastMatte = "rvm_640x360_r35.onnx";
 
 std::string modelBytes(const std::string& name) {
   const std::string path = kModels + "/" + name;
@@ -25,11 +28,11 @@ std::string modelBytes(const std::string& name) {
   return fileExists(path) ? readFile(path) : std::string();
 }
 
-// The Meet model changed by `edit`, saved again: still a well-formed ONNX file.
+// The fast matte's model changed by `edit`, saved again: still a well-formed ONNX file.
 template <typename Edit>
-std::string editedMeet(Edit edit) {
+std::string editedMatte(Edit edit) {
   onnx::ModelProto model;
-  const std::string bytes = modelBytes("person_meet.onnx");
+  const std::string bytes = modelBytes(kFastMatte);
   EXPECT_TRUE(model.ParseFromString(bytes));
   edit(*model.mutable_graph());
   return model.SerializeAsString();
@@ -48,22 +51,22 @@ void expectOneLine(const ProcessResult& r, const std::string& name, const std::s
 TEST(BrokenModels, EndThePersonStreamWithOneLine) {
   Scratch s;
   fs::create_directories(s.path("models"));
-  const std::string meet = modelBytes("person_meet.onnx");
+  const std::string good = modelBytes(kFastMatte);
   std::string noise(4096, '\0');
   std::mt19937 random(14);
   for (char& c : noise) c = static_cast<char>(random());
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"cut in half", meet.substr(0, meet.size() / 2)},
+      {"cut in half", good.substr(0, good.size() / 2)},
       {"random bytes", noise},
       {"empty", ""},
       {"another model under its name", modelBytes("person_selfie.onnx")},
-      {"its output renamed", editedMeet([](onnx::GraphProto& g) {
+      {"its output renamed", editedMatte([](onnx::GraphProto& g) {
          for (auto& node : *g.mutable_node())
            for (auto& out : *node.mutable_output())
              if (out == g.output(0).name()) out = "mask";
          g.mutable_output(0)->set_name("mask");
        })},
-      {"an op the executor does not take", editedMeet([](onnx::GraphProto& g) {
+      {"an op the executor does not take", editedMatte([](onnx::GraphProto& g) {
          g.mutable_node(g.node_size() / 2)->set_op_type("Hardmax");
        })},
   };
@@ -72,16 +75,16 @@ TEST(BrokenModels, EndThePersonStreamWithOneLine) {
     return runProbe({"--person", "64", "36", "fast"}, {.input = frame, .env = {{"KESTREL_MODELS", s.path("models")}}});
   };
   for (const auto& [label, bytes] : cases) {
-    writeFile(s.path("models/person_meet.onnx"), bytes);
+    writeFile(s.path("models/" + kFastMatte), bytes);
     const auto r = personStream();
-    expectOneLine(r, "person_meet.onnx", label);
+    expectOneLine(r, kFastMatte, label);
     EXPECT_EQ(r.out, "") << label;
   }
   // The good file in the same place: the stream runs.
-  writeFile(s.path("models/person_meet.onnx"), meet);
-  const auto good = personStream();
-  EXPECT_EQ(good.status, 0) << good.err;
-  EXPECT_EQ(good.out.size(), 32u + 64 * 36);
+  writeFile(s.path("models/" + kFastMatte), good);
+  const auto runs = personStream();
+  EXPECT_EQ(runs.status, 0) << runs.err;
+  EXPECT_EQ(runs.out.size(), 32u + 64 * 36);
 }
 
 TEST(BrokenModels, AMissingFileIsNamedAndAHugeOneRefused) {
