@@ -25,11 +25,10 @@ void runFrame(media::OpenResult opened, const std::vector<std::string>& a) {
   while (video.next()) {
     const double pts = media::seconds(video.time());
     if (*t > pts + 0.0001) continue;
-    const media::SdrPicture picture = renderer.render(video, media::SdrLayout::Bgra8);
+    const Picture picture = renderer.render(video, PixelFormat::Bgra8);
     if (!picture.data) fail("rendering: " + renderer.error());
     std::string rgb(static_cast<size_t>(picture.width * picture.height * 3), '\0');
-    packRgb(picture.data, picture.width, picture.height, picture.stride,
-            reinterpret_cast<uint8_t*>(rgb.data()));
+    packRgb(picture, reinterpret_cast<uint8_t*>(rgb.data()));
     if (auto error = writeAtomically(path, rgb)) fail("writing " + path + ": " + *error);
     writeLine(std::to_string(picture.width) + " " + std::to_string(picture.height));
     flushLines();

@@ -26,7 +26,7 @@ void runLut(media::OpenResult opened, const std::vector<std::string>& a) {
     // A video longer than the table is refused below; its extra frames are
     // counted but not measured.
     if (frames < *n) {
-      const media::SdrPicture picture = renderer.render(video, media::SdrLayout::RgbaHalf);
+      const Picture picture = renderer.render(video, PixelFormat::RgbaHalf);
       if (!picture.data) fail("rendering: " + renderer.error());
       if (!gridFits(*n, *p, picture.width, picture.height))
         fail("lut: a grid of " + a[3] + " x " + a[3] + " patches of " + a[4] +

@@ -86,7 +86,7 @@ void stageSplit(const std::string& clip, int frames) {
     const auto rows = thumbnail(converter.bgraRows(frame, thumbnailRows(frame.height())));
     thumb += since(t0);
     t0 = Clock::now();
-    auto pixels = converter.pixels(frame);
+    auto pixels = converter.pixelSource(frame);
     auto handler = vision::service().handler(*pixels, 1);
     vision::Results results;
     std::string error;

@@ -41,10 +41,11 @@ void maxInto(uint8_t* __restrict out, const uint8_t* __restrict row, int64_t wid
 
 }  // namespace
 
-bool dilateDisk(const uint8_t* source, uint8_t* out, int64_t width, int64_t height, double radius) {
-  if (width <= 0 || height <= 0) return false;
+bool dilateDisk(Picture source, MutablePicture out, double radius) {
+  const int64_t width = source.width, height = source.height;
+  if (width <= 0 || height <= 0 || out.width != width || out.height != height) return false;
   if (!(radius >= 1)) {
-    std::memcpy(out, source, static_cast<size_t>(width * height));
+    for (int64_t y = 0; y < height; ++y) std::memcpy(out.row(y), source.row(y), static_cast<size_t>(width));
     return true;
   }
   // Offsets beyond the frame add nothing, so the disk is cut to the frame.
@@ -71,7 +72,7 @@ bool dilateDisk(const uint8_t* source, uint8_t* out, int64_t width, int64_t heig
   };
   std::vector<uint8_t> running(w);
   const auto prepare = [&](int64_t row) {
-    const uint8_t* src = source + row * width;
+    const uint8_t* src = source.row(row);
     std::memcpy(running.data(), src, w);
     int64_t done = 0;
     for (size_t slot = 0; slot < widths.size(); ++slot) {
@@ -83,7 +84,7 @@ bool dilateDisk(const uint8_t* source, uint8_t* out, int64_t width, int64_t heig
   int64_t prepared = 0;  // rows [0, prepared) are in the ring
   for (int64_t y = 0; y < height; ++y) {
     for (; prepared <= std::min(y + reach, height - 1); ++prepared) prepare(prepared);
-    uint8_t* o = out + y * width;
+    uint8_t* o = out.row(y);
     std::memcpy(o, segment(y, slotOf[0]), w);
     for (int64_t dy = 1; dy <= reach; ++dy) {
       const size_t slot = slotOf[static_cast<size_t>(dy)];

@@ -25,23 +25,24 @@ bool fitsMat(int64_t width, int64_t height) {
 
 }  // namespace
 
-bool scaleMatte(GreyView source, uint8_t* out, int64_t width, int64_t height) {
+bool scaleMatte(Picture source, MutablePicture out) {
   quietOpenCV();
   const auto zero = [&] {
-    std::memset(out, 0, static_cast<size_t>(width * height));
+    for (int64_t y = 0; y < out.height; ++y) std::memset(out.row(y), 0, static_cast<size_t>(out.width));
     return false;
   };
-  if (!source.data || !fitsMat(source.width, source.height) || !fitsMat(width, height) ||
-      source.stride < source.width) {
+  if (!source.data || source.format != PixelFormat::Grey8 || !fitsMat(source.width, source.height) ||
+      !fitsMat(out.width, out.height) || source.stride < source.width) {
     return zero();
   }
   try {
     const cv::Mat from(static_cast<int>(source.height), static_cast<int>(source.width), CV_8UC1,
                        const_cast<uint8_t*>(source.data), static_cast<size_t>(source.stride));
-    cv::Mat to(static_cast<int>(height), static_cast<int>(width), CV_8UC1, out);
+    cv::Mat to(static_cast<int>(out.height), static_cast<int>(out.width), CV_8UC1, out.data,
+               static_cast<size_t>(out.stride));
     // Half-pixel centres, as an image scaled by a transform is sampled.
     cv::resize(from, to, to.size(), 0, 0, cv::INTER_LINEAR);
-    return to.data == out || zero();
+    return to.data == out.data || zero();
   } catch (const cv::Exception&) {
     return zero();
   }

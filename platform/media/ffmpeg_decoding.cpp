@@ -25,7 +25,7 @@ int openWith(AVFormatContext* raw, const std::string& url, FormatHandle& format)
   return 0;
 }
 
-constexpr int IO_BUFFER_BYTES = 32768;
+constexpr int kIoBufferBytes = 32768;
 
 }  // namespace
 
@@ -34,9 +34,9 @@ int openInput(const std::string& path, FormatHandle& format) {
 }
 
 MemoryIo::MemoryIo(std::span<const uint8_t> bytes) : bytes_(bytes) {
-  auto* buffer = static_cast<uint8_t*>(av_malloc(IO_BUFFER_BYTES));
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
   if (!buffer) return;
-  io_ = avio_alloc_context(buffer, IO_BUFFER_BYTES, 0, this, read, nullptr, seek);
+  io_ = avio_alloc_context(buffer, kIoBufferBytes, 0, this, read, nullptr, seek);
   if (!io_) av_free(buffer);
 }
 

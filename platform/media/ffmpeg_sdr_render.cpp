@@ -62,8 +62,8 @@ bool isHdr(const AVFrame& f) {
 }
 
 // The end of a chain that has BT.709 RGB: the layout's pixel format.
-std::string layoutEnd(SdrLayout layout) {
-  return layout == SdrLayout::RgbaHalf ? "format=gbrpf32le" : "format=gbrp,format=bgra";
+std::string layoutEnd(PixelFormat layout) {
+  return layout == PixelFormat::RgbaHalf ? "format=gbrpf32le" : "format=gbrp,format=bgra";
 }
 
 // Gives untagged or exotic colour fields of a decoded frame the stream's
@@ -118,7 +118,7 @@ double hdrPeakNits(const AVFrame& f, const AVStream& s) {
 // SDR sources: the filter chain from a frame with filled colour fields to the
 // layout. PQ and HLG: the chain to linear BT.709 light in units of reference
 // white, as planar float.
-std::string sdrChain(const AVFrame& f, SdrLayout layout) {
+std::string sdrChain(const AVFrame& f, PixelFormat layout) {
   // The size is given: left to itself zscale trims odd sizes of subsampled sources.
   const std::string size = "zscale=w=" + std::to_string(f.width) + ":h=" + std::to_string(f.height);
   if (isHdr(f))
@@ -134,14 +134,14 @@ std::string sdrChain(const AVFrame& f, SdrLayout layout) {
 struct SdrRenderer::Chains {
   // Renders a frame whose colour fields are filled; the frame is not changed.
   // `peakNits` matters for PQ and HLG only.
-  SdrPicture render(const AVFrame& frame, SdrLayout layout, double peakNits);
+  Picture render(const AVFrame& frame, PixelFormat layout, double peakNits);
 
   struct Key {
     int width = 0, height = 0, format = -1, primaries = 0, transfer = 0, matrix = 0, range = 0;
-    SdrLayout layout = SdrLayout::Bgra8;
+    PixelFormat layout = PixelFormat::Bgra8;
     bool operator==(const Key&) const = default;
   };
-  bool configure(const AVFrame& frame, SdrLayout layout);
+  bool configure(const AVFrame& frame, PixelFormat layout);
   int toneMap(const AVFrame& frame, double peakNits);
   bool failWith(int code);
 
@@ -161,7 +161,7 @@ bool SdrRenderer::Chains::failWith(int code) {
   return false;
 }
 
-bool SdrRenderer::Chains::configure(const AVFrame& f, SdrLayout layout) {
+bool SdrRenderer::Chains::configure(const AVFrame& f, PixelFormat layout) {
   Key key{f.width, f.height, f.format, f.color_primaries, f.color_trc, f.colorspace,
           f.color_range, layout};
   const bool hdr = isHdr(f);
@@ -197,7 +197,7 @@ int SdrRenderer::Chains::toneMap(const AVFrame& f, double peakNits) {
   return encode_.run(l, *out_);
 }
 
-SdrPicture SdrRenderer::Chains::render(const AVFrame& f, SdrLayout layout, double peakNits) {
+Picture SdrRenderer::Chains::render(const AVFrame& f, PixelFormat layout, double peakNits) {
   if (!out_ || !linear_) {
     failWith(AVERROR(ENOMEM));
     return {};
@@ -209,7 +209,7 @@ SdrPicture SdrRenderer::Chains::render(const AVFrame& f, SdrLayout layout, doubl
     return {};
   }
   const AVFrame& o = *out_;
-  if (layout == SdrLayout::Bgra8) return SdrPicture{o.data[0], o.width, o.height, o.linesize[0]};
+  if (layout == PixelFormat::Bgra8) return Picture{o.data[0], o.width, o.height, o.linesize[0], PixelFormat::Bgra8};
 
   // Planar float G, B, R becomes packed half RGBA.
   const int64_t stride = static_cast<int64_t>(o.width) * 8;
@@ -220,14 +220,14 @@ SdrPicture SdrRenderer::Chains::render(const AVFrame& f, SdrLayout layout, doubl
     };
     halfRgbaRow(row(2), row(0), row(1), o.width, half_.data() + y * stride);
   }
-  return SdrPicture{half_.data(), o.width, o.height, stride};
+  return Picture{half_.data(), o.width, o.height, stride, PixelFormat::RgbaHalf};
 }
 
 SdrRenderer::SdrRenderer() : chains_(std::make_unique<Chains>()) {}
 SdrRenderer::~SdrRenderer() = default;
 const std::string& SdrRenderer::error() const { return chains_->error_; }
 
-SdrPicture SdrRenderer::render(const VideoSource& source, SdrLayout layout) {
+Picture SdrRenderer::render(const VideoSource& source, PixelFormat layout) {
   // The source's frame stays as decoded: its colour is filled in a reference.
   const AVFrame& decoded = source.decoded();
   AVFrame* filled = chains_->filled_.get();
@@ -242,7 +242,7 @@ SdrPicture SdrRenderer::render(const VideoSource& source, SdrLayout layout) {
     return {};
   }
   const AVFrame& frame = partial ? *grown : *filled;
-  SdrPicture picture = chains_->render(frame, layout, hdrPeakNits(frame, source.stream()));
+  Picture picture = chains_->render(frame, layout, hdrPeakNits(frame, source.stream()));
   av_frame_unref(filled);  // the chains keep what they need
   av_frame_unref(grown);
   if (picture.data) {  // rows and columns grown for the chroma blocks are not the frame's

@@ -123,13 +123,13 @@ Picture FrameConverter::bgra(const VideoFrame& frame) {
     return {};
   const int64_t stride = bgraStride(f.width);
   const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(f.height);
-  std::vector<uint8_t>& pixels = scalers_->wholeOut;
-  if (pixels.size() != bytes) pixels.assign(bytes, 0);
-  uint8_t* dst[4] = {pixels.data(), nullptr, nullptr, nullptr};
+  std::vector<uint8_t>& out = scalers_->wholeOut;
+  if (out.size() != bytes) out.assign(bytes, 0);
+  uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {static_cast<int>(stride), 0, 0, 0};
   if (sws_scale(scalers_->whole.get(), f.data, f.linesize, 0, f.height, dst, dstStride) != f.height)
     return {};
-  return Picture{pixels.data(), f.width, f.height, stride};
+  return Picture{out.data(), f.width, f.height, stride};
 }
 
 Picture FrameConverter::bgraRows(const VideoFrame& frame, const std::vector<int64_t>& rows) {
@@ -164,7 +164,7 @@ Picture FrameConverter::bgraRows(const VideoFrame& frame, const std::vector<int6
   return Picture{out.data[0], f.width, f.height, out.linesize[0]};
 }
 
-std::unique_ptr<PixelSource> FrameConverter::pixels(const VideoFrame& frame) {
+std::unique_ptr<PixelSource> FrameConverter::pixelSource(const VideoFrame& frame) {
   if (frame.empty()) return nullptr;
   return std::make_unique<FramePixels>(*frame.get(), *scalers_);
 }

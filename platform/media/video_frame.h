@@ -54,7 +54,7 @@ class FrameConverter {
 
   // The frame as a pixel source for the models; it uses this converter and
   // must not outlive it or the frame.
-  std::unique_ptr<PixelSource> pixels(const VideoFrame& frame);
+  std::unique_ptr<PixelSource> pixelSource(const VideoFrame& frame);
 
   struct Scalers;  // the library's set-ups, kept between frames
 

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "platform/picture.h"
+
 namespace kestrel::photo {
 
 // What a picture's first image says about itself, read from its header
@@ -17,15 +19,6 @@ struct Header {
   int64_t frames = 0;        // images (pages, animation frames) in the file
 };
 
-// 8-bit sRGB pixels, top row first, packed rows of bands x width bytes:
-// red, green, blue and, when bands is 4, straight (not premultiplied) alpha.
-struct Pixels {
-  const uint8_t* data = nullptr;
-  int64_t width = 0;
-  int64_t height = 0;
-  int bands = 3;
-};
-
 // A picture being decoded: its upright size at the reduced scale is known
 // before any pixel is decoded.
 class Photo {
@@ -36,8 +29,10 @@ class Photo {
   // Decodes the pixels into memory, once; false when the file is truncated or
   // corrupt, or the pixels cannot be held.
   virtual bool decode() = 0;
-  // The decoded pixels; valid while the Photo lives.
-  virtual Pixels pixels() const = 0;
+  // The decoded picture in 8-bit sRGB, PixelFormat::Rgb8 or, with an alpha
+  // channel, PixelFormat::Rgba8; valid while the Photo lives. Null data
+  // before a successful decode().
+  virtual Picture picture() const = 0;
   // Writes the decoded picture as a PNG, with its alpha channel only when
   // `alpha` is set. The file appears complete or not at all: it is written
   // beside `path` and renamed into place.

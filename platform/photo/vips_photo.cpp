@@ -18,7 +18,7 @@ using vips::VImage;
 using vips::VSource;
 
 // The largest side libvips accepts as a thumbnail target.
-constexpr int64_t MAX_SIDE = 10'000'000;
+constexpr int64_t kMaxSide = 10'000'000;
 
 // A loader whose source is opened straight from the path, so that a name
 // ending in "[...]" is never read as loader options.
@@ -81,14 +81,12 @@ class VipsPhoto final : public Photo {
     return decoded_;
   }
 
-  Pixels pixels() const override {
-    Pixels p;
-    if (!decoded_) return p;
-    p.data = static_cast<const uint8_t*>(vips_image_get_data(image_.get_image()));
-    p.width = image_.width();
-    p.height = image_.height();
-    p.bands = image_.bands();
-    return p;
+  Picture picture() const override {
+    if (!decoded_) return {};
+    const bool alpha = image_.bands() == 4;
+    return Picture{static_cast<const uint8_t*>(vips_image_get_data(image_.get_image())), image_.width(),
+                   image_.height(), int64_t{image_.bands()} * image_.width(),
+                   alpha ? PixelFormat::Rgba8 : PixelFormat::Rgb8};
   }
 
   bool writePng(const std::string& path, bool alpha) const override {
@@ -136,7 +134,7 @@ std::optional<Header> headerOf(const Input& input) {
 template <typename Input>
 std::unique_ptr<Photo> photoOf(const Input& input, int64_t limit) {
   if (!startVips()) return nullptr;
-  const int side = static_cast<int>(std::clamp<int64_t>(limit, 1, MAX_SIDE));
+  const int side = static_cast<int>(std::clamp<int64_t>(limit, 1, kMaxSide));
   const QuietStderr quiet;
   try {
     // Shrink-on-load, upright by the orientation, never enlarged. A truncated

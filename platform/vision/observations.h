@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/picture.h"
+
 namespace kestrel::vision {
 
 struct Point {
@@ -67,9 +69,24 @@ struct InstanceObservation {
 };
 
 // An 8-bit one-component map at its own size, top row first, row stride = width.
+// It owns its bytes; view() lends them.
 struct Matte {
   int64_t width = 0, height = 0;
   std::vector<uint8_t> pixels;
 };
+
+// The label map and the matte as one-byte-a-pixel pictures. One whose bytes do
+// not cover its size gives an empty picture (no data), which readers take as
+// no map at all.
+inline Picture view(const InstanceObservation& o) {
+  const bool whole = o.width > 0 && o.height > 0 && o.stride >= o.width &&
+                     static_cast<uint64_t>(o.stride) <= o.labels.size() / static_cast<uint64_t>(o.height);
+  return whole ? Picture{o.labels.data(), o.width, o.height, o.stride, PixelFormat::Grey8} : Picture{};
+}
+inline Picture view(const Matte& m) {
+  const bool whole = m.width > 0 && m.height > 0 &&
+                     static_cast<uint64_t>(m.width) <= m.pixels.size() / static_cast<uint64_t>(m.height);
+  return whole ? greyPlane(m.pixels.data(), m.width, m.height) : Picture{};
+}
 
 }  // namespace kestrel::vision

@@ -34,9 +34,9 @@ bool readableFile(const std::string& path) {
 void analyseFrame(const media::VideoFrame& frame, const media::MediaTime& time, uint32_t orientation,
                   media::FrameConverter& converter) {
   std::vector<uint8_t> thumb = thumbnail(converter.bgraRows(frame, thumbnailRows(frame.height())));
-  const std::unique_ptr<PixelSource> pixels = converter.pixels(frame);
-  if (!pixels) fail("Vision failed: the frame has no picture");
-  auto handler = vision::service().handler(*pixels, orientation);
+  const std::unique_ptr<PixelSource> source = converter.pixelSource(frame);
+  if (!source) fail("Vision failed: the frame has no picture");
+  auto handler = vision::service().handler(*source, orientation);
   vision::Results results;
   std::string error;
   if (!handler->perform(frameRequests(), results, error)) fail("Vision failed: " + error);

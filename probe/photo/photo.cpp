@@ -16,7 +16,7 @@ namespace kestrel {
 void runPhoto(const std::string& input, const std::string& output, int64_t maxSize) {
   const std::optional<photo::Header> header = photo::readHeader(input);
   if (!header || header->frames < 1) fail("can't read the picture " + input);
-  if (exceeds(header->width, header->height, MAX_SOURCE_PIXELS))
+  if (exceeds(header->width, header->height, kMaxSourcePixels))
     fail("can't decode a " + sizeText(header->width, header->height) + " picture " + input);
 
   // One decode at the reduced size: the limit goes to the decoder.
@@ -25,10 +25,10 @@ void runPhoto(const std::string& input, const std::string& output, int64_t maxSi
   if (!picture) fail("can't decode the picture " + input);
   const int64_t w = picture->width();
   const int64_t h = picture->height();
-  if (exceeds(w, h, MAX_PICTURE_PIXELS)) fail("can't make a " + sizeText(w, h) + " picture");
+  if (exceeds(w, h, kMaxPicturePixels)) fail("can't make a " + sizeText(w, h) + " picture");
   if (!picture->decode()) fail("can't decode the picture " + input);
 
-  const bool alpha = hasTransparency(picture->pixels());
+  const bool alpha = hasTransparency(picture->picture());
   if (!picture->writePng(output, alpha)) fail("can't write " + output);
 
   emit(PhotoInfo{w, h, alpha, header->orientation, header->profile, header->frames});

@@ -7,10 +7,10 @@ namespace kestrel {
 // The stored picture's declared size above which it is refused before any
 // decoding: beyond this, a file is a decompression bomb rather than a photo,
 // and even a shrink-on-load decode would run for minutes.
-inline constexpr int64_t MAX_SOURCE_PIXELS = 1'000'000'000;
+inline constexpr int64_t kMaxSourcePixels = 1'000'000'000;
 // The decoded, scaled picture is held in memory whole (4 bytes a pixel), so
 // its size is bounded too: 100 megapixels is at most 400 MB.
-inline constexpr int64_t MAX_PICTURE_PIXELS = 100'000'000;
+inline constexpr int64_t kMaxPicturePixels = 100'000'000;
 
 // The most pixels the longer side of the decoded picture may have: the
 // picture's own longer side when that is below n, so it is never enlarged;

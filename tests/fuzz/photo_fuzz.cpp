@@ -18,17 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto header = photo::readHeader(bytes);
   if (!header || header->frames < 1) return 0;
   fuzz::check(header->orientation >= 1 && header->orientation <= 8);
-  if (exceeds(header->width, header->height, MAX_SOURCE_PIXELS)) return 0;
+  if (exceeds(header->width, header->height, kMaxSourcePixels)) return 0;
   if (exceeds(header->width, header->height, 4'000'000)) return 0;
   const int64_t limit = sizeLimit(header->width, header->height, 64);
   auto picture = photo::openPhoto(bytes, limit);
   if (!picture) return 0;
   fuzz::check(picture->width() <= 64 && picture->height() <= 64);
   if (!picture->decode()) return 0;
-  const photo::Pixels p = picture->pixels();
+  const Picture p = picture->picture();
   fuzz::check(p.data && p.width == picture->width() && p.height == picture->height());
-  fuzz::check(p.bands == 3 || p.bands == 4);
+  fuzz::check(p.format == PixelFormat::Rgb8 || p.format == PixelFormat::Rgba8);
   const bool alpha = hasTransparency(p);
-  fuzz::check(!alpha || p.bands == 4);
+  fuzz::check(!alpha || p.format == PixelFormat::Rgba8);
   return 0;
 }

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SdrRenderer renderer;
   for (int k = 0; k < 2 && video.next(); ++k) {
     (void)seconds(video.time());
-    const SdrPicture p = renderer.render(video, half ? SdrLayout::RgbaHalf : SdrLayout::Bgra8);
+    const kestrel::Picture p =
+        renderer.render(video, half ? kestrel::PixelFormat::RgbaHalf : kestrel::PixelFormat::Bgra8);
     if (!p.data) {
       kestrel::fuzz::check(!renderer.error().empty());
       continue;

@@ -222,7 +222,7 @@ TEST(VideoThumbnail, PartialConversionsMatchTheWholeFrame) {
       // same pixels away from the part's edges, where the chroma filters
       // reach past it; on the sharp colour edges of the pattern a misplaced
       // chroma plane shows at once.
-      auto pixels = converter.pixels(frame);
+      auto pixels = converter.pixelSource(frame);
       ASSERT_TRUE(pixels);
       const int64_t a = pixels->alignment(), W = frame.width(), H = frame.height();
       std::vector<uint8_t> all(W * H * 3);

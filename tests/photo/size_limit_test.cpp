@@ -27,6 +27,6 @@ TEST(SizeBounds, CountsPixelsWithoutOverflow) {
   EXPECT_TRUE(exceeds(10001, 10000, 100'000'000));
   EXPECT_FALSE(exceeds(0, std::numeric_limits<int64_t>::max(), 1));
   const int64_t big = int64_t(1) << 40;  // big x big wraps around in 64 bits
-  EXPECT_TRUE(exceeds(big, big, MAX_SOURCE_PIXELS));
-  EXPECT_TRUE(exceeds(-1, 10, MAX_SOURCE_PIXELS));
+  EXPECT_TRUE(exceeds(big, big, kMaxSourcePixels));
+  EXPECT_TRUE(exceeds(-1, 10, kMaxSourcePixels));
 }

@@ -60,11 +60,10 @@ std::vector<std::string> scanned(const std::string& video, const std::vector<dou
     const double pts = kestrel::media::seconds(opened.source->time());
     for (; next < times.size() && !(times[next] > pts + 0.0001); ++next) {
       if (rgb.empty()) {
-        auto p = renderer.render(*opened.source, kestrel::media::SdrLayout::Bgra8);
+        auto p = renderer.render(*opened.source, kestrel::PixelFormat::Bgra8);
         if (!p.data) return chosen;
         rgb.resize(static_cast<size_t>(p.width * p.height * 3));
-        kestrel::tone::packRgb(p.data, p.width, p.height, p.stride,
-                               reinterpret_cast<uint8_t*>(rgb.data()));
+        kestrel::tone::packRgb(p, reinterpret_cast<uint8_t*>(rgb.data()));
       }
       chosen[next] = rgb;
     }

@@ -112,7 +112,7 @@ TEST(RgbPack, ReordersAndDropsAlphaAndRowPadding) {
       p[3] = 255;
     }
   std::vector<uint8_t> rgb(static_cast<size_t>(w * h * 3) + 1, 0x55);
-  kestrel::tone::packRgb(bgra.data(), w, h, stride, rgb.data());
+  kestrel::tone::packRgb({bgra.data(), w, h, stride}, rgb.data());
   for (int64_t y = 0; y < h; ++y)
     for (int64_t x = 0; x < w; ++x) {
       const uint8_t* q = rgb.data() + 3 * (y * w + x);
@@ -124,7 +124,7 @@ TEST(RgbPack, ReordersAndDropsAlphaAndRowPadding) {
 
   const uint8_t one[4] = {10, 20, 30, 255};
   uint8_t packed[3];
-  kestrel::tone::packRgb(one, 1, 1, 4, packed);
+  kestrel::tone::packRgb({one, 1, 1, 4}, packed);
   EXPECT_EQ(packed[0], 30);
   EXPECT_EQ(packed[1], 20);
   EXPECT_EQ(packed[2], 10);
