@@ -28,8 +28,8 @@
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/rvm.h"
 #include "platform/vision/dnn/slow_analyses.h"
+#include "platform/imaging/imaging.h"
 #include "probe/cutout/cutout_frame.h"
-#include "probe/cutout/matte_render.h"
 
 using namespace kestrel;
 using namespace kestrel::bench;
@@ -117,9 +117,14 @@ void cutout(int width, int height, int runs) {
   cv::Mat bgr;
   cv::cvtColor(cv::Mat(height, width, CV_8UC4, s.frame.data(), static_cast<size_t>(s.stride)), bgr,
                cv::COLOR_BGRA2BGR);
-  cutoutAnalyse(s, timed);
+  // One frame of the stream, as its step begins it.
+  const auto frame = [&] {
+    s.session.beginFrame();
+    cutoutAnalyse(s, timed);
+  };
+  frame();
   vision::dnn::salientMap(bgr, vision::dnn::instanceSide());
-  for (int i = 0; i < vision::dnn::kRefreshEvery; ++i) cutoutAnalyse(s, timed);
+  for (int i = 0; i < vision::dnn::kRefreshEvery; ++i) frame();
   timed.stages = {};
   const auto before = vision::dnn::stageTimes();
   // ISNet and the person boxes are made anew every third frame: whole rounds
@@ -128,7 +133,7 @@ void cutout(int width, int height, int runs) {
   std::vector<double> frames;
   for (int i = 0; i < frameCount; ++i) {
     const auto t0 = Clock::now();
-    cutoutAnalyse(s, timed);
+    frame();
     frames.push_back(msSince(t0));
   }
   double whole = 0;
@@ -222,7 +227,7 @@ void person(int width, int height, int frames) {
       vision::Results out;
       std::string e;
       vision::service().handler(picture, 1)->perform(r, out, e);
-      if (!out.persons.empty()) renderMatte(out.persons.front(), width, height, mask.data());
+      if (!out.persons.empty()) imaging::scaleMatte(vision::view(out.persons.front()), greyPlane(mask.data(), width, height));
     };
     for (int i = 0; i < kSettled; ++i) frameWork();
     const int timed = std::max(1, frames - kSettled);

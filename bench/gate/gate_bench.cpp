@@ -43,8 +43,11 @@ int main() {
   cv::GaussianBlur(matte, matte, {9, 9}, 0);
 
   std::vector<uint8_t> personMask(n), personWide(n);
-  imaging::scaleMatte({matte.data, 256, 256, 256}, personMask.data(), width, height);
-  imaging::dilateDisk(personMask.data(), personWide.data(), width, height, 12.0);
+  const Picture matteView = greyPlane(const_cast<const uint8_t*>(matte.data), 256, 256);
+  const MutablePicture personPlane = greyPlane(personMask.data(), width, height);
+  const MutablePicture widePlane = greyPlane(personWide.data(), width, height);
+  imaging::scaleMatte(matteView, personPlane);
+  imaging::dilateDisk(personPlane, widePlane, 12.0);
 
   // Instance mask: the person, a board held in front of the body and reaching
   // beyond it, a chair behind, and specks.
@@ -66,20 +69,20 @@ int main() {
   const auto reset = [&] { std::copy(instanceMask.begin(), instanceMask.end(), mask.begin()); };
 
   reset();
-  const int64_t cut = gateAndRestore(width, height, mask.data(), instanceMask.data(),
-                                     personWide.data(), personMask.data(), ids.data(), chin);
+  const GateMaps maps{greyPlane(mask.data(), width, height), greyPlane(instanceMask.data(), width, height),
+                      widePlane, personPlane, ids};
+  const int64_t cut = gateAndRestore(maps, chin);
   const int32_t regions = *std::max_element(ids.begin(), ids.end()) + 1;
   const auto restored = std::count_if(mask.begin(), mask.end(), [](uint8_t v) { return v >= 128; });
   std::printf("frame %dx%d: cut %lld pixels in %d regions; %lld foreground after restore\n", width,
               height, static_cast<long long>(cut), regions, static_cast<long long>(restored));
 
   report("gateAndRestore", 200, reset, [&] {
-    gateAndRestore(width, height, mask.data(), instanceMask.data(), personWide.data(),
-                   personMask.data(), ids.data(), chin);
+    gateAndRestore(maps, chin);
   });
   report(
       "dilateDisk r=12 (row segments)", 100, [] {},
-      [&] { imaging::dilateDisk(personMask.data(), personWide.data(), width, height, 12.0); });
+      [&] { imaging::dilateDisk(personPlane, widePlane, 12.0); });
   const cv::Mat from(height, width, CV_8U, personMask.data());
   cv::Mat to(height, width, CV_8U);
   const cv::Mat ellipse = cv::getStructuringElement(cv::MORPH_ELLIPSE, {25, 25});
@@ -89,7 +92,7 @@ int main() {
   report(
       "scaleMatte 256x256 -> 1920x1080", 200, [] {},
       [&] {
-        imaging::scaleMatte({matte.data, 256, 256, 256}, personMask.data(), width, height);
+        imaging::scaleMatte(matteView, personPlane);
       });
   std::printf("OpenCV threads: %d\n", cv::getNumThreads());
   return 0;

@@ -15,14 +15,24 @@
 #include "platform/imaging/imaging.h"
 #include "probe/cutout/cutout_settings.h"
 #include "probe/cutout/frame_math.h"
-#include "probe/cutout/held.h"
-#include "probe/cutout/matte_render.h"
 #include "probe/cutout/person_gate.h"
+#include "probe/cutout/pick_instances.h"
 
 namespace kestrel {
 namespace {
 
-constexpr const CutoutSettings& settings = CUTOUT_SETTINGS;
+constexpr const CutoutSettings& settings = kCutoutSettings;
+constexpr std::array<float, 4> kNoFace{-1, -1, -1, -1};
+
+vision::Requests frameRequests(vision::StreamSession* session) {
+  vision::Requests requests;
+  requests.foregroundInstances = true;
+  requests.faceRectangles = true;
+  requests.personSegmentation = true;
+  requests.personQuality = vision::PersonQuality::Accurate;
+  requests.session = session;
+  return requests;
+}
 
 // The largest face; on equal areas the earlier one.
 const vision::FaceObservation* largestFace(const std::vector<vision::FaceObservation>& faces) {
@@ -34,42 +44,48 @@ const vision::FaceObservation* largestFace(const std::vector<vision::FaceObserva
   return best;
 }
 
-uint8_t labelAt(const vision::InstanceObservation& o, double column, double row) {
-  const int64_t x = clampedIndex(column, o.width), y = clampedIndex(row, o.height);
-  return o.labels[static_cast<size_t>(y * o.stride + x)];
+// The face's box in the header: position and size from the top left.
+std::array<float, 4> faceBox(const vision::FaceObservation* face) {
+  if (!face) return kNoFace;
+  const vision::Rect& r = face->boundingBox;
+  return {static_cast<float>(r.x), static_cast<float>(1 - (r.y + r.height)), static_cast<float>(r.width),
+          static_cast<float>(r.height)};
 }
 
-// The instances at the face centre, below the chin and at the chest.
-std::vector<uint8_t> probeLabels(const vision::InstanceObservation& o, const vision::Rect& face) {
-  const double W = static_cast<double>(o.width), H = static_cast<double>(o.height);
-  const double column = (face.x + face.width / 2) * W;
-  const double minY = face.y;
-  const double rows[3] = {(1 - (face.y + face.height / 2)) * H,
-                          (1 - minY + settings.chinProbe * face.height) * H,
-                          (1 - minY + settings.chestProbe * face.height) * H};
-  std::vector<uint8_t> picked;
-  for (double row : rows) {
-    uint8_t label = labelAt(o, column, row);
-    if (label != 0 && std::find(picked.begin(), picked.end(), label) == picked.end())
-      picked.push_back(label);
-  }
-  std::sort(picked.begin(), picked.end());
-  return picked;
+// The first instance observation, when its label map covers its size.
+const vision::InstanceObservation* instancesOf(const vision::Results& results) {
+  if (results.instances.empty() || !vision::view(results.instances.front()).data) return nullptr;
+  return &results.instances.front();
 }
 
-// Whether an instance outside `picked` covers at least minShare of the label map.
-bool otherInstanceIn(const vision::InstanceObservation& o, const std::vector<uint8_t>& picked) {
-  int64_t counts[256] = {};
-  for (int64_t y = 0; y < o.height; ++y) {
-    const uint8_t* row = o.labels.data() + y * o.stride;
-    for (int64_t x = 0; x < o.width; ++x) ++counts[row[x]];
+// Picks the instances that make up the person (all of them when none lies
+// under the face), renders them as the mask and keeps that as instanceMask.
+// Returns whether another object is in the frame.
+bool addPickedInstances(CutoutStream& s, vision::Handler& handler,
+                        const vision::InstanceObservation& observation, const vision::Rect& faceRect) {
+  InstancePick pick = pickInstances(observation, faceRect, s.heldEnabled);
+  s.picked = pick.picked.empty() ? observation.allInstances : std::move(pick.picked);
+  // A mask the service cannot make leaves the instances out of this frame:
+  // the mask stays empty and the stream goes on, as with no instances.
+  vision::Matte scaled;
+  std::string error;
+  if (handler.scaledInstanceMask(observation, s.picked, scaled, error))
+    imaging::scaleMatte(vision::view(scaled), s.maskPlane());
+  s.instanceMask = s.mask;
+  return pick.otherInstance;
+}
+
+// Gates the instances by the person; without instances the person matte
+// itself is the mask. Returns the gate's cut count.
+int64_t gateByPerson(CutoutStream& s, const vision::Matte& person, bool hasInstances,
+                     const vision::Rect& faceRect) {
+  if (hasInstances) {
+    const int64_t chin = truncated((1 - faceRect.y) * static_cast<double>(s.height));
+    return personGate(s.gateMaps(), person, settings.personRadius, chin);
   }
-  const double least = settings.minShare * static_cast<double>(o.width * o.height);
-  for (int label = 1; label < 256; ++label)
-    if (std::find(picked.begin(), picked.end(), label) == picked.end() &&
-        static_cast<double>(counts[label]) >= least)
-      return true;
-  return false;
+  imaging::scaleMatte(vision::view(person), s.maskPlane());
+  imaging::dilateDisk(s.maskPlane(), greyPlane(s.personWide.data(), s.width, s.height), settings.personRadius);
+  return 0;
 }
 
 // Mask pixels outside the widened person.
@@ -82,13 +98,26 @@ int64_t outsidePerson(const CutoutStream& s) {
   return count;
 }
 
-// A label map whose bytes cover its size; anything else counts as no observation.
-bool usable(const vision::InstanceObservation& o) {
-  return o.width > 0 && o.height > 0 && o.stride >= o.width &&
-         static_cast<uint64_t>(o.stride) <= o.labels.size() / static_cast<uint64_t>(o.height);
+// Whether the held step runs: another object is in the frame, the gate cut a
+// lot, or the mask strays outside the person.
+bool heldStepRuns(const CutoutStream& s, bool otherInstance, int64_t gated) {
+  const double trigger = settings.heldTrigger * static_cast<double>(s.pixels);
+  return otherInstance || trigger <= static_cast<double>(gated) ||
+         trigger <= static_cast<double>(outsidePerson(s));
 }
 
 }  // namespace
+
+GateMaps CutoutStream::gateMaps() {
+  return GateMaps{maskPlane(), greyPlane(instanceMask.data(), width, height),
+                  greyPlane(personWide.data(), width, height), greyPlane(personMask.data(), width, height),
+                  componentIds};
+}
+
+HeldMaps CutoutStream::heldMaps() {
+  return HeldMaps{maskPlane(), greyPlane(instanceMask.data(), width, height),
+                  greyPlane(heldMask.data(), width, height)};
+}
 
 CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
   CutoutStream s;
@@ -105,83 +134,29 @@ CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled) {
 
 bool heldEnabledBy(const char* heldOff) { return !(heldOff && std::strcmp(heldOff, "1") == 0); }
 
-namespace {
-
-vision::Requests frameRequests(vision::StreamSession* session) {
-  vision::Requests requests;
-  requests.foregroundInstances = true;
-  requests.faceRectangles = true;
-  requests.personSegmentation = true;
-  requests.personQuality = vision::PersonQuality::Accurate;
-  requests.session = session;
-  return requests;
-}
-
-}  // namespace
-
 void prepareCutout(bool heldEnabled, vision::Service& service) {
   vision::Requests all = frameRequests(nullptr);
   all.handPose = heldEnabled;  // the held step's
   service.prepare(all);
 }
 
-CutoutHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
-  const int64_t W = s.width, H = s.height;
-  auto handler = service.handler(Picture{s.frame.data(), W, H, s.stride}, 1);
-  const vision::Requests requests = frameRequests(&s.session);
+FrameHeader cutoutAnalyse(CutoutStream& s, vision::Service& service) {
+  auto handler = service.handler(s.framePicture(), 1);
   vision::Results results;
   std::string error;
-  if (!handler->perform(requests, results, error)) fail("Vision: " + error);
+  if (!handler->perform(frameRequests(&s.session), results, error)) fail("Vision: " + error);
 
-  CutoutHeader header;
   const vision::FaceObservation* face = largestFace(results.faces);
   const vision::Rect faceRect = face ? face->boundingBox : settings.defaultFace;
-
   std::fill(s.mask.begin(), s.mask.end(), 0);
+  const vision::InstanceObservation* instances = instancesOf(results);
+  const bool otherInstance = instances && addPickedInstances(s, *handler, *instances, faceRect);
+  const vision::Matte* person = results.persons.empty() ? nullptr : &results.persons.front();
+  const int64_t gated = person ? gateByPerson(s, *person, instances != nullptr, faceRect) : 0;
 
-  bool otherInstance = false;
-  const bool hasInstances = !results.instances.empty() && usable(results.instances.front());
-  if (hasInstances) {
-    const vision::InstanceObservation& observation = results.instances.front();
-    s.picked = probeLabels(observation, faceRect);
-    otherInstance = s.heldEnabled && !s.picked.empty() && otherInstanceIn(observation, s.picked);
-    if (s.picked.empty()) s.picked = observation.allInstances;
-    vision::Matte scaled;
-    if (handler->scaledInstanceMask(observation, s.picked, scaled, error))
-      renderMatte(scaled, W, H, s.mask.data());
-    s.instanceMask = s.mask;
-  }
-
-  int64_t gated = 0;
-  const bool hasPerson = !results.persons.empty();
-  if (hasPerson) {
-    const vision::Matte& person = results.persons.front();
-    if (hasInstances) {
-      const int64_t chin = truncated((1 - faceRect.y) * static_cast<double>(H));
-      gated = personGate(W, H, s.mask.data(), s.instanceMask.data(), s.personWide.data(),
-                         s.personMask.data(), s.componentIds.data(), person, settings.personRadius,
-                         chin);
-    } else {
-      renderMatte(person, W, H, s.mask.data());
-      imaging::dilateDisk(s.mask.data(), s.personWide.data(), W, H, settings.personRadius);
-    }
-  }
-
-  if (s.heldEnabled && hasPerson && hasInstances) {
-    const double trigger = settings.heldTrigger * static_cast<double>(s.pixels);
-    if (otherInstance || trigger <= static_cast<double>(gated) ||
-        trigger <= static_cast<double>(outsidePerson(s))) {
-      header.held = addHeld(W, H, s.mask.data(), s.instanceMask.data(), s.heldMask.data(),
-                            results.instances.front(), s.picked, *handler, &s.session,
-                            settings.heldReach, settings.minShare);
-    }
-  }
-
-  if (face) {
-    const vision::Rect& r = face->boundingBox;
-    header.face = {static_cast<float>(r.x), static_cast<float>(1 - (r.y + r.height)),
-                   static_cast<float>(r.width), static_cast<float>(r.height)};
-  }
+  FrameHeader header{faceBox(face), kNoHeldBox};
+  if (s.heldEnabled && instances && person && heldStepRuns(s, otherInstance, gated))
+    header.held = addHeld(s.heldMaps(), *instances, s.picked, *handler, &s.session);
   return header;
 }
 

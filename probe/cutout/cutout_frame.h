@@ -1,10 +1,12 @@
 #pragma once
-#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "platform/vision/vision.h"
+#include "probe/cutout/frame_io.h"
 #include "probe/cutout/frame_stream.h"
+#include "probe/cutout/gate_and_restore.h"
+#include "probe/cutout/held.h"
 
 namespace kestrel {
 
@@ -19,7 +21,9 @@ struct CutoutStream : FrameBuffers {
   std::vector<uint8_t> heldMask;      // scratch of the held step
   std::vector<uint8_t> picked;        // instance labels selected for the frame, ascending
   bool heldEnabled = true;
-  vision::StreamSession session;  // what the vision service carries from frame to frame
+
+  GateMaps gateMaps();
+  HeldMaps heldMaps();
 };
 
 // Allocates the buffers of a width x height stream (throws std::bad_alloc).
@@ -28,14 +32,10 @@ CutoutStream makeCutoutStream(int64_t width, int64_t height, bool heldEnabled);
 // The held step is on unless KESTREL_HELD_OFF is exactly "1".
 bool heldEnabledBy(const char* heldOff);
 
-struct CutoutHeader {
-  std::array<float, 4> face{-1, -1, -1, -1};  // x, y, width, height from the top left
-  std::array<float, 4> held{-1, -1, -1, -1};  // left, top, right, bottom
-};
-
-// Analyses the frame in `stream.frame` and leaves its mask in `stream.mask`.
-// A failed vision request ends the process with "Vision: " and the error.
-CutoutHeader cutoutAnalyse(CutoutStream& stream, vision::Service& service);
+// Analyses the frame in `stream.frame` and leaves its mask in `stream.mask`:
+// the instances under the face, gated by the person, with what the hands
+// hold. A failed vision request ends the process with "Vision: " and the error.
+FrameHeader cutoutAnalyse(CutoutStream& stream, vision::Service& service);
 
 // Starts loading what the stream's frames will need, while the first frame
 // is on its way.

@@ -45,6 +45,6 @@ struct CutoutSettings {
   int maxHands = 2;
 };
 
-inline constexpr CutoutSettings CUTOUT_SETTINGS{};
+inline constexpr CutoutSettings kCutoutSettings{};
 
 }  // namespace kestrel

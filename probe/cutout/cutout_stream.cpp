@@ -8,11 +8,7 @@ namespace kestrel {
 
 bool cutoutStep(CutoutStream& stream, std::vector<uint8_t>& pending, vision::Service& service,
                 const ByteSource& in, const ByteSink& out) {
-  return frameStep(stream, pending, in, out, [&] {
-    const CutoutHeader h = cutoutAnalyse(stream, service);
-    return std::array<float, 8>{h.face[0], h.face[1], h.face[2], h.face[3],
-                                h.held[0], h.held[1], h.held[2], h.held[3]};
-  });
+  return frameStep(stream, pending, in, out, [&] { return cutoutAnalyse(stream, service); });
 }
 
 void runCutout(int64_t width, int64_t height) {

@@ -64,7 +64,9 @@ void copyRows(const uint8_t* src, int64_t rows, uint8_t* dst, int64_t dstStride,
     std::memcpy(dst + r * dstStride, src + r * 4 * width, rowBytes);
 }
 
-std::vector<uint8_t> headerBytes(const float (&values)[8]) {
+std::vector<uint8_t> headerBytes(const FrameHeader& h) {
+  const float values[8] = {h.face[0], h.face[1], h.face[2], h.face[3],
+                           h.held[0], h.held[1], h.held[2], h.held[3]};
   std::vector<uint8_t> header(32, 0);
   for (int i = 0; i < 8; ++i) {
     uint32_t bits;

@@ -3,6 +3,7 @@
 // mask out on standard output.
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -41,7 +42,13 @@ bool readFrame(int fd, std::vector<uint8_t>& pending, int64_t frameBytes);
 // are `dstStride` bytes apart.
 void copyRows(const uint8_t* src, int64_t rows, uint8_t* dst, int64_t dstStride, int64_t width);
 
-// The 32-byte header: eight little-endian single-precision values.
-std::vector<uint8_t> headerBytes(const float (&values)[8]);
+// What a frame stream writes before each frame's mask: eight values, each
+// in 4 bytes as a little-endian single-precision float. The person stream's
+// is all zero.
+struct FrameHeader {
+  std::array<float, 4> face{};  // x, y, width, height, top-left origin
+  std::array<float, 4> held{};  // left, top, right, bottom, top-left origin
+};
+std::vector<uint8_t> headerBytes(const FrameHeader& header);
 
 }  // namespace kestrel

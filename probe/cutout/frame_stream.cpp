@@ -22,14 +22,12 @@ void allocateFrameBuffers(FrameBuffers& b, int64_t width, int64_t height) {
 }
 
 bool frameStep(FrameBuffers& b, std::vector<uint8_t>& pending, const ByteSource& in,
-               const ByteSink& out, const std::function<std::array<float, 8>()>& analyse) {
+               const ByteSink& out, const std::function<FrameHeader()>& analyse) {
   if (!readFrame(in, pending, 4 * b.pixels)) return false;
   copyRows(pending.data(), b.height, b.frame.data(), b.stride, b.width);
   pending.clear();  // keeps its room: the next frame is read straight into it
-  const std::array<float, 8> values = analyse();
-  float raw[8];
-  std::copy(values.begin(), values.end(), raw);
-  const std::vector<uint8_t> header = headerBytes(raw);
+  b.session.beginFrame();
+  const std::vector<uint8_t> header = headerBytes(analyse());
   return out(header.data(), header.size()) && out(b.mask.data(), b.mask.size());
 }
 

@@ -5,35 +5,40 @@
 // and its per-frame analysis.
 #include <unistd.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <new>
 #include <vector>
 
+#include "platform/picture.h"
 #include "platform/vision/vision.h"
 #include "probe/cutout/frame_io.h"
 
 namespace kestrel {
 
-// What every frame stream keeps: the frame read and the mask answered.
+// What every frame stream keeps: the frame read, the mask answered and what
+// the vision service carries from frame to frame.
 struct FrameBuffers {
   int64_t width = 0, height = 0, pixels = 0;
   int64_t stride = 0;          // bytes per row of `frame`
   std::vector<uint8_t> frame;  // the frame's BGRA pixels that the step analyses
   std::vector<uint8_t> mask;   // the output mask
+  vision::StreamSession session;
+
+  Picture framePicture() const { return {frame.data(), width, height, stride, PixelFormat::Bgra8}; }
+  MutablePicture maskPlane() { return greyPlane(mask.data(), width, height); }
 };
 
 // Sizes and zeroes the buffers of a width x height stream (throws std::bad_alloc).
 void allocateFrameBuffers(FrameBuffers& buffers, int64_t width, int64_t height);
 
-// One frame: read from `in` (through `pending`) into `buffers.frame`, handed to
-// `analyse`, which leaves the mask in `buffers.mask` and returns the header's
-// eight values; header and mask written to `out`. False at the end of the
-// input or when the reader has gone.
+// One frame: read from `in` (through `pending`) into `buffers.frame`, begun in
+// the stream's session, handed to `analyse`, which leaves the mask in
+// `buffers.mask` and returns the header; header and mask written to `out`.
+// False at the end of the input or when the reader has gone.
 bool frameStep(FrameBuffers& buffers, std::vector<uint8_t>& pending, const ByteSource& in,
-               const ByteSink& out, const std::function<std::array<float, 8>()>& analyse);
+               const ByteSink& out, const std::function<FrameHeader()>& analyse);
 
 // The size of a frame stream, or the end of the process with a message when
 // the frames would be too large. Also makes a closed standard output a plain

@@ -86,19 +86,20 @@ struct Bounds {
   }
 };
 
-}  // namespace
+// The regions the gate cut, numbered into componentIds, and which of them are
+// restored: at least minPixels big, wholly at or below `chin`, and at least
+// IN_FRONT in front of the person.
+struct Regions {
+  std::vector<uint8_t> accepted;  // by region number
+  Bounds restoreBox;              // the union of the accepted regions
+};
 
-int64_t gateAndRestore(int64_t width, int64_t height, uint8_t* mask, const uint8_t* instanceMask,
-                       const uint8_t* personWide, const uint8_t* personMask, int32_t* componentIds,
-                       int64_t chin) {
-  const int64_t area = width * height;
-  const int64_t cut = gate(area, mask, personWide);
-
-  const auto minPixels = static_cast<int64_t>(IN_FRONT_MIN * static_cast<double>(area));
-  if (cut < minPixels) return cut;
-
-  std::vector<int64_t> top;
-  personTops(width, height, personMask, top);
+Regions cutRegions(const GateMaps& maps, const std::vector<int64_t>& top, int64_t minPixels,
+                   int64_t chin) {
+  const int64_t width = maps.mask.width, height = maps.mask.height, area = width * height;
+  const uint8_t* mask = maps.mask.data;
+  const uint8_t* instanceMask = maps.instanceMask.data;
+  int32_t* componentIds = maps.componentIds.data();
   std::fill(componentIds, componentIds + area, -1);
 
   // Foreground before the gate, background after it, and not yet in a region.
@@ -106,9 +107,8 @@ int64_t gateAndRestore(int64_t width, int64_t height, uint8_t* mask, const uint8
     return instanceMask[k] >= 128 && mask[k] < 128 && componentIds[k] < 0;
   };
 
-  std::vector<int64_t> stack;     // reused by every region
-  std::vector<uint8_t> accepted;  // by region number
-  Bounds restoreBox;
+  Regions regions;
+  std::vector<int64_t> stack;  // reused by every region
   int32_t next = 0;
   for (int64_t start = nextCut(instanceMask, mask, 0, area); start < area;
        start = nextCut(instanceMask, mask, start + 1, area)) {
@@ -137,34 +137,56 @@ int64_t gateAndRestore(int64_t width, int64_t height, uint8_t* mask, const uint8
     }
     const bool accept = size >= minPixels && box.minRow >= chin &&
                         IN_FRONT * static_cast<double>(size) <= static_cast<double>(inFront);
-    accepted.push_back(accept ? 1 : 0);
-    if (accept) restoreBox.add(box);
+    regions.accepted.push_back(accept ? 1 : 0);
+    if (accept) regions.restoreBox.add(box);
   }
-  if (restoreBox.maxRow < 0) return cut;
+  return regions;
+}
 
-  // Every pixel within 2 of an accepted region gets its instance value back;
-  // the windows read region numbers only, so restoring never feeds on itself.
+// Every pixel within 2 of an accepted region gets its instance value back;
+// the windows read region numbers only, so restoring never feeds on itself.
+void restore(const GateMaps& maps, const Regions& regions) {
+  const int64_t width = maps.mask.width, height = maps.mask.height;
+  uint8_t* mask = maps.mask.data;
+  const uint8_t* instanceMask = maps.instanceMask.data;
+  const int32_t* componentIds = maps.componentIds.data();
   const auto nearAccepted = [&](int64_t x, int64_t y) {
     const int64_t y1 = std::min(y + 2, height - 1), x1 = std::min(x + 2, width - 1);
     for (int64_t wy = std::max<int64_t>(y - 2, 0); wy <= y1; ++wy) {
       const int32_t* row = componentIds + wy * width;
       for (int64_t wx = std::max<int64_t>(x - 2, 0); wx <= x1; ++wx) {
         const int32_t id = row[wx];
-        if (id >= 0 && accepted[static_cast<size_t>(id)]) return true;
+        if (id >= 0 && regions.accepted[static_cast<size_t>(id)]) return true;
       }
     }
     return false;
   };
-  const int64_t y0 = std::max<int64_t>(restoreBox.minRow - 2, 0);
-  const int64_t y1 = std::min(restoreBox.maxRow + 2, height - 1);
-  const int64_t x0 = std::max<int64_t>(restoreBox.minCol - 2, 0);
-  const int64_t x1 = std::min(restoreBox.maxCol + 2, width - 1);
+  const Bounds& box = regions.restoreBox;
+  const int64_t y0 = std::max<int64_t>(box.minRow - 2, 0);
+  const int64_t y1 = std::min(box.maxRow + 2, height - 1);
+  const int64_t x0 = std::max<int64_t>(box.minCol - 2, 0);
+  const int64_t x1 = std::min(box.maxCol + 2, width - 1);
   for (int64_t y = y0; y <= y1; ++y) {
     for (int64_t x = x0; x <= x1; ++x) {
       const int64_t p = y * width + x;
       if (mask[p] < instanceMask[p] && nearAccepted(x, y)) mask[p] = instanceMask[p];
     }
   }
+}
+
+}  // namespace
+
+int64_t gateAndRestore(const GateMaps& maps, int64_t chin) {
+  const int64_t width = maps.mask.width, height = maps.mask.height, area = width * height;
+  const int64_t cut = gate(area, maps.mask.data, maps.personWide.data);
+
+  const auto minPixels = static_cast<int64_t>(IN_FRONT_MIN * static_cast<double>(area));
+  if (cut < minPixels) return cut;
+
+  std::vector<int64_t> top;
+  personTops(width, height, maps.personMask.data, top);
+  const Regions regions = cutRegions(maps, top, minPixels, chin);
+  if (regions.restoreBox.maxRow >= 0) restore(maps, regions);
   return cut;
 }
 

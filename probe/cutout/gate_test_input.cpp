@@ -42,12 +42,14 @@ const uint8_t* gatePlanes(GateTestInput& input) {
                        static_cast<int64_t>(planes[2]) << 16 |
                        static_cast<int64_t>(planes[3]) << 24;
   uint8_t* mask = planes + 4;
-  const uint8_t* person = mask + n;
-  const uint8_t* gate = person + n;
+  uint8_t* person = mask + n;
+  uint8_t* gate = person + n;
   const std::vector<uint8_t> instanceMask(mask, mask + n);
   std::vector<int32_t> componentIds(n, -1);
-  gateAndRestore(input.width, input.height, mask, instanceMask.data(), gate, person,
-                 componentIds.data(), chin);
+  const int64_t w = input.width, h = input.height;
+  gateAndRestore({greyPlane(mask, w, h), greyPlane(instanceMask.data(), w, h), greyPlane(gate, w, h),
+                  greyPlane(person, w, h), componentIds},
+                 chin);
   return mask;
 }
 

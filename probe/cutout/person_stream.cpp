@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/base/fail.h"
-#include "probe/cutout/matte_render.h"
+#include "platform/imaging/imaging.h"
 #include "probe/cutout/frame_stream.h"
 
 namespace kestrel {
@@ -33,12 +33,12 @@ vision::Requests personRequest(vision::PersonQuality quality, vision::StreamSess
 
 // The person matte over the whole frame; an empty mask when there is none.
 void segment(PersonStream& s, vision::Service& service) {
-  auto handler = service.handler(Picture{s.frame.data(), s.width, s.height, s.stride}, 1);
+  auto handler = service.handler(s.framePicture(), 1);
   vision::Results results;
   std::string error;
   if (!handler->perform(personRequest(s.quality, &s.session), results, error)) fail("Vision: " + error);
   if (!results.persons.empty())
-    renderMatte(results.persons.front(), s.width, s.height, s.mask.data());
+    imaging::scaleMatte(vision::view(results.persons.front()), s.maskPlane());
   else
     std::fill(s.mask.begin(), s.mask.end(), 0);
 }
@@ -49,7 +49,7 @@ bool personStep(PersonStream& s, std::vector<uint8_t>& pending, vision::Service&
                 const ByteSource& in, const ByteSink& out) {
   return frameStep(s, pending, in, out, [&] {
     segment(s, service);
-    return std::array<float, 8>{};  // the header stays zero
+    return FrameHeader{};  // the header stays zero
   });
 }
 

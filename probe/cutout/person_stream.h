@@ -12,10 +12,10 @@ namespace kestrel {
 // The person segmentation quality a word selects: "fast", "accurate", else balanced.
 vision::PersonQuality personQuality(const std::string& word);
 
-// What a person-mask stream keeps for its whole run.
+// What a person-mask stream keeps for its whole run; its session carries the
+// accurate matte's state from frame to frame.
 struct PersonStream : FrameBuffers {
   vision::PersonQuality quality = vision::PersonQuality::Balanced;
-  vision::StreamSession session;  // the accurate matte's state, carried from frame to frame
 };
 
 // Allocates the buffers of a width x height stream (throws std::bad_alloc).

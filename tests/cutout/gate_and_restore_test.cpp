@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "probe/cutout/gate_and_restore.h"
+#include "tests/support/gate_maps.h"
 
 namespace kestrel {
 namespace {
@@ -51,8 +52,9 @@ struct Drawn {
         person(plane(personArt)),
         ids(mask.size(), 7) {}
   Drawn& go(int64_t chin) {
-    cut = gateAndRestore(width, height, mask.data(), instance.data(), wide.data(), person.data(),
-                         ids.data(), chin);
+    cut = gateAndRestore(test::gateMaps(width, height, mask.data(), instance.data(), wide.data(), person.data(),
+                                  ids.data()),
+                         chin);
     return *this;
   }
   Art out() const { return draw(mask, width); }
@@ -75,10 +77,10 @@ TEST(GateAndRestore, CapsByEightTimesTheGateAndCountsOnlyForegroundTurnedBackgro
       {255, 0, 0, 1},    {0, 0, 0, 0},
   };
   for (const Case& c : cases) {
-    uint8_t mask = c.mask;
-    const uint8_t instance = c.mask, person = 0;
+    uint8_t mask = c.mask, gate = c.gate, person = 0;
+    const uint8_t instance = c.mask;
     int32_t id = -1;
-    EXPECT_EQ(gateAndRestore(1, 1, &mask, &instance, &c.gate, &person, &id, 0), c.cut)
+    EXPECT_EQ(gateAndRestore(test::gateMaps(1, 1, &mask, &instance, &gate, &person, &id), 0), c.cut)
         << int(c.mask) << " under " << int(c.gate);
     EXPECT_EQ(mask, c.out) << int(c.mask) << " under " << int(c.gate);
   }
@@ -100,8 +102,8 @@ TEST(GateAndRestore, SizeFloorDecidesWhetherRegionsAreLabelled) {
     std::fill(mask.begin(), mask.begin() + c.cutPixels, 255);
     const std::vector<uint8_t> instance = mask;
     std::vector<int32_t> ids(n, 7);
-    const int64_t cut = gateAndRestore(c.width, c.height, mask.data(), instance.data(), wide.data(),
-                                       person.data(), ids.data(), 0);
+    const int64_t cut = gateAndRestore(
+        test::gateMaps(c.width, c.height, mask.data(), instance.data(), wide.data(), person.data(), ids.data()), 0);
     EXPECT_EQ(cut, c.cutPixels);
     EXPECT_EQ(mask, std::vector<uint8_t>(n, 0)) << "no person, so nothing comes back";
     if (c.labelled) {
@@ -128,8 +130,9 @@ TEST(GateAndRestore, RegionsBelowTheFloorAreNotRestoredInLargeFrames) {
   rect(1000, 500, 259, 8);  // 2072 pixels: too small
   const std::vector<uint8_t> instance = mask;
   std::vector<int32_t> ids(n, -1);
-  EXPECT_EQ(gateAndRestore(width, height, mask.data(), instance.data(), wide.data(), person.data(),
-                           ids.data(), 0),
+  EXPECT_EQ(gateAndRestore(test::gateMaps(width, height, mask.data(), instance.data(), wide.data(), person.data(),
+                                    ids.data()),
+                           0),
             2073 + 2072);
   EXPECT_EQ(std::count(mask.begin(), mask.end(), 255), 2073);
   EXPECT_EQ(mask[static_cast<size_t>(102 * width + 690)], 255);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/gate_maps.h"
+
 namespace kestrel {
 namespace {
 
@@ -23,8 +25,8 @@ struct Buffers {
         person(mask.size(), 1),
         ids(mask.size(), -1) {}
   int64_t gate(const vision::Matte& matte, double radius, int64_t chin = 0) {
-    return personGate(width, height, mask.data(), instance.data(), wide.data(), person.data(),
-                      ids.data(), matte, radius, chin);
+    return personGate(test::gateMaps(width, height, mask.data(), instance.data(), wide.data(), person.data(), ids.data()),
+                      matte, radius, chin);
   }
 };
 

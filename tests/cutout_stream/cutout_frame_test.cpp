@@ -36,7 +36,7 @@ vision::Matte bodyMatte() {
 struct Step {
   ScriptedService service;
   CutoutStream stream = makeCutoutStream(S, S, true);
-  CutoutHeader run() { return cutoutAnalyse(stream, service); }
+  FrameHeader run() { return cutoutAnalyse(stream, service); }
   uint8_t at(int64_t x, int64_t y) const { return stream.mask[static_cast<size_t>(y * S + x)]; }
   int64_t foreground() const {
     return std::count_if(stream.mask.begin(), stream.mask.end(), [](uint8_t v) { return v >= 128; });

@@ -20,8 +20,7 @@ TEST(StreamSize, RefusesOverflowAndHugeFrames) {
 }
 
 TEST(FrameIo, HeaderIsLittleEndianFloats) {
-  const float values[8] = {-1, 0.5f, 1, 0, 0.25f, -1, 2, 0};
-  auto h = headerBytes(values);
+  auto h = headerBytes(FrameHeader{{-1, 0.5f, 1, 0}, {0.25f, -1, 2, 0}});
   ASSERT_EQ(h.size(), 32u);
   EXPECT_EQ(std::vector<uint8_t>(h.begin(), h.begin() + 8),
             (std::vector<uint8_t>{0x00, 0x00, 0x80, 0xBF, 0x00, 0x00, 0x00, 0x3F}));

@@ -33,8 +33,9 @@ struct Held {
 
   std::array<float, 4> run() {
     auto handler = service.handler(Picture{nullptr, S, S, 4 * S}, 1);
-    return addHeld(S, S, mask.data(), instanceMask.data(), heldMask.data(), labels, picked,
-                   *handler, nullptr, 0.75, 0.004);
+    return addHeld({greyPlane(mask.data(), S, S), greyPlane(instanceMask.data(), S, S),
+                    greyPlane(heldMask.data(), S, S)},
+                   labels, picked, *handler, nullptr);
   }
   // What the gate took: instanceMask foreground that mask lost, over a rectangle.
   void gateTook(int64_t x0, int64_t y0, int64_t x1, int64_t y1) {

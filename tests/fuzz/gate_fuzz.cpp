@@ -11,6 +11,7 @@
 #include "probe/cutout/gate_and_restore.h"
 #include "probe/cutout/gate_test_input.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/gate_maps.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrel;
@@ -41,16 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const auto n = static_cast<size_t>(width * height);
   const std::vector<uint8_t> instance(input.bytes.begin() + 4, input.bytes.begin() + 4 + n);
-  const std::vector<uint8_t> person(input.bytes.begin() + 4 + n, input.bytes.begin() + 4 + 2 * n);
-  const std::vector<uint8_t> gate(input.bytes.begin() + 4 + 2 * n, input.bytes.end());
+  std::vector<uint8_t> person(input.bytes.begin() + 4 + n, input.bytes.begin() + 4 + 2 * n);
+  std::vector<uint8_t> gate(input.bytes.begin() + 4 + 2 * n, input.bytes.end());
   const int64_t chin = static_cast<int64_t>(data[0]) | static_cast<int64_t>(data[1]) << 8 |
                        static_cast<int64_t>(data[2]) << 16 | static_cast<int64_t>(data[3]) << 24;
 
   // The same call made directly, to see the count and the regions.
   std::vector<uint8_t> mask = instance;
   std::vector<int32_t> ids(n, -1);
-  const int64_t cut = gateAndRestore(width, height, mask.data(), instance.data(), gate.data(),
-                                     person.data(), ids.data(), chin);
+  const int64_t cut = gateAndRestore(
+      kestrel::test::gateMaps(width, height, mask.data(), instance.data(), gate.data(), person.data(), ids.data()),
+      chin);
   const uint8_t* out = gatePlanes(input);
   kestrel::fuzz::check(std::equal(mask.begin(), mask.end(), out));
 
