@@ -13,16 +13,21 @@ namespace kestrel::vision {
 
 enum class PersonQuality { Accurate = 0, Balanced = 1, Fast = 2 };
 
-// What a stream carries from one frame to the next: the accurate person
-// matte's recurrent state (a video matting model's), and the slower analyses
-// of the foreground instances that later frames take over for a few frames.
-// A stream owns one for its whole run and passes it with every frame's
-// requests; a new one starts from nothing, and requests without one treat the
-// picture on its own. Its contents are the service's.
+// What a stream carries from one frame to the next. A stream owns one for its
+// whole run, calls beginFrame() when a new frame comes in, and passes it with
+// every request it makes on that frame; a new one starts from nothing, and
+// requests without one treat the picture on its own. Its contents are the
+// service's.
 struct SlowAnalyses;
 struct StreamSession {
-  std::vector<std::vector<float>> state;
-  std::shared_ptr<SlowAnalyses> slow;
+  // The frame the next requests belong to; the analyses taken over from
+  // earlier frames count their turns by it.
+  void beginFrame();
+
+  // The accurate person matte's recurrent state (a video matting model's).
+  std::vector<std::vector<float>> matteState;
+  // The slower analyses that later frames take over for a few frames.
+  std::shared_ptr<SlowAnalyses> carried;
 };
 
 // Which requests to perform, with their settings.

@@ -16,10 +16,10 @@ int64_t sampledRow(int64_t height, int64_t k) {
 std::vector<uint8_t> thumbnail(const Picture& picture) {
   if (!picture.data || picture.width <= 0 || picture.height <= 0) return {};
   const int64_t W = picture.width, H = picture.height, B = picture.stride;
-  std::vector<uint8_t> out(THUMB_COLUMNS * THUMB_ROWS, 0);
+  std::vector<uint8_t> out(kThumbColumns * kThumbRows, 0);
   const int64_t offX = W / 256;
-  for (int64_t i = 0; i < THUMB_ROWS; ++i) {
-    for (int64_t j = 0; j < THUMB_COLUMNS; ++j) {
+  for (int64_t i = 0; i < kThumbRows; ++i) {
+    for (int64_t j = 0; j < kThumbColumns; ++j) {
       int64_t sum = 0;
       for (int64_t k = 0; k < 4; ++k) {
         const int64_t y = sampledRow(H, 4 * i + k);
@@ -30,7 +30,7 @@ std::vector<uint8_t> thumbnail(const Picture& picture) {
           sum += (299 * int64_t{p[2]} + 587 * int64_t{p[1]} + 114 * int64_t{p[0]}) / 1000;
         }
       }
-      out[static_cast<std::size_t>(THUMB_COLUMNS * i + j)] = static_cast<uint8_t>(sum / 16);
+      out[static_cast<std::size_t>(kThumbColumns * i + j)] = static_cast<uint8_t>(sum / 16);
     }
   }
   return out;
@@ -39,7 +39,7 @@ std::vector<uint8_t> thumbnail(const Picture& picture) {
 std::vector<int64_t> thumbnailRows(int64_t height) {
   std::vector<int64_t> rows;
   if (height <= 0) return rows;
-  for (int64_t k = 0; k < 4 * THUMB_ROWS; ++k) rows.push_back(sampledRow(height, k));
+  for (int64_t k = 0; k < 4 * kThumbRows; ++k) rows.push_back(sampledRow(height, k));
   return rows;
 }
 

@@ -6,8 +6,8 @@
 
 namespace kestrel {
 
-inline constexpr int THUMB_COLUMNS = 32;
-inline constexpr int THUMB_ROWS = 18;
+inline constexpr int kThumbColumns = 32;
+inline constexpr int kThumbRows = 18;
 
 // A 32 x 18 grey picture of a BGRA frame, top row first: each byte the mean of
 // 4 x 4 single-pixel samples taken at the middles of a 128 x 72 grid. Empty

@@ -40,13 +40,13 @@ class PcmWriter {
   void run();
 
   // About five seconds of a reader that does not keep up.
-  static constexpr size_t QUEUED_SAMPLES = 5 * audio::OUTPUT_RATE;
+  static constexpr size_t kQueuedSamples = 5 * audio::OUTPUT_RATE;
 
   audio::MonoResampler& resampler_;
   uint32_t inputRate_;
   int fd_;
   std::function<void(int error)> onRefused_;
-  SampleQueue queue_{QUEUED_SAMPLES};
+  SampleQueue queue_{kQueuedSamples};
   std::atomic<bool> readerGone_ = false;
   std::thread thread_;
 };

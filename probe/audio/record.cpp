@@ -17,7 +17,7 @@
 namespace kestrel {
 namespace {
 
-constexpr const char* NO_FORMAT = "the microphone has no usable format";
+constexpr const char* kNoFormat = "the microphone has no usable format";
 
 [[noreturn]] void accessDenied() {
   static const char text[] = "microphone access denied\n";
@@ -52,10 +52,10 @@ void runRecord(const std::string& deviceId) {
     }
 
     std::optional<audio::Format> format = server.format(deviceId);
-    if (!format || format->sampleRate == 0 || format->channels == 0) fail(NO_FORMAT);
+    if (!format || format->sampleRate == 0 || format->channels == 0) fail(kNoFormat);
     std::optional<audio::MonoResampler> resampler =
         audio::MonoResampler::make(format->sampleRate, format->channels);
-    if (!resampler) fail(NO_FORMAT);
+    if (!resampler) fail(kNoFormat);
 
     PcmWriter writer(*resampler, format->sampleRate, STDOUT_FILENO, [&](int error) {
       if (error != EPIPE) fail(cantWriteOutput(error));

@@ -26,6 +26,12 @@ struct Outputs {
   }
 };
 
+// The whole picture letterboxed into one square.
+Tile wholePicture(int width, int height) {
+  const double side = std::max(width, height);
+  return {(width - side) / 2, (height - side) / 2, side};
+}
+
 }  // namespace
 
 TEST(Blazeface, DecodesBoxesAndKeypointsIntoPicturePixels) {

@@ -23,6 +23,15 @@ FaceDetection box(double x, double y, double w, double h, float score) {
   return d;
 }
 
+// Picture pixels to crop pixels: the map itself, of which the product uses
+// only the inverse and the warp.
+PixelPoint toCrop(const CropTransform& t, PixelPoint p) {
+  return {t.a * p.x + t.b * p.y + t.tx, t.c * p.x + t.d * p.y + t.ty};
+}
+
+// A length along x in the letterbox's input units, in picture pixels.
+double toPictureLength(const Letterbox& box, double l) { return l * box.side * box.width / box.innerWidth; }
+
 }  // namespace
 
 TEST(AnchorGrids, BothDetectorsFollowCellThenAnchorOrderOnTwoGrids) {
@@ -102,20 +111,20 @@ TEST(RotatedCrop, RoundTripsLevelsTheLineMirrorsAndWarpsAtPixelCentres) {
   const PixelPoint centre{300, 200};
   const double angle = 0.4;
   const CropTransform t = cropTransform({centre, 100, angle}, 64);
-  const PixelPoint c = t.toCrop(centre);
+  const PixelPoint c = toCrop(t, centre);
   EXPECT_NEAR(c.x, 32, 1e-9);
   EXPECT_NEAR(c.y, 32, 1e-9);
-  const PixelPoint along = t.toCrop({300 + 50 * std::cos(angle), 200 + 50 * std::sin(angle)});
+  const PixelPoint along = toCrop(t, {300 + 50 * std::cos(angle), 200 + 50 * std::sin(angle)});
   EXPECT_NEAR(along.x, 64, 1e-9);  // half a side along the line reaches the crop's right edge
   EXPECT_NEAR(along.y, 32, 1e-9);
-  const PixelPoint back = t.toPicture(t.toCrop({123, 456}));
+  const PixelPoint back = t.toPicture(toCrop(t, {123, 456}));
   EXPECT_NEAR(back.x, 123, 1e-9);
   EXPECT_NEAR(back.y, 456, 1e-9);
   EXPECT_NEAR(t.pictureScale(), 100 / 64.0, 1e-12);
 
   const CropTransform m = cropTransform({centre, 100, 0, true}, 64);
-  EXPECT_NEAR(m.toCrop({310, 200}).x, 32 - 6.4, 1e-9);  // picture right is crop left
-  const PixelPoint mb = m.toPicture(m.toCrop({310, 190}));
+  EXPECT_NEAR(toCrop(m, {310, 200}).x, 32 - 6.4, 1e-9);  // picture right is crop left
+  const PixelPoint mb = m.toPicture(toCrop(m, {310, 190}));
   EXPECT_NEAR(mb.x, 310, 1e-9);
   EXPECT_NEAR(mb.y, 190, 1e-9);
 
@@ -143,7 +152,7 @@ TEST(Letterbox, WidePictureIsCentredVerticallyAndMapsBackToItsEdges) {
   EXPECT_DOUBLE_EQ(box.toPictureX(1), 640);
   EXPECT_DOUBLE_EQ(box.toPictureY(24.0 / 192), 0);
   EXPECT_DOUBLE_EQ(box.toPictureY(168.0 / 192), 480);
-  EXPECT_DOUBLE_EQ(box.toPictureLength(0.5), 320);
+  EXPECT_DOUBLE_EQ(toPictureLength(box, 0.5), 320);
   const Letterbox tall = Letterbox::fit(1080, 1920, 512);
   EXPECT_EQ(tall.innerHeight, 512);
   EXPECT_EQ(tall.innerWidth, 288);

@@ -73,17 +73,17 @@ TEST(HandsPhoto, NoHandInACatPictureAndNoneWhenNoneAsked) {
 TEST(HandsPhoto, AStreamFollowsTheHandBetweenThePalmDetectorsTurns) {
   cv::Mat photo = loadBgra(kHand);
   ASSERT_FALSE(photo.empty());
-  // A stream's frames as its instances request counts them.
+  // A stream's frames as its beginFrame() counts them.
   vision::StreamSession session;
-  session.slow = std::make_shared<vision::SlowAnalyses>();
-  session.slow->picture = cv::Size(photo.cols, photo.rows);
+  session.carried = std::make_shared<vision::SlowAnalyses>();
+  session.carried->picture = cv::Size(photo.cols, photo.rows);
   vision::Requests r = handsOnly();
   r.session = &session;
   auto palmRuns = [] { return vision::dnn::stageTimes()["model palm"].calls; };
   std::vector<long> palms;
   std::vector<vision::Results> found;
   for (int64_t frame : {0, 1, 2, 3, 5}) {  // the held step skips frame 4
-    session.slow->frame = frame;
+    session.carried->frame = frame;
     const long before = palmRuns();
     found.push_back(analyse(photo, r));
     palms.push_back(palmRuns() - before);

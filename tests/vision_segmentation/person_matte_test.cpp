@@ -11,6 +11,38 @@
 using namespace kestrel::vision;
 using namespace kestrel::vision::dnn;
 
+namespace {
+
+// Snaps a coarse probability map (CV_32F, any size) to the edges of `guide`
+// (8-bit BGR at the refine size) with an edge-aware guided filter on the
+// guide's grey levels; `radius` counts guide pixels and should span the
+// coarse map's soft edge. The result has the guide's size, CV_32F in 0..1.
+cv::Mat refineToEdges(const cv::Mat& coarse, const cv::Mat& guide, int radius, double eps) {
+  // The guided filter on the guide's grey levels: in every window the matte
+  // is fitted as a * I + b, so it steps where the picture steps. One channel
+  // keeps it to six box filters.
+  cv::Mat grey, I, p;
+  cv::cvtColor(guide, grey, cv::COLOR_BGR2GRAY);
+  grey.convertTo(I, CV_32F, 1.0 / 255.0);
+  cv::resize(coarse, p, guide.size(), 0, 0, cv::INTER_LINEAR);
+  const cv::Size window(2 * radius + 1, 2 * radius + 1);
+  auto mean = [&](const cv::Mat& m) {
+    cv::Mat out;
+    cv::boxFilter(m, out, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    return out;
+  };
+  cv::Mat meanI = mean(I), meanP = mean(p);
+  cv::Mat varI = mean(I.mul(I)) - meanI.mul(meanI);
+  cv::Mat covIP = mean(I.mul(p)) - meanI.mul(meanP);
+  cv::Mat a = covIP / (varI + eps);
+  cv::Mat b = meanP - a.mul(meanI);
+  cv::Mat out = mean(a).mul(I) + mean(b);
+  cv::min(cv::max(out, 0.0), 1.0, out);
+  return out;
+}
+
+}  // namespace
+
 TEST(PersonMatte, TwoClassLogitsGiveThePersonsSoftmax) {
   // Channel 0 background, channel 1 person; 1 x 4 each.
   const float logits[] = {0, 2, -1000, 1000, /* person: */ 0, 0, 1000, -1000};
@@ -63,12 +95,13 @@ TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
 }
 
 TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
-  EXPECT_EQ(nextFrame(nullptr, cv::Size(64, 36)), nullptr);
+  EXPECT_EQ(carriedAnalyses(nullptr, cv::Size(64, 36)), nullptr);
   EXPECT_TRUE(madeAnew(nullptr, true, kSalientTurn));  // a picture on its own makes everything
   StreamSession session;
   std::string salient, people;  // which frames remake each
   for (int frame = 0; frame < 7; ++frame) {
-    SlowAnalyses* kept = nextFrame(&session, cv::Size(64, 36));
+    session.beginFrame();
+    SlowAnalyses* kept = carriedAnalyses(&session, cv::Size(64, 36));
     ASSERT_EQ(kept->frame, frame);
     if (madeAnew(kept, !kept->salient.empty(), kSalientTurn)) {
       salient += std::to_string(frame);
@@ -83,7 +116,8 @@ TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
   EXPECT_EQ(salient, "036");
   EXPECT_EQ(people, "014");
   // Frames of another size keep nothing from before.
-  SlowAnalyses* resized = nextFrame(&session, cv::Size(32, 18));
+  session.beginFrame();
+  SlowAnalyses* resized = carriedAnalyses(&session, cv::Size(32, 18));
   EXPECT_EQ(resized->frame, 0);
   EXPECT_TRUE(resized->salient.empty());
   EXPECT_FALSE(resized->people.has_value());

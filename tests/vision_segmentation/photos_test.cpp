@@ -146,14 +146,14 @@ TEST(PersonMatte, AStreamsSessionCarriesTheStateAPictureStartsFromNothing) {
     r.session = &session;
     // A new session starts from zero states, as a single picture does.
     EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
-    ASSERT_EQ(session.state.size(), 4u);
+    ASSERT_EQ(session.matteState.size(), 4u);
     // The next frame of the stream starts from the state the first one left.
     const Matte second = perform(p, r).persons.at(0);
     ASSERT_EQ(second.pixels.size(), alone.pixels.size());
     EXPECT_NE(second.pixels, alone.pixels);
     EXPECT_GT(meanOver(second, 0.35, 0.60, 0.55, 0.80), 140);
     // A state of the wrong shape counts as none.
-    session.state[2].resize(7);
+    session.matteState[2].resize(7);
     EXPECT_EQ(perform(p, r).persons.at(0).pixels, alone.pixels);
     // Without the session, nothing of the stream leaks into a picture.
     r.session = nullptr;
@@ -175,7 +175,7 @@ TEST(PersonMatte, InstancesAndThePersonRequestShareOneMatteAFrame) {
     ASSERT_EQ(a.persons.size(), 1u);
     ASSERT_EQ(b.persons.size(), 1u);
     EXPECT_EQ(a.persons[0].pixels, b.persons[0].pixels) << frame;
-    EXPECT_EQ(withInstances.state, alone.state) << frame;
+    EXPECT_EQ(withInstances.matteState, alone.matteState) << frame;
   }
 }
 

@@ -10,11 +10,6 @@ const std::vector<PixelPoint>& blazefaceAnchors() {
   return anchors;
 }
 
-Tile wholePicture(int width, int height) {
-  const double side = std::max(width, height);
-  return {(width - side) / 2, (height - side) / 2, side};
-}
-
 std::vector<Tile> tilesFor(int width, int height, double side, double overlap) {
   std::vector<Tile> tiles;
   if (side <= 0 || overlap >= side || std::max(width, height) <= side * 1.25) return tiles;

@@ -25,9 +25,6 @@ struct Tile {
   double x = 0, y = 0, side = 0;  // picture pixels
 };
 
-// The whole picture letterboxed into one square.
-Tile wholePicture(int width, int height);
-
 // Overlapping squares of `side` picture pixels covering the picture, or none
 // when the whole-picture pass already sees it at that detail.
 std::vector<Tile> tilesFor(int width, int height, double side, double overlap);

@@ -48,10 +48,6 @@ Letterbox Letterbox::fit(int width, int height, int side) {
 
 double lineAngle(PixelPoint from, PixelPoint to) { return std::atan2(to.y - from.y, to.x - from.x); }
 
-PixelPoint CropTransform::toCrop(PixelPoint p) const {
-  return {a * p.x + b * p.y + tx, c * p.x + d * p.y + ty};
-}
-
 PixelPoint CropTransform::toPicture(PixelPoint q) const {
   const double det = a * d - b * c;
   const double x = q.x - tx, y = q.y - ty;

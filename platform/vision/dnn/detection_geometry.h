@@ -74,8 +74,6 @@ struct Letterbox {
   static Letterbox fit(int width, int height, int side);
   double toPictureX(double u) const { return (u * side - offsetX) * width / innerWidth; }
   double toPictureY(double v) const { return (v * side - offsetY) * height / innerHeight; }
-  // A length along x in input units, in picture pixels.
-  double toPictureLength(double l) const { return l * side * width / innerWidth; }
 };
 
 // A square of `side` picture pixels centred on `centre`, turned by `angle`
@@ -95,7 +93,6 @@ double lineAngle(PixelPoint from, PixelPoint to);
 // crop = A * picture + t.
 struct CropTransform {
   double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;  // [a b tx; c d ty]
-  PixelPoint toCrop(PixelPoint p) const;
   PixelPoint toPicture(PixelPoint q) const;
   double pictureScale() const;  // picture pixels per crop pixel
   // The map as a 2x3 matrix for image warping, which puts pixel (i, j) at

@@ -36,9 +36,8 @@ class DnnHandler final : public Handler {
         error = "the picture has no pixels";
         return false;
       }
-      // A stream's frame is counted by its instances request.
       const cv::Size size(image_.cols(), image_.rows());
-      SlowAnalyses* kept = r.foregroundInstances ? dnn::nextFrame(r.session, size) : dnn::currentFrame(r.session, size);
+      SlowAnalyses* kept = dnn::carriedAnalyses(r.session, size);
       // People first: where they stand, faces are looked for closely.
       const bool objects = r.humanRectangles || r.animals || r.classify;
       if (r.faceRectangles || r.faceLandmarks) {

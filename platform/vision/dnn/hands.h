@@ -9,7 +9,7 @@
 
 namespace kestrel::vision::dnn {
 
-// In a stream (`kept` from currentFrame, else null) the hands of the frame
+// In a stream (`kept` from carriedAnalyses, else null) the hands of the frame
 // before are followed between the palm detector's turns.
 std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept);
 

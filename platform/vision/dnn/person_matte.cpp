@@ -38,28 +38,4 @@ cv::Size fitWithin(const cv::Size& picture, int maxSide) {
                   std::max(1, static_cast<int>(std::lround(picture.height * f))));
 }
 
-cv::Mat refineToEdges(const cv::Mat& coarse, const cv::Mat& guide, int radius, double eps) {
-  // The guided filter on the guide's grey levels: in every window the matte
-  // is fitted as a * I + b, so it steps where the picture steps. One channel
-  // keeps it to six box filters.
-  cv::Mat grey, I, p;
-  cv::cvtColor(guide, grey, cv::COLOR_BGR2GRAY);
-  grey.convertTo(I, CV_32F, 1.0 / 255.0);
-  cv::resize(coarse, p, guide.size(), 0, 0, cv::INTER_LINEAR);
-  const cv::Size window(2 * radius + 1, 2 * radius + 1);
-  auto mean = [&](const cv::Mat& m) {
-    cv::Mat out;
-    cv::boxFilter(m, out, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
-    return out;
-  };
-  cv::Mat meanI = mean(I), meanP = mean(p);
-  cv::Mat varI = mean(I.mul(I)) - meanI.mul(meanI);
-  cv::Mat covIP = mean(I.mul(p)) - meanI.mul(meanP);
-  cv::Mat a = covIP / (varI + eps);
-  cv::Mat b = meanP - a.mul(meanI);
-  cv::Mat out = mean(a).mul(I) + mean(b);
-  cv::min(cv::max(out, 0.0), 1.0, out);
-  return out;
-}
-
 }  // namespace kestrel::vision::dnn

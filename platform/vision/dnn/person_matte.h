@@ -17,10 +17,4 @@ Matte toMatte(const cv::Mat& probability);
 // is at most `maxSide`.
 cv::Size fitWithin(const cv::Size& picture, int maxSide);
 
-// Snaps a coarse probability map (CV_32F, any size) to the edges of `guide`
-// (8-bit BGR at the refine size) with an edge-aware guided filter on the
-// guide's grey levels; `radius` counts guide pixels and should span the
-// coarse map's soft edge. The result has the guide's size, CV_32F in 0..1.
-cv::Mat refineToEdges(const cv::Mat& coarse, const cv::Mat& guide, int radius, double eps);
-
 }  // namespace kestrel::vision::dnn

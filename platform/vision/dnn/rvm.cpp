@@ -103,7 +103,7 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteM
   cv::resize(bgr, placed, inner.size(), 0, 0, inner.width < bgr.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
   writePicture(spec, input, net.input("src"));
 
-  std::vector<std::vector<float>>* state = session ? &session->state : nullptr;
+  std::vector<std::vector<float>>* state = session ? &session->matteState : nullptr;
   bool carried = state && state->size() == kStates;
   for (size_t s = 0; carried && s < kStates; ++s) carried = (*state)[s].size() == model.stateSize[s];
   for (size_t s = 0; s < kStates; ++s) {

@@ -1,20 +1,25 @@
 #include "platform/vision/dnn/slow_analyses.h"
 
-namespace kestrel::vision::dnn {
+namespace kestrel::vision {
 
-SlowAnalyses* nextFrame(StreamSession* session, const cv::Size& picture) {
-  if (!session) return nullptr;
-  if (!session->slow || session->slow->picture != picture) {
-    session->slow = std::make_shared<SlowAnalyses>();
-    session->slow->picture = picture;
-  }
-  ++session->slow->frame;
-  return session->slow.get();
+// Frames before the first request are not counted: that request starts the
+// analyses at frame 0.
+void StreamSession::beginFrame() {
+  if (carried) ++carried->frame;
 }
 
-SlowAnalyses* currentFrame(StreamSession* session, const cv::Size& picture) {
-  if (!session || !session->slow || session->slow->picture != picture) return nullptr;
-  return session->slow.get();
+}  // namespace kestrel::vision
+
+namespace kestrel::vision::dnn {
+
+SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture) {
+  if (!session) return nullptr;
+  if (!session->carried || session->carried->picture != picture) {
+    session->carried = std::make_shared<SlowAnalyses>();
+    session->carried->picture = picture;
+    session->carried->frame = 0;
+  }
+  return session->carried.get();
 }
 
 bool madeAnew(const SlowAnalyses* kept, bool have, int turn) {

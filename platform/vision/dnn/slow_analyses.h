@@ -37,14 +37,10 @@ constexpr int kSalientTurn = 0;
 constexpr int kPeopleTurn = 1;
 constexpr int kPalmsTurn = 2;
 
-// Counts a new frame of the stream; a frame of another size starts afresh.
-// Null without a session: the picture is analysed on its own.
-SlowAnalyses* nextFrame(StreamSession* session, const cv::Size& picture);
-
-// The stream's current frame for a picture of that size, without counting a
-// new one (the held step asks for hands after the frame's own request); null
-// without a session or before its first frame.
-SlowAnalyses* currentFrame(StreamSession* session, const cv::Size& picture);
+// What the stream's frame carries over from earlier ones, for a picture of
+// that size: a picture of another size starts afresh at frame 0. Null without
+// a session: the picture is analysed on its own.
+SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture);
 
 // Whether an analysis taken over from earlier frames is made anew on this
 // one: when there is none yet, or on its turn.
