@@ -283,8 +283,9 @@ TEST(ScaledMask, ZeroOutsideTheChosenInstanceSoftAtItsEdge) {
     for (int x = 0; x < W; ++x) {
       const int mx = std::min(99, (x * 100 + 50) / W), my = std::min(99, (y * 100 + 50) / H);
       const uint8_t label = at(t.map, mx, my);
-      if (label == t.right || (label == 0 && (mx > 46 || mx < 3 || my < 23 || my > 76)))
+      if (label == t.right || (label == 0 && (mx > 46 || mx < 3 || my < 23 || my > 76))) {
         ASSERT_EQ(v.at<uint8_t>(y, x), 0) << x << "," << y;
+      }
     }
   // Along a row through the left edge, the mask climbs through soft values.
   std::set<int> values;
