@@ -251,7 +251,7 @@ TEST(HostileSizes, FrameLimitPerSideAndNothingBeforeTheFirstFrame) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--cutout", "16384", "16384"}, {"--person", "16384", "16384", "fast"}}) {
     const ProcessResult r =
-        runProbe(args, {.input = std::string(1 << 20, 'x'), .addressSpaceLimit = uint64_t{4} << 30});
+        runProbe(args, {.input = std::string(1 << 20, 'x'), .addressSpaceLimit = kAddressSpaceGuard});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_LT(r.maxRssKb, 1 << 20) << args[0];  // not the frame's 1 GiB, nor its buffers

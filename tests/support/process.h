@@ -28,6 +28,15 @@ struct ProcessOptions {
   std::optional<uint64_t> addressSpaceLimit;
 };
 
+// The address-space limit for a child that must not reserve huge buffers.
+// Sanitized programs reserve terabytes for their shadow memory, so there the
+// limit is off and the peak resident memory is what a test can check.
+#ifdef __SANITIZE_ADDRESS__
+inline const std::optional<uint64_t> kAddressSpaceGuard;
+#else
+inline const std::optional<uint64_t> kAddressSpaceGuard = uint64_t{4} << 30;
+#endif
+
 // Runs a program with arguments (args[0] is the program path) and collects its outputs.
 ProcessResult runProcess(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
