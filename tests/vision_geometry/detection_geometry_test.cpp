@@ -9,7 +9,7 @@
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/hand_geometry.h"
-#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/service_coordinates.h"
 
 using namespace kestrel::vision;
@@ -199,13 +199,13 @@ TEST(SsdDecoding, APalmInALetterboxedInputLandsOnThePictureAlongEachAxis) {
 TEST(ModelInput, PlanesOrInterleavedRgbScaledAndShifted) {
   // Two BGR pixels: (1, 2, 3) and (10, 20, 30).
   const cv::Mat bgr = (cv::Mat_<cv::Vec3b>(1, 2) << cv::Vec3b(1, 2, 3), cv::Vec3b(10, 20, 30));
-  ModelSpec spec;
-  spec.input = {2.0f, -1.0f, false};
+  VisionModel model;
+  model.input = {2.0f, -1.0f, false};
   std::vector<float> planes(6);
-  writePicture(spec, bgr, planes.data());
+  writePicture(model, bgr, planes.data());
   EXPECT_EQ(planes, (std::vector<float>{5, 59, 3, 39, 1, 19}));  // R R G G B B
-  spec.input.interleaved = true;
+  model.input.interleaved = true;
   std::vector<float> interleaved(6);
-  writePicture(spec, bgr, interleaved.data());
+  writePicture(model, bgr, interleaved.data());
   EXPECT_EQ(interleaved, (std::vector<float>{5, 3, 1, 59, 39, 19}));  // R G B R G B
 }

@@ -10,7 +10,7 @@
 
 #include "platform/vision/dnn/blazeface.h"
 #include "platform/vision/dnn/face_geometry.h"
-#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/service_coordinates.h"
 #include "platform/vision/dnn/ssd_decoding.h"
 
@@ -40,7 +40,7 @@ constexpr int kIrisOutputs = 76 * 3;
 
 // BlazeFace reads RGB in -1..1, channels last; its scores and boxes come in
 // two outputs each, the fine grid's 512 anchors and the coarse grid's 384.
-const ModelSpec kDetector{"blazeface_back_256.onnx",
+const VisionModel kDetector{"blazeface_back_256.onnx",
                           {{{1, kBlazefaceSize, kBlazefaceSize, 3}},
                            {{"Identity:0", {1, 512, 1}},
                             {"Identity_1:0", {1, 384, 1}},
@@ -48,11 +48,11 @@ const ModelSpec kDetector{"blazeface_back_256.onnx",
                             {"Identity_3:0", {1, 384, 16}}}},
                           "model blazeface",
                           {1.0f / 127.5f, -1.0f, true}};
-const ModelSpec kMesh{"facemesh.onnx",
+const VisionModel kMesh{"facemesh.onnx",
                       {{{1, 3, kMeshSize, kMeshSize}}, {{"mesh", {1, kMeshPoints * 3}}, {"presence", {1, 1}}}},
                       "model facemesh",
                       {}};
-const ModelSpec kIris{"iris.onnx", {{{1, 3, kIrisSize, kIrisSize}}, {{"iris", {1, kIrisOutputs, 1, 1}}}}, "model iris", {}};
+const VisionModel kIris{"iris.onnx", {{{1, 3, kIrisSize, kIrisSize}}, {{"iris", {1, kIrisOutputs, 1, 1}}}}, "model iris", {}};
 
 // One detector run on a 256x256 square input; `placement` maps it to the picture.
 std::vector<FaceDetection> runDetector(const cv::Mat& square, const InputPlacement& placement) {

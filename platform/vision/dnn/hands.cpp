@@ -8,7 +8,7 @@
 #include "platform/vision/dnn/hands.h"
 
 #include "platform/vision/dnn/hand_geometry.h"
-#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/ssd_decoding.h"
 
 namespace kestrel::vision::dnn {
@@ -25,25 +25,25 @@ const std::vector<PixelPoint>& anchors() {
   return all;
 }
 
-const ModelSpec& palmModel() {
+const VisionModel& palmModel() {
   static const int64_t rows = static_cast<int64_t>(anchors().size());
-  static const ModelSpec spec{"palm_detection_full.onnx",
+  static const VisionModel model{"palm_detection_full.onnx",
                               {{{1, 3, kPalmInput, kPalmInput}}, {{"Identity", {1, rows, 18}}, {"Identity_1", {1, rows, 1}}}},
                               "model palm",
                               {}};
-  return spec;
+  return model;
 }
 
-const ModelSpec kLandmarks{"hand_landmark_full.onnx",
+const VisionModel kLandmarks{"hand_landmark_full.onnx",
                            {{{1, 3, kHandInput, kHandInput}}, {{"Identity", {1, 63}}, {"Identity_1", {1, 1}}}},
                            "model hand landmarks",
                            {}};
 
 std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
-  const ModelSpec& spec = palmModel();
-  engine::Network& net = network(spec);
+  const VisionModel& model = palmModel();
+  engine::Network& net = network(model);
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
-  run(spec, net, image.letterbox(box));
+  run(model, net, image.letterbox(box));
   return mergeOverlaps(decodeSsd<7>(net.output("Identity_1"), net.output("Identity"), anchors(), kPalmInput,
                                     placementOf(box), kMinPalmScore),
                        kPalmOverlap, limit);

@@ -4,7 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/person_matte.h"
 
 namespace kestrel::vision::dnn {
@@ -36,7 +36,7 @@ Corners inMap(const Corners& b, const cv::Size& picture, const cv::Size& map) {
 }
 
 // ISNet reads the picture squashed to its square, RGB, (v - 128) / 256.
-ModelSpec salientModel(int side) {
+VisionModel salientModel(int side) {
   return {"isnet_" + std::to_string(side) + ".onnx",
           {{{1, 3, side, side}}, {{"output", {1, 1, side, side}}}},
           "model isnet",
@@ -57,9 +57,9 @@ bool salientModelReady() {
 cv::Mat salientMap(const cv::Mat& bgr, int side) {
   cv::Mat small;
   cv::resize(bgr, small, cv::Size(side, side), 0, 0, cv::INTER_AREA);
-  const ModelSpec spec = salientModel(side);
-  engine::Network& net = network(spec);
-  run(spec, net, small);
+  const VisionModel model = salientModel(side);
+  engine::Network& net = network(model);
+  run(model, net, small);
   return cv::Mat(side, side, CV_32F, const_cast<float*>(net.output("output"))).clone();
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/vision/dnn/coco_classes.h"
-#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/service_coordinates.h"
 
 namespace kestrel::vision::dnn {
@@ -30,7 +30,7 @@ constexpr double kSameClassOverlap = 0.5;
 // Animal boxes of different classes overlapping more than this are one animal.
 constexpr double kSameAnimal = 0.7;
 
-const ModelSpec kDetector{"centernet.onnx",
+const VisionModel kDetector{"centernet.onnx",
                           {{{1, 3, kInput, kInput}},
                            {{"heatmaps", {1, kCocoClasses, kGrid, kGrid}}, {"boxes", {1, 4, kGrid, kGrid}}}},
                           "model centernet",

@@ -10,7 +10,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "platform/vision/dnn/model_spec.h"
+#include "platform/vision/dnn/vision_model.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -26,7 +26,7 @@ const VideoMatteModel kBalanced{"rvm_640x360_r375.onnx", 640, 360};  // ratio 0.
 const VideoMatteModel kFast{"rvm_640x360_r35.onnx", 640, 360};       // ratio 0.35
 
 // The states' inputs are checked once loaded, against their outputs.
-ModelSpec specOf(const VideoMatteModel& m) {
+VisionModel visionModelOf(const VideoMatteModel& m) {
   return {m.file, {{}, {{"pha", {1, 1, m.height, m.width}}}}, "model rvm", {}};
 }
 
@@ -47,7 +47,7 @@ struct Rvm {
 };
 
 Rvm load(const VideoMatteModel& m) {
-  engine::Network& net = network(specOf(m));
+  engine::Network& net = network(visionModelOf(m));
   Rvm r{net};
   for (size_t k = 0; k < net.inputCount(); ++k) {
     const std::string& name = net.inputName(k);
@@ -90,10 +90,10 @@ const VideoMatteModel& videoMatteModel(PersonQuality quality) {
   return kAccurate;
 }
 
-void prepareVideoMatte(const VideoMatteModel& m) { loadSoon(specOf(m)); }
+void prepareVideoMatte(const VideoMatteModel& m) { loadSoon(visionModelOf(m)); }
 
 cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteModel& m) {
-  const ModelSpec spec = specOf(m);
+  const VisionModel described = visionModelOf(m);
   const Rvm& model = rvm(m);
   engine::Network& net = model.net;
   const cv::Rect inner = placeInside(bgr.size(), cv::Size(m.width, m.height));
@@ -101,7 +101,7 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteM
   cv::Mat input(m.height, m.width, CV_8UC3, cv::Scalar::all(0));
   cv::Mat placed = input(inner);
   cv::resize(bgr, placed, inner.size(), 0, 0, inner.width < bgr.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
-  writePicture(spec, input, net.input("src"));
+  writePicture(described, input, net.input("src"));
 
   std::vector<std::vector<float>>* state = session ? &session->matteState : nullptr;
   bool carried = state && state->size() == kStates;
@@ -113,7 +113,7 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteM
     else
       std::fill(in, in + model.stateSize[s], 0.0f);
   }
-  run(spec, net);
+  run(described, net);
   if (state) {
     state->resize(kStates);
     for (size_t s = 0; s < kStates; ++s) {

@@ -1,7 +1,7 @@
 #pragma once
 // What a module knows of one model, in one record: its file, what it reads
 // of it, the stage its runs are timed as and how a picture becomes its input.
-// Each module keeps its models' specs beside the code that decodes them.
+// Each module keeps its models' records beside the code that decodes them.
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -19,7 +19,7 @@ struct InputScaling {
   bool interleaved = false;
 };
 
-struct ModelSpec {
+struct VisionModel {
   std::string file;        // in the models folder
   ModelContract contract;  // checked when the model is loaded
   std::string stage;       // the stage its runs count towards (stageTimes)
@@ -27,16 +27,16 @@ struct ModelSpec {
 };
 
 // The model, loaded and checked once per process (loadModel).
-engine::Network& network(const ModelSpec& spec);
+engine::Network& network(const VisionModel& model);
 // Starts loading it without waiting (loadModelSoon); whether it is ready.
-void loadSoon(const ModelSpec& spec);
-bool loaded(const ModelSpec& spec);
+void loadSoon(const VisionModel& model);
+bool loaded(const VisionModel& model);
 
 // Writes an 8-bit BGR picture into an input buffer as the model reads it.
-void writePicture(const ModelSpec& spec, const cv::Mat& bgr, float* input);
+void writePicture(const VisionModel& model, const cv::Mat& bgr, float* input);
 // One run, its time added to the model's stage.
-void run(const ModelSpec& spec, engine::Network& net);
+void run(const VisionModel& model, engine::Network& net);
 // The picture written as the first input, then one run.
-void run(const ModelSpec& spec, engine::Network& net, const cv::Mat& bgr);
+void run(const VisionModel& model, engine::Network& net, const cv::Mat& bgr);
 
 }  // namespace kestrel::vision::dnn
