@@ -19,6 +19,9 @@ struct Header {
   int64_t frames = 0;        // images (pages, animation frames) in the file
 };
 
+// How writing a PNG ended.
+enum class PngWrite { Written, Undecodable, Unwritable };
+
 // A picture being decoded: its upright size at the reduced scale is known
 // before any pixel is decoded.
 class Photo {
@@ -26,6 +29,8 @@ class Photo {
   virtual ~Photo() = default;
   virtual int64_t width() const = 0;
   virtual int64_t height() const = 0;
+  // Whether the picture has an alpha channel; without one it is opaque.
+  virtual bool hasAlpha() const = 0;
   // Decodes the pixels into memory, once; false when the file is truncated or
   // corrupt, or the pixels cannot be held.
   virtual bool decode() = 0;
@@ -33,10 +38,11 @@ class Photo {
   // channel, PixelFormat::Rgba8; valid while the Photo lives. Null data
   // before a successful decode().
   virtual Picture picture() const = 0;
-  // Writes the decoded picture as a PNG, with its alpha channel only when
-  // `alpha` is set. The file appears complete or not at all: it is written
-  // beside `path` and renamed into place.
-  virtual bool writePng(const std::string& path, bool alpha) const = 0;
+  // Writes the picture as a PNG, with its alpha channel only when `alpha` is
+  // set. Without decode() first, the decoding runs here, alongside the
+  // compression, and its failure is Undecodable. The file appears complete
+  // or not at all: it is written beside `path` and renamed into place.
+  virtual PngWrite writePng(const std::string& path, bool alpha) const = 0;
 };
 
 // Reads the header of the file's first image; nothing when the file cannot

@@ -3,7 +3,9 @@
 #include <vips/vips8>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <string_view>
 
 #include "platform/base/atomic_file.h"
 #include "platform/photo/icc_description.h"
@@ -22,8 +24,14 @@ constexpr int64_t kMaxSide = 10'000'000;
 
 // A loader whose source is opened straight from the path, so that a name
 // ending in "[...]" is never read as loader options.
-VSource sourceOf(const std::string& path) { return VSource::new_from_file(path.c_str()); }
-VSource sourceOf(std::span<const uint8_t> bytes) { return VSource::new_from_memory(bytes.data(), bytes.size()); }
+VSource withLoader(VSource source) {
+  loadersFor(source.get_source());
+  return source;
+}
+VSource sourceOf(const std::string& path) { return withLoader(VSource::new_from_file(path.c_str())); }
+VSource sourceOf(std::span<const uint8_t> bytes) {
+  return withLoader(VSource::new_from_memory(bytes.data(), bytes.size()));
+}
 
 std::string profileOf(const VImage& image) {
   if (!image.get_typeof(VIPS_META_ICC_NAME)) return {};
@@ -66,6 +74,7 @@ class VipsPhoto final : public Photo {
 
   int64_t width() const override { return image_.width(); }
   int64_t height() const override { return image_.height(); }
+  bool hasAlpha() const override { return image_.bands() == 4; }
 
   // The decode runs here, once: the result is used twice (the opacity scan
   // and the PNG), and a second read of a sequential load would decode again.
@@ -89,20 +98,24 @@ class VipsPhoto final : public Photo {
                    alpha ? PixelFormat::Rgba8 : PixelFormat::Rgb8};
   }
 
-  bool writePng(const std::string& path, bool alpha) const override {
-    if (!decoded_) return false;
-    AtomicFile file(path);
-    if (!file.ok()) return false;
-    const QuietStderr quiet;
-    try {
-      VImage out = image_;
-      if (!alpha && out.bands() == 4) out = out.extract_band(0, VImage::option()->set("n", 3));
-      out.pngsave(file.tempPath().c_str(), VImage::option()->set("strip", true));
-    } catch (const vips::VError&) {
-      vips_error_clear();
-      return false;  // the temporary file goes with `file`
+  // The PNG is made in memory, then written: a picture that fails to decode
+  // half way leaves no file, and the file's own failures stay apart.
+  PngWrite writePng(const std::string& path, bool alpha) const override {
+    std::unique_ptr<VipsBlob, void (*)(VipsBlob*)> png(nullptr, [](VipsBlob* b) { vips_area_unref(&b->area); });
+    {
+      const QuietStderr quiet;
+      try {
+        VImage out = image_;
+        if (!alpha && out.bands() == 4) out = out.extract_band(0, VImage::option()->set("n", 3));
+        png.reset(out.pngsave_buffer(VImage::option()->set("strip", true)));
+      } catch (const vips::VError&) {
+        vips_error_clear();
+        return decoded_ ? PngWrite::Unwritable : PngWrite::Undecodable;
+      }
     }
-    return !file.commit();
+    size_t size = 0;
+    const auto* bytes = static_cast<const char*>(vips_blob_get(png.get(), &size));
+    return writeAtomically(path, std::string_view(bytes, size)) ? PngWrite::Unwritable : PngWrite::Written;
   }
 
  private:

@@ -26,10 +26,18 @@ void runPhoto(const std::string& input, const std::string& output, int64_t maxSi
   const int64_t w = picture->width();
   const int64_t h = picture->height();
   if (exceeds(w, h, kMaxPicturePixels)) fail("can't make a " + sizeText(w, h) + " picture");
-  if (!picture->decode()) fail("can't decode the picture " + input);
-
-  const bool alpha = hasTransparency(picture->picture());
-  if (!picture->writePng(output, alpha)) fail("can't write " + output);
+  // Only an alpha channel needs the pixels before the PNG, for the opacity
+  // scan; an opaque picture goes from the decoder to the PNG in one pass.
+  bool alpha = false;
+  if (picture->hasAlpha()) {
+    if (!picture->decode()) fail("can't decode the picture " + input);
+    alpha = hasTransparency(picture->picture());
+  }
+  switch (picture->writePng(output, alpha)) {
+    case photo::PngWrite::Written: break;
+    case photo::PngWrite::Undecodable: fail("can't decode the picture " + input);
+    case photo::PngWrite::Unwritable: fail("can't write " + output);
+  }
 
   emit(PhotoInfo{w, h, alpha, header->orientation, header->profile, header->frames});
   flushLines();

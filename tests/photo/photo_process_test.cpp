@@ -179,6 +179,20 @@ TEST_F(Photo, GreyJpegBecomesRgb) {
   expectNear(pixel(s.path("out.png"), 10, 10), {120, 120, 120}, 1);
 }
 
+// HEIF and JPEG XL are read through libvips modules of their own, which the
+// program opens only when a file needs them.
+TEST_F(Photo, HeifAndJpegXlAreRead) {
+  flat("f.v", 40, 30, "90 160 40");
+  make("vips heifsave f.v f.avif --compression av1 && vips jxlsave f.v f.jxl --lossless");
+  for (const std::string name : {"f.avif", "f.jxl"}) {
+    auto r = photo(s.path(name), s.path("out.png"), "20");
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.err, "") << name;
+    EXPECT_EQ(header(s.path("out.png"), "width"), "20") << name;
+    expectNear(pixel(s.path("out.png"), 10, 7), {90, 160, 40}, 4);
+  }
+}
+
 TEST_F(Photo, AnimatedGifWritesItsFirstFrame) {
   makeClip(s, "anim.gif",
            "-f lavfi -i color=c=red:s=32x24:r=5:d=0.2 -f lavfi -i color=c=blue:s=32x24:r=5:d=0.4 "
