@@ -1,8 +1,10 @@
 // Per model: OpenCV DNN's time, the executor's in float and, where the model
-// step left an int8 side file, in int8, in the same run; the ratios and the
-// GFLOP/s the executor reaches (two operations per multiply-accumulate of its
-// convolutions and matrix products), median of the runs. OpenCV 4.6 reads Clip only with attribute bounds, so its copy of
-// each model is rewritten that way first.
+// step left an int8 side file, in int8, and ONNX Runtime's (float, two
+// threads inside each operator) when the set-up installed it, all on the same
+// inputs in the same run; the ratios and the GFLOP/s the executor reaches
+// (two operations per multiply-accumulate of its convolutions and matrix
+// products), median of the runs. OpenCV 4.6 reads Clip only with attribute
+// bounds, so its copy of each model is rewritten that way first.
 //   engine_bench [runs] [model...]
 #include <algorithm>
 #include <chrono>
@@ -16,6 +18,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/dnn.hpp>
 
+#include "bench/engine/onnx_runtime.h"
 #include "bench/support/median.h"
 #include "platform/vision/dnn/model_files.h"
 #include "platform/vision/engine/network.h"
@@ -23,7 +26,10 @@
 namespace {
 
 using kestrel::bench::medianMs;
+using kestrel::bench::OnnxRuntime;
 using kestrel::vision::engine::Network;
+
+constexpr int kOrtThreads = 2;
 
 const std::vector<std::string> kModels = {
     "blazeface_back_256.onnx", "facemesh.onnx", "iris.onnx", "palm_detection_full.onnx",
@@ -64,6 +70,25 @@ std::string forOpenCv(const std::string& path) {
   return model.SerializeAsString();
 }
 
+// ONNX Runtime's median on the executor's inputs, ahead of it one run that
+// sets its memory up; negative, with the reason in `why`, when it is not
+// there or refuses the model. Its session, and the threads it spins, end
+// before the next model is timed.
+double ortMs(OnnxRuntime* ort, const std::string& model, Network& net, const std::vector<cv::Mat>& inputs,
+             int runs, std::string& why) {
+  if (!ort) return -1;
+  try {
+    auto session = ort->load(model, kOrtThreads);
+    for (size_t k = 0; k < inputs.size(); ++k)
+      session->bind(net.inputName(k), inputs[k].ptr<float>(), net.inputDims(k));
+    session->run();
+    return medianMs(runs, [&] { session->run(); });
+  } catch (const std::runtime_error& e) {
+    why = e.what();
+    return -1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,8 +96,14 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
   std::vector<std::string> models(argv + std::min(argc, 2), argv + argc);
   if (models.empty()) models = kModels;
-  std::printf("%-26s %9s %9s %9s %7s %7s %8s %7s  %s\n", "model", "opencv ms", "float ms", "int8 ms", "cv/flt",
-              "flt/i8", "GFLOP/s", "GMAC", "steps");
+  std::string why;
+  const std::unique_ptr<OnnxRuntime> ort = OnnxRuntime::open(KESTREL_ONNXRUNTIME, why);
+  if (ort)
+    std::printf("ONNX Runtime %s, %d threads inside each operator\n", ort->version().c_str(), kOrtThreads);
+  else
+    std::printf("ONNX Runtime not there (./setup installs it for the benchmarks): %s\n", why.c_str());
+  std::printf("%-26s %9s %9s %9s %9s %7s %7s %7s %8s %7s  %s\n", "model", "opencv ms", "float ms", "int8 ms",
+              "ort ms", "cv/flt", "flt/i8", "ort/flt", "GFLOP/s", "GMAC", "steps");
   for (const std::string& name : models) {
     std::string path;
     try {
@@ -119,11 +150,16 @@ int main(int argc, char** argv) {
       int8->run();
       int8Ms = medianMs(runs, [&] { int8->run(); });
     }
+    std::string refused;
+    const double onnxMs = ortMs(ort.get(), model, *net, inputs, runs, refused);
     const double fastest = int8 ? int8Ms : engineMs;
-    std::printf("%-26s %9.2f %9.2f %9s %6.2fx %6s %8.1f %7.3f  %s\n", name.c_str(), cvMs, engineMs,
-                int8 ? std::to_string(int8Ms).substr(0, 6).c_str() : "-", cvMs / engineMs,
+    std::printf("%-26s %9.2f %9.2f %9s %9s %6.2fx %6s %6s %8.1f %7.3f  %s\n", name.c_str(), cvMs, engineMs,
+                int8 ? std::to_string(int8Ms).substr(0, 6).c_str() : "-",
+                onnxMs >= 0 ? std::to_string(onnxMs).substr(0, 6).c_str() : "-", cvMs / engineMs,
                 int8 ? (std::to_string(engineMs / int8Ms).substr(0, 4) + "x").c_str() : "-",
+                onnxMs >= 0 ? (std::to_string(onnxMs / engineMs).substr(0, 4) + "x").c_str() : "-",
                 2 * net->macs() / fastest / 1e6, net->macs() / 1e9, (int8 ? int8 : net)->summary().c_str());
+    if (!refused.empty()) std::printf("    ONNX Runtime refused it: %s\n", refused.c_str());
     std::string split = "    time by step:";
     for (const auto& [kind, ms] : (int8 ? int8 : net)->profile()) split += " " + kind + " " + std::to_string(ms).substr(0, 5);
     std::printf("%s\n", split.c_str());
