@@ -26,6 +26,11 @@ std::vector<Tile> tilesFor(int width, int height, double side, double overlap) {
   return tiles;
 }
 
+double placedInside(double start, double length, int limit) {
+  if (length >= limit) return std::floor((limit - length) / 2);
+  return std::floor(std::clamp(start, 0.0, limit - length));
+}
+
 Tile headRegion(const Corners& person) {
   const double w = person.x1 - person.x0, h = person.y1 - person.y0;
   const double side = std::max(w, h / 2);
@@ -55,18 +60,13 @@ std::vector<Tile> headWindows(const std::vector<Corners>& people, int width, int
   std::stable_sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) {
     return a.area.y0 != b.area.y0 ? a.area.y0 < b.area.y0 : a.area.x0 < b.area.x0;
   });
-  // A start that keeps [start, start + length) inside 0..limit where it fits.
-  auto placed = [](double start, double length, int limit) {
-    if (length >= limit) return std::floor((limit - length) / 2);
-    return std::floor(std::clamp(start, 0.0, limit - length));
-  };
   std::vector<Tile> windows;
   std::vector<bool> held(regions.size(), false);
   for (size_t i = 0; i < regions.size(); ++i) {
     if (held[i]) continue;
     const Corners& r = regions[i].area;
     const double s = std::max(side * regions[i].scale, std::ceil(std::max(r.x1 - r.x0, r.y1 - r.y0)));
-    const Tile w{placed(r.x0, s, width), placed(r.y0, s, height), s};
+    const Tile w{placedInside(r.x0, s, width), placedInside(r.y0, s, height), s};
     windows.push_back(w);
     // A window also holds the later regions that fit in it and need no finer view.
     for (size_t j = i; j < regions.size(); ++j) {

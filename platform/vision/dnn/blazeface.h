@@ -25,6 +25,10 @@ struct Tile {
   double x = 0, y = 0, side = 0;  // picture pixels
 };
 
+// Where a square's edge of `length` starts along an axis 0..limit: at `start`
+// moved inside where it fits, else centred on the axis; whole pixels.
+double placedInside(double start, double length, int limit);
+
 // Overlapping squares of `side` picture pixels covering the picture, or none
 // when the whole-picture pass already sees it at that detail.
 std::vector<Tile> tilesFor(int width, int height, double side, double overlap);

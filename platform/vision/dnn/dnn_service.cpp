@@ -9,6 +9,7 @@
 
 #include "platform/vision/dnn/bgra_pixels.h"
 #include "platform/vision/dnn/faces.h"
+#include "platform/vision/dnn/hand_windows.h"
 #include "platform/vision/dnn/hands.h"
 #include "platform/vision/dnn/instances.h"
 #include "platform/vision/dnn/model_image.h"
@@ -43,6 +44,7 @@ class DnnHandler final : public Handler {
       if (r.faceRectangles || r.faceLandmarks) {
         dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &detected().likelyPeople : nullptr,
                                              r.session ? dnn::CloserLook::WhereNoFace : dnn::CloserLook::Always);
+        mainFace_ = largestFaceCentre(faces.faces);
         if (r.faceRectangles) out.faces = std::move(faces.faces);
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);
       }
@@ -52,7 +54,10 @@ class DnnHandler final : public Handler {
         if (r.animals) out.animals = dnn::animalObservations(found.animals, image_.cols(), image_.rows());
         if (r.classify) out.classes = found.classes;
       }
-      if (r.handPose) out.hands = dnn::detectHands(image_, r.maximumHandCount, kept);
+      if (r.handPose) {
+        const std::optional<std::vector<dnn::Corners>> people = handPeople(r, kept);
+        out.hands = dnn::detectHands(image_, r.maximumHandCount, kept, people ? &*people : nullptr);
+      }
       if (r.foregroundInstances) {
         const cv::Mat& matte = accurateMatte(r.session);
         instances_ = dnn::segmentInstances(salient(kept), size, matte,
@@ -87,6 +92,31 @@ class DnnHandler final : public Handler {
   }
 
  private:
+  // Where the palm detector looks closely: in a stream, around its main
+  // person once the person boxes are made (the held step's hands are that
+  // person's); in a picture on its own, around everyone the object detector
+  // found, when people are asked for with the hands.
+  std::optional<std::vector<dnn::Corners>> handPeople(const Requests& r, SlowAnalyses* kept) {
+    if (kept) {
+      if (!kept->people || kept->people->empty()) return std::nullopt;
+      return std::vector<dnn::Corners>{dnn::mainPerson(*kept->people, mainFace_)};
+    }
+    if (!(r.humanRectangles || r.animals || r.classify)) return std::nullopt;
+    std::vector<dnn::Corners> boxes;
+    for (const dnn::Detection& d : detected().people) boxes.push_back(d.box);
+    return boxes;
+  }
+  // The centre of the largest face, in picture pixels.
+  std::optional<dnn::PixelPoint> largestFaceCentre(const std::vector<FaceObservation>& faces) const {
+    const FaceObservation* best = nullptr;
+    for (const FaceObservation& f : faces)
+      if (!best || f.boundingBox.width * f.boundingBox.height > best->boundingBox.width * best->boundingBox.height)
+        best = &f;
+    if (!best) return std::nullopt;
+    const Rect& b = best->boundingBox;
+    return dnn::PixelPoint{(b.x + b.width / 2) * image_.cols(), (1 - b.y - b.height / 2) * image_.rows()};
+  }
+
   // The accurate matte and the detector's objects are made at most once per
   // picture: the instances, the person request, the people and the faces'
   // closer look share them.
@@ -124,6 +154,7 @@ class DnnHandler final : public Handler {
   bool empty_;
   std::optional<cv::Mat> matte_;
   std::optional<dnn::Objects> objects_;
+  std::optional<dnn::PixelPoint> mainFace_;  // the largest face's centre, once faces are looked for
   dnn::Instances instances_;
 };
 

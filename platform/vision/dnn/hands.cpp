@@ -1,5 +1,7 @@
 // Hands: MediaPipe's palm detector finds palms in the letterboxed picture; the
 // landmark model then places 21 joints in a rotated crop around each palm.
+// Where people were found, windows over their arms' reach show the palms of
+// people at room distance large enough for the detector (hand_windows.h).
 // Joint order: wrist; thumb CMC, MCP, IP, tip; then index, middle, ring and
 // little finger, each MCP, PIP, DIP, tip. The landmark model gives no
 // per-joint confidence: joints inside the picture carry the hand's presence
@@ -7,7 +9,10 @@
 // cut at 0.3 keeps exactly the joints that lie in the picture.
 #include "platform/vision/dnn/hands.h"
 
+#include <algorithm>
+
 #include "platform/vision/dnn/hand_geometry.h"
+#include "platform/vision/dnn/hand_windows.h"
 #include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/ssd_decoding.h"
 
@@ -19,6 +24,15 @@ namespace {
 constexpr float kMinPalmScore = 0.5f;
 constexpr double kPalmOverlap = 0.3;
 constexpr float kMinPresence = 0.5f;
+// The windows find more palms the landmark model turns down: a few more
+// candidates than hands asked for are kept where they look.
+constexpr size_t kSpareCandidates = 2;
+// Below this the landmark model sees no hand at all; from it, a window's
+// palm gets more looks.
+constexpr float kSecondLookFrom = 0.1f;
+constexpr int kMoreLooks = 1;
+// Two palms whose hands' joints overlap this much are one hand seen twice.
+constexpr double kSameHand = 0.5;
 
 const std::vector<PixelPoint>& anchors() {
   static const std::vector<PixelPoint> all = palmAnchors();
@@ -39,14 +53,66 @@ const VisionModel kLandmarks{"hand_landmark_full.onnx",
                            "model hand landmarks",
                            {}};
 
-std::vector<Palm> detectPalms(ModelImage& image, size_t limit) {
+// One detector run on a square input; `placement` maps it to the picture.
+std::vector<Palm> runDetector(const cv::Mat& square, const InputPlacement& placement) {
   const VisionModel& model = palmModel();
   engine::Network& net = network(model);
+  run(model, net, square);
+  return decodeSsd<7>(net.output("Identity_1"), net.output("Identity"), anchors(), kPalmInput, placement,
+                      kMinPalmScore);
+}
+
+// The palms a window shows whole that lie in a person's reach: one cut by
+// the window's edge inside the picture lies whole in its neighbour.
+std::vector<Palm> windowPass(ModelImage& image, const Tile& t, const std::vector<Corners>& people) {
+  const cv::Rect area(static_cast<int>(t.x), static_cast<int>(t.y), static_cast<int>(t.side),
+                      static_cast<int>(t.side));
+  const double scale = static_cast<double>(area.width) / kPalmInput;
+  const double left = area.x, top = area.y, right = area.x + area.width, bottom = area.y + area.height;
+  std::vector<Palm> kept;
+  for (const Palm& p : runDetector(image.square(area, kPalmInput), {scale, scale, left, top})) {
+    const bool cut = (left > 0 && p.x < left) || (top > 0 && p.y < top) ||
+                     (right < image.cols() && p.x + p.width > right) ||
+                     (bottom < image.rows() && p.y + p.height > bottom);
+    if (!cut && inReach(people, {p.x + p.width / 2, p.y + p.height / 2})) kept.push_back(p);
+  }
+  return kept;
+}
+
+// The whole picture letterboxed, then the windows over the people's reach
+// (in a stream, whose subject is near the camera, only where the whole
+// picture shows no palm); the strongest `limit` after merging the same palm
+// seen twice.
+std::vector<Palm> detectPalms(ModelImage& image, size_t limit, const std::vector<Corners>* people, bool stream) {
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
-  run(model, net, image.letterbox(box));
-  return mergeOverlaps(decodeSsd<7>(net.output("Identity_1"), net.output("Identity"), anchors(), kPalmInput,
-                                    placementOf(box), kMinPalmScore),
-                       kPalmOverlap, limit);
+  std::vector<Palm> found = runDetector(image.letterbox(box), placementOf(box));
+  if (people && !(stream && !found.empty())) {
+    for (const Tile& t : handWindows(*people, image.cols(), image.rows(), kPalmInput)) {
+      const std::vector<Palm> more = windowPass(image, t, *people);
+      found.insert(found.end(), more.begin(), more.end());
+    }
+  }
+  return mergeOverlaps(std::move(found), kPalmOverlap, limit);
+}
+
+// What the landmark model sees in a crop: its presence score and the joints
+// in picture pixels.
+struct Look {
+  float presence = 0;
+  std::array<PixelPoint, kHandJoints> points;
+};
+Look lookAt(ModelImage& image, engine::Network& net, const RotatedCrop& crop) {
+  run(kLandmarks, net, image.affineCrop(cropTransform(crop, kHandInput).warpAtPixelCentres(), kHandInput));
+  const float presence = net.output("Identity_1")[0];
+  return {presence, jointsInPicture(net.output("Identity"), crop, kHandInput)};
+}
+
+// The joints' box, for telling one hand found from two palms apart.
+Corners jointsBox(const std::array<PixelPoint, kHandJoints>& points) {
+  Corners b{points[0].x, points[0].y, points[0].x, points[0].y};
+  for (const PixelPoint& p : points)
+    b = {std::min(b.x0, p.x), std::min(b.y0, p.y), std::max(b.x1, p.x), std::max(b.y1, p.y)};
+  return b;
 }
 
 }  // namespace
@@ -56,28 +122,43 @@ void prepareHands() {
   loadSoon(kLandmarks);
 }
 
-std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept) {
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept,
+                                         const std::vector<Corners>* people) {
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
   engine::Network& net = network(kLandmarks);
   std::vector<RotatedCrop> crops;
   const bool followed = kept && kept->handsFrame == kept->frame - 1 && !kept->handCrops.empty();
-  if (!madeAnew(kept, followed, kPalmsTurn))
+  const bool searched = madeAnew(kept, followed, kPalmsTurn);
+  if (!searched)
     crops = kept->handCrops;
   else
-    for (const Palm& palm : detectPalms(image, static_cast<size_t>(maximumHandCount))) crops.push_back(handCrop(palm));
+    for (const Palm& palm :
+         detectPalms(image, static_cast<size_t>(maximumHandCount) + (people ? kSpareCandidates : 0), people, kept))
+      crops.push_back(handCrop(palm));
   std::vector<RotatedCrop> next;
+  std::vector<Corners> boxes;
   for (const RotatedCrop& crop : crops) {
+    if (hands.size() == static_cast<size_t>(maximumHandCount)) break;
     if (!(crop.side > 1)) continue;
-    run(kLandmarks, net, image.affineCrop(cropTransform(crop, kHandInput).warpAtPixelCentres(), kHandInput));
-    const float presence = net.output("Identity_1")[0];
-    if (!(presence >= kMinPresence)) continue;
+    Look look = lookAt(image, net, crop);
+    // A small hand's palm crop is coarse: the crop its joints give is looked
+    // at again (twice at most), as the next frames of a stream would.
+    for (int again = 0; again < kMoreLooks && searched && people && look.presence >= kSecondLookFrom &&
+                        !(look.presence >= kMinPresence);
+         ++again)
+      look = lookAt(image, net, trackedCrop(look.points));
+    if (!(look.presence >= kMinPresence)) continue;
+    const Corners box = jointsBox(look.points);
+    if (std::any_of(boxes.begin(), boxes.end(),
+                    [&](const Corners& b) { return intersectionOverUnion(b, box) > kSameHand; }))
+      continue;
+    boxes.push_back(box);
     HandObservation hand;
-    hand.confidence = presence;
-    const std::array<PixelPoint, kHandJoints> points = jointsInPicture(net.output("Identity"), crop, kHandInput);
-    hand.joints = handJoints(points, image.cols(), image.rows(), presence);
+    hand.confidence = look.presence;
+    hand.joints = handJoints(look.points, image.cols(), image.rows(), look.presence);
     hands.push_back(std::move(hand));
-    next.push_back(trackedCrop(points));
+    next.push_back(trackedCrop(look.points));
   }
   if (kept) {
     kept->handCrops = std::move(next);

@@ -3,6 +3,7 @@
 // joints in a rotated crop around each.
 #include <vector>
 
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/slow_analyses.h"
 #include "platform/vision/observations.h"
@@ -10,8 +11,10 @@
 namespace kestrel::vision::dnn {
 
 // In a stream (`kept` from carriedAnalyses, else null) the hands of the frame
-// before are followed between the palm detector's turns.
-std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept);
+// before are followed between the palm detector's turns. Given people (boxes
+// in picture pixels), the detector also looks closely over their reach.
+std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept,
+                                         const std::vector<Corners>* people = nullptr);
 
 // Starts loading the models (see loadSoon).
 void prepareHands();
