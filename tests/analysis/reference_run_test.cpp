@@ -1,7 +1,7 @@
 // The analysis of a 1080p clip against the lines an earlier version wrote for
 // it (reference/, made before frames were converted in parts and faces were
 // looked for at people's heads): the same thumbnails (within rounding), the same number of
-// faces, people, animals and hands, in the same places.
+// faces, people and animals and no fewer hands, in the same places.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,7 +107,12 @@ TEST(ReferenceRun, StillsClipKeepsItsThumbnailsAndDetections) {
     expectNearlyTheSame(numbersOf(arrayOf(after[f], "thumb")), numbersOf(arrayOf(before[f], "thumb")));
     for (const auto& [kind, least] : kinds) {
       const auto was = boxesOf(arrayOf(before[f], kind)), is = boxesOf(arrayOf(after[f], kind));
-      EXPECT_EQ(is.size(), was.size()) << kind << ": " << after[f];
+      // Hands of people at room distance are found since the windows over
+      // their reach (Messi's right hand, frame 2): the earlier ones stay.
+      if (std::string(kind) == "hands")
+        EXPECT_GE(is.size(), was.size()) << kind << ": " << after[f];
+      else
+        EXPECT_EQ(is.size(), was.size()) << kind << ": " << after[f];
       for (const BoxXywh& b : was) {
         double best = 0;
         for (const BoxXywh& c : is) best = std::max(best, iou(b, c));
