@@ -124,12 +124,15 @@ void cutout(int width, int height, int runs) {
   };
   frame();
   vision::dnn::salientMap(bgr, vision::dnn::instanceSide());
-  for (int i = 0; i < vision::dnn::kRefreshEvery; ++i) frame();
+  for (int i = 0; i < vision::dnn::kSalientMaxAge; ++i) frame();
   timed.stages = {};
   const auto before = vision::dnn::stageTimes();
-  // ISNet and the person boxes are made anew every third frame: whole rounds
-  // of three, their mean and their slowest frame.
-  const int frameCount = (std::max(runs, 3) + 2) / 3 * 3;
+  // The person boxes are made anew every third frame, and ISNet's map, on a
+  // still picture, as it ages: whole rounds of both, their mean and their
+  // slowest frame.
+  constexpr int kRound = vision::dnn::kSalientMaxAge;
+  static_assert(kRound % vision::dnn::kRefreshEvery == 0);
+  const int frameCount = (std::max(runs, kRound) + kRound - 1) / kRound * kRound;
   std::vector<double> frames;
   for (int i = 0; i < frameCount; ++i) {
     const auto t0 = Clock::now();
@@ -169,8 +172,8 @@ void cutout(int width, int height, int runs) {
     std::string e;
     vision::service().handler(picture, 1)->perform(faceOnly, out, e);
   });
-  // ISNet and the boxes run in one frame of three.
-  const double models = rvm + (salient + boxes) / vision::dnn::kRefreshEvery + faces + st.hands * per;
+  // The boxes run in one frame of three, ISNet in one of kSalientMaxAge.
+  const double models = rvm + salient / kRound + boxes / vision::dnn::kRefreshEvery + faces + st.hands * per;
   std::printf("  models: RVM %.1f ms (%s), ISNet-%d %.1f ms (%s), CenterNet (person boxes) %.1f ms (%s), "
               "faces request %.1f ms\n",
               rvm, arithmetic("rvm_640x360.onnx"), side, salient, arithmetic(isnet), boxes,
@@ -183,7 +186,7 @@ void cutout(int width, int height, int runs) {
     try {
       vision::dnn::salientMap(bgr, other);
       const double ms = modelMs("isnet_" + std::to_string(other) + ".onnx", runs);
-      const double frame = whole + (ms - salient) / vision::dnn::kRefreshEvery;
+      const double frame = whole + (ms - salient) / kRound;
       std::printf("  ISNet-%d (%s): %.1f ms; a frame with it about %.1f ms, %.1f fps\n", other,
                   arithmetic("isnet_" + std::to_string(other) + ".onnx"), ms, frame, 1000.0 / frame);
     } catch (const std::exception&) {

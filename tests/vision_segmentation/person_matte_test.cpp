@@ -96,24 +96,20 @@ TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
 
 TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
   EXPECT_EQ(carriedAnalyses(nullptr, cv::Size(64, 36)), nullptr);
-  EXPECT_TRUE(madeAnew(nullptr, true, kSalientTurn));  // a picture on its own makes everything
+  EXPECT_TRUE(madeAnew(nullptr, true, kPeopleTurn));  // a picture on its own makes everything
   StreamSession session;
-  std::string salient, people;  // which frames remake each
+  std::string people;  // which frames remake the boxes
   for (int frame = 0; frame < 7; ++frame) {
     session.beginFrame();
     SlowAnalyses* kept = carriedAnalyses(&session, cv::Size(64, 36));
     ASSERT_EQ(kept->frame, frame);
-    if (madeAnew(kept, !kept->salient.empty(), kSalientTurn)) {
-      salient += std::to_string(frame);
-      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
-    }
     if (madeAnew(kept, kept->people.has_value(), kPeopleTurn)) {
       people += std::to_string(frame);
       kept->people.emplace();
     }
+    kept->salient = cv::Mat::zeros(4, 4, CV_32F);
   }
-  // The first frame makes both; then each every third frame, never together.
-  EXPECT_EQ(salient, "036");
+  // The first frame makes them; then every third frame.
   EXPECT_EQ(people, "014");
   // Frames of another size keep nothing from before.
   session.beginFrame();
@@ -121,4 +117,45 @@ TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
   EXPECT_EQ(resized->frame, 0);
   EXPECT_TRUE(resized->salient.empty());
   EXPECT_FALSE(resized->people.has_value());
+}
+
+// ISNet's map on a stream: kept while the picture stays, made anew when it
+// changes, and never older than the bound however still the picture is.
+TEST(SlowAnalyses, TheSalientMapIsRemadeWhenThePictureChangesOrAges) {
+  const cv::Size size(640, 360);
+  cv::Mat still(size, CV_8UC3, cv::Scalar(40, 90, 160));
+  cv::rectangle(still, cv::Rect(250, 100, 140, 200), cv::Scalar(200, 200, 200), cv::FILLED);
+  cv::Mat moved(size, CV_8UC3, cv::Scalar(40, 90, 160));  // the bright piece a third of its width on
+  cv::rectangle(moved, cv::Rect(297, 100, 140, 200), cv::Scalar(200, 200, 200), cv::FILLED);
+  cv::Mat noise(size, CV_16SC3), noisy;  // sensor noise of a few levels
+  cv::randn(noise, 0, 3);
+  still.convertTo(noisy, CV_16S);
+  cv::Mat(noisy + noise).convertTo(noisy, CV_8U);
+  EXPECT_EQ(meanChange(changeThumbnail(still), changeThumbnail(still)), 0);
+  EXPECT_LE(meanChange(changeThumbnail(still), changeThumbnail(noisy)), 1.0);
+  EXPECT_GT(meanChange(changeThumbnail(still), changeThumbnail(moved)), 2 * kSalientChange);
+  EXPECT_TRUE(salientMadeAnew(nullptr, changeThumbnail(still)));  // a picture on its own
+
+  StreamSession session;
+  std::string made;  // which frames remake the map
+  const auto stream = [&](const std::vector<const cv::Mat*>& frames) {
+    for (const cv::Mat* picture : frames) {
+      session.beginFrame();
+      SlowAnalyses* kept = carriedAnalyses(&session, size);
+      const cv::Mat thumb = changeThumbnail(*picture);
+      if (!salientMadeAnew(kept, thumb)) continue;
+      made += std::to_string(kept->frame) + " ";
+      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+      kept->salientThumb = thumb;
+      kept->salientFrame = kept->frame;
+    }
+  };
+  std::vector<const cv::Mat*> frames(2 * kSalientMaxAge + 1, &noisy);
+  frames[0] = &still;
+  stream(frames);
+  // Made on the first frame, then only as it ages.
+  EXPECT_EQ(made, "0 " + std::to_string(kSalientMaxAge) + " " + std::to_string(2 * kSalientMaxAge) + " ");
+  made.clear();
+  stream({&moved, &moved, &still});  // frames 2 * age + 1, + 2 and + 3
+  EXPECT_EQ(made, std::to_string(2 * kSalientMaxAge + 1) + " " + std::to_string(2 * kSalientMaxAge + 3) + " ");
 }

@@ -125,15 +125,20 @@ class DnnHandler final : public Handler {
     return *matte_;
   }
   // In a stream, ISNet's map and the person boxes may come from an earlier
-  // frame. A stream's first frames do not wait for ISNet, the longest load
-  // (see the README): until it is ready they show people only, and each
-  // frame looks again.
+  // frame (slow_analyses.h says when each is made anew). A stream's first
+  // frames do not wait for ISNet, the longest load (see the README): until it
+  // is ready they show people only, and each frame looks again.
   cv::Mat salient(SlowAnalyses* kept) {
-    if (!dnn::madeAnew(kept, kept && !kept->salient.empty(), dnn::kSalientTurn)) return kept->salient;
+    const cv::Mat thumb = kept ? dnn::changeThumbnail(image_.whole()) : cv::Mat();
+    if (!dnn::salientMadeAnew(kept, thumb)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
     cv::Mat made = dnn::salientMap(image_.whole(), dnn::instanceSide());
-    if (kept) kept->salient = made;
+    if (kept) {
+      kept->salient = made;
+      kept->salientThumb = thumb;
+      kept->salientFrame = kept->frame;
+    }
     return made;
   }
   // The people's boxes, in picture pixels.

@@ -1,5 +1,7 @@
 #include "platform/vision/dnn/slow_analyses.h"
 
+#include <limits>
+
 namespace kestrel::vision {
 
 // Frames before the first request are not counted: that request starts the
@@ -24,6 +26,41 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture) {
 
 bool madeAnew(const SlowAnalyses* kept, bool have, int turn) {
   return !kept || !have || kept->frame % kRefreshEvery == turn;
+}
+
+}  // namespace kestrel::vision::dnn
+
+namespace kestrel::vision::dnn {
+
+cv::Mat changeThumbnail(const cv::Mat& bgr) {
+  CV_Assert(bgr.type() == CV_8UC3 && !bgr.empty());
+  constexpr int kGrid = 4;  // samples a cell, each way
+  cv::Mat thumb(kChangeRows, kChangeColumns, CV_8U);
+  for (int cy = 0; cy < kChangeRows; ++cy)
+    for (int cx = 0; cx < kChangeColumns; ++cx) {
+      int sum = 0;
+      for (int sy = 0; sy < kGrid; ++sy) {
+        const int y = static_cast<int>((2 * (cy * kGrid + sy) + 1) * int64_t{bgr.rows} / (2 * kChangeRows * kGrid));
+        const uint8_t* row = bgr.ptr<uint8_t>(y);
+        for (int sx = 0; sx < kGrid; ++sx) {
+          const int x = static_cast<int>((2 * (cx * kGrid + sx) + 1) * int64_t{bgr.cols} / (2 * kChangeColumns * kGrid));
+          const uint8_t* p = row + 3 * x;
+          sum += p[0] + 2 * p[1] + p[2];  // grey, green weighing as blue and red together
+        }
+      }
+      thumb.at<uint8_t>(cy, cx) = static_cast<uint8_t>((sum + 2 * kGrid * kGrid) / (4 * kGrid * kGrid));
+    }
+  return thumb;
+}
+
+double meanChange(const cv::Mat& a, const cv::Mat& b) {
+  if (a.empty() || b.empty() || a.size() != b.size()) return std::numeric_limits<double>::infinity();
+  return cv::norm(a, b, cv::NORM_L1) / static_cast<double>(a.total());
+}
+
+bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
+  return !kept || kept->salient.empty() || kept->frame - kept->salientFrame >= kSalientMaxAge ||
+         meanChange(kept->salientThumb, thumb) > kSalientChange;
 }
 
 }  // namespace kestrel::vision::dnn

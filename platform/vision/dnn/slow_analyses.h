@@ -2,8 +2,12 @@
 // What a stream's later frames take over from earlier ones. ISNet's salient
 // map (a large share of a cutout frame's work) and the person boxes that split
 // the matte into people change little from one frame of a live stream to the
-// next: each is made anew every third frame, on different frames, and taken
-// over in between. The person matte itself is made on every frame. The held
+// next. The map is made anew when the picture has changed since the frame it
+// was made on (a thumbnail's mean grey difference) or when it is
+// kSalientMaxAge frames old: what it shows, such as a held object, lags the
+// picture by at most kSalientMaxAge - 1 frames. The person boxes are made
+// anew every third frame and taken over in between. The person matte itself
+// is made on every frame. The held
 // step's hands are found by the palm detector every third frame, on the third
 // turn; in between each hand is followed from the crop its joints gave on the
 // frame before, as long as the landmark model still sees it there.
@@ -22,6 +26,8 @@ struct SlowAnalyses {
   int64_t frame = -1;  // the frame being analysed, counted from 0
   cv::Size picture;    // the size the kept analyses were made at
   cv::Mat salient;     // ISNet's map; empty until made
+  cv::Mat salientThumb;          // the change thumbnail of the frame the map was made on
+  int64_t salientFrame = -1;     // that frame
   std::optional<std::vector<dnn::Corners>> people;  // picture pixels
   // Where the next frame looks for the hands of frame `handsFrame`.
   std::vector<dnn::RotatedCrop> handCrops;
@@ -33,9 +39,25 @@ struct SlowAnalyses {
 namespace kestrel::vision::dnn {
 
 constexpr int kRefreshEvery = 3;
-constexpr int kSalientTurn = 0;
 constexpr int kPeopleTurn = 1;
 constexpr int kPalmsTurn = 2;
+
+// ISNet's map is made anew when the picture's change thumbnail differs from
+// the map's frame's by more than kSalientChange grey levels on average, and
+// on its kSalientMaxAge-th frame at the latest: at 30 frames a second, a lag
+// of at most 5 frames (0.17 s) behind the picture. On Debian's street clip
+// (a still camera, people walking) one frame differs from the next by 0.6 to
+// 1.9 and from the third after it by 3 or more; a still picture by 0.
+constexpr double kSalientChange = 2.0;
+constexpr int kSalientMaxAge = 2 * kRefreshEvery;
+
+// A picture's change thumbnail: kChangeColumns x kChangeRows grey cells
+// (CV_8U), each the mean of a 4 x 4 grid of pixels spread over it, so a few
+// thousand reads at any frame size. `bgr` is 8-bit BGR.
+constexpr int kChangeColumns = 32, kChangeRows = 18;
+cv::Mat changeThumbnail(const cv::Mat& bgr);
+// The mean absolute difference of two change thumbnails, in grey levels.
+double meanChange(const cv::Mat& a, const cv::Mat& b);
 
 // What the stream's frame carries over from earlier ones, for a picture of
 // that size: a picture of another size starts afresh at frame 0. Null without
@@ -45,5 +67,8 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture);
 // Whether an analysis taken over from earlier frames is made anew on this
 // one: when there is none yet, or on its turn.
 bool madeAnew(const SlowAnalyses* kept, bool have, int turn);
+// Whether ISNet's map is made anew on this frame, whose change thumbnail is
+// `thumb`: when there is none, when the picture changed or the map is old.
+bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 
 }  // namespace kestrel::vision::dnn
