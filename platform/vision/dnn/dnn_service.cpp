@@ -69,8 +69,7 @@ class DnnHandler final : public Handler {
         // each keeps the same people; the accurate one is shared.
         Matte matte = dnn::toMatte(r.personQuality == PersonQuality::Accurate
                                        ? accurateMatte(r.session)
-                                       : dnn::videoMatte(image_.whole(), r.session,
-                                                         dnn::videoMatteModel(r.personQuality)));
+                                       : videoMatte(r.session, dnn::videoMatteModel(r.personQuality)));
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -121,8 +120,13 @@ class DnnHandler final : public Handler {
   // picture: the instances, the person request, the people and the faces'
   // closer look share them.
   const cv::Mat& accurateMatte(StreamSession* session) {
-    if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session, dnn::videoMatteModel(PersonQuality::Accurate));
+    if (!matte_) matte_ = videoMatte(session, dnn::videoMatteModel(PersonQuality::Accurate));
     return *matte_;
+  }
+  // The matte of the picture scaled to the size it takes in the model's input.
+  cv::Mat videoMatte(StreamSession* session, const dnn::VideoMatteModel& model) {
+    const cv::Size inside = dnn::placeInside({image_.cols(), image_.rows()}, {model.width, model.height}).size();
+    return dnn::videoMatte(image_.scaled(inside), session, model);
   }
   // In a stream, ISNet's map and the person boxes may come from an earlier
   // frame. A stream's first frames do not wait for ISNet, the longest load
@@ -132,7 +136,8 @@ class DnnHandler final : public Handler {
     if (!dnn::madeAnew(kept, kept && !kept->salient.empty(), dnn::kSalientTurn)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
-    cv::Mat made = dnn::salientMap(image_.whole(), dnn::instanceSide());
+    const int side = dnn::instanceSide();
+    cv::Mat made = dnn::salientMap(image_.scaled({side, side}), side);
     if (kept) kept->salient = made;
     return made;
   }
