@@ -21,6 +21,41 @@ bool shrinksInto(PixelFormat source, PixelFormat out) {
 constexpr int kShift = 40;
 uint64_t reciprocal(uint64_t count) { return (uint64_t{1} << kShift) / count + 1; }
 
+// One output row from its block's column sums: each block's columns added
+// across, divided by its pixel count. The channel counts are constants in
+// the loops the formats use, so that they unroll.
+template <int64_t In, int64_t Out>
+void acrossBlocks(const uint16_t* columns, int64_t width, int64_t factor, int64_t rows, uint8_t* o,
+                  uint64_t fullBlock) {
+  const int64_t whole = width / factor;
+  for (int64_t ox = 0; ox < whole; ++ox, o += Out) {
+    const uint16_t* sums = columns + ox * factor * In;
+    uint64_t sum[Out] = {};
+    for (int64_t k = 0; k < factor; ++k)
+      for (int64_t c = 0; c < Out; ++c) sum[c] += sums[k * In + c];
+    const uint64_t half = static_cast<uint64_t>(rows * factor) / 2;
+    const uint64_t scale = rows == factor ? fullBlock : reciprocal(static_cast<uint64_t>(rows * factor));
+    for (int64_t c = 0; c < Out; ++c) o[c] = static_cast<uint8_t>(((sum[c] + half) * scale) >> kShift);
+  }
+  if (whole * factor == width) return;
+  // The block the right edge cuts short.
+  const int64_t cols = width - whole * factor;
+  const uint64_t count = static_cast<uint64_t>(rows * cols);
+  for (int64_t c = 0; c < Out; ++c) {
+    uint64_t sum = 0;
+    for (int64_t k = 0; k < cols; ++k) sum += columns[(whole * factor + k) * In + c];
+    o[c] = static_cast<uint8_t>(((sum + count / 2) * reciprocal(count)) >> kShift);
+  }
+}
+
+void acrossBlocks(const uint16_t* columns, int64_t width, int64_t factor, int64_t rows, int64_t in, int64_t out,
+                  uint8_t* o, uint64_t fullBlock) {
+  if (in == 4 && out == 3) return acrossBlocks<4, 3>(columns, width, factor, rows, o, fullBlock);
+  if (in == 4) return acrossBlocks<4, 4>(columns, width, factor, rows, o, fullBlock);
+  if (in == 3) return acrossBlocks<3, 3>(columns, width, factor, rows, o, fullBlock);
+  acrossBlocks<1, 1>(columns, width, factor, rows, o, fullBlock);
+}
+
 }  // namespace
 
 bool shrinkByWholeFactor(Picture source, int64_t factor, MutablePicture out) {
@@ -44,18 +79,7 @@ bool shrinkByWholeFactor(Picture source, int64_t factor, MutablePicture out) {
       uint16_t* sums = columns.data();
       for (int64_t i = 0; i < rowBytes; ++i) sums[i] = static_cast<uint16_t>(sums[i] + in[i]);
     }
-    uint8_t* o = out.row(oy);
-    for (int64_t ox = 0; ox < out.width; ++ox, o += outChannels) {
-      const int64_t x0 = ox * factor, cols = std::min(factor, source.width - x0);
-      const uint64_t count = static_cast<uint64_t>(rows * cols);
-      const uint64_t scale = count == static_cast<uint64_t>(factor * factor) ? fullBlock : reciprocal(count);
-      const uint16_t* sums = columns.data() + x0 * inChannels;
-      for (int64_t c = 0; c < outChannels; ++c) {
-        uint64_t sum = 0;
-        for (int64_t k = 0; k < cols; ++k) sum += sums[k * inChannels + c];
-        o[c] = static_cast<uint8_t>(((sum + count / 2) * scale) >> kShift);
-      }
-    }
+    acrossBlocks(columns.data(), source.width, factor, rows, inChannels, outChannels, out.row(oy), fullBlock);
   }
   return true;
 }
