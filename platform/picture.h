@@ -9,6 +9,7 @@ enum class PixelFormat : uint8_t {
   Bgra8,     // blue, green, red, alpha: the frames we decode, stream and analyse
   Grey8,     // one byte: masks, mattes and label maps
   Rgb8,      // red, green, blue
+  Bgr8,      // blue, green, red: what the models read
   Rgba8,     // red, green, blue, straight (not premultiplied) alpha
   RgbaHalf,  // red, green, blue, alpha as little-endian half floats
 };
@@ -16,7 +17,8 @@ enum class PixelFormat : uint8_t {
 inline constexpr int64_t bytesPerPixel(PixelFormat format) {
   switch (format) {
     case PixelFormat::Grey8: return 1;
-    case PixelFormat::Rgb8: return 3;
+    case PixelFormat::Rgb8:
+    case PixelFormat::Bgr8: return 3;
     case PixelFormat::RgbaHalf: return 8;
     default: return 4;
   }

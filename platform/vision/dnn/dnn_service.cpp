@@ -69,8 +69,7 @@ class DnnHandler final : public Handler {
         // each keeps the same people; the accurate one is shared.
         Matte matte = dnn::toMatte(r.personQuality == PersonQuality::Accurate
                                        ? accurateMatte(r.session)
-                                       : dnn::videoMatte(image_.whole(), r.session,
-                                                         dnn::videoMatteModel(r.personQuality)));
+                                       : videoMatte(r.session, dnn::videoMatteModel(r.personQuality)));
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -121,19 +120,32 @@ class DnnHandler final : public Handler {
   // picture: the instances, the person request, the people and the faces'
   // closer look share them.
   const cv::Mat& accurateMatte(StreamSession* session) {
-    if (!matte_) matte_ = dnn::videoMatte(image_.whole(), session, dnn::videoMatteModel(PersonQuality::Accurate));
+    if (!matte_) matte_ = videoMatte(session, dnn::videoMatteModel(PersonQuality::Accurate));
     return *matte_;
+  }
+  // The matte of the picture scaled to the size it takes in the model's input.
+  cv::Mat videoMatte(StreamSession* session, const dnn::VideoMatteModel& model) {
+    return dnn::videoMatte(matteInput(model), session, model);
+  }
+  // The picture fitted into a matte model's input, made once: the levels'
+  // models take one size, and the stream's change measure reads it too.
+  const cv::Mat& matteInput(const dnn::VideoMatteModel& model) {
+    const cv::Size inside = dnn::placeInside({image_.cols(), image_.rows()}, {model.width, model.height}).size();
+    if (matteInput_.size() != inside) matteInput_ = image_.scaled(inside);
+    return matteInput_;
   }
   // In a stream, ISNet's map and the person boxes may come from an earlier
   // frame (slow_analyses.h says when each is made anew). A stream's first
   // frames do not wait for ISNet, the longest load (see the README): until it
   // is ready they show people only, and each frame looks again.
   cv::Mat salient(SlowAnalyses* kept) {
-    const cv::Mat thumb = kept ? dnn::changeThumbnail(image_.whole()) : cv::Mat();
+    const cv::Mat thumb =
+        kept ? dnn::changeThumbnail(matteInput(dnn::videoMatteModel(PersonQuality::Accurate))) : cv::Mat();
     if (!dnn::salientMadeAnew(kept, thumb)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
-    cv::Mat made = dnn::salientMap(image_.whole(), dnn::instanceSide());
+    const int side = dnn::instanceSide();
+    cv::Mat made = dnn::salientMap(image_.scaled({side, side}), side);
     if (kept) {
       kept->salient = made;
       kept->salientThumb = thumb;
@@ -158,6 +170,7 @@ class DnnHandler final : public Handler {
   dnn::ModelImage image_;
   bool empty_;
   std::optional<cv::Mat> matte_;
+  cv::Mat matteInput_;
   std::optional<dnn::Objects> objects_;
   std::optional<dnn::PixelPoint> mainFace_;  // the largest face's centre, once faces are looked for
   dnn::Instances instances_;

@@ -57,10 +57,11 @@ cv::Mat ModelImage::fetch(const cv::Rect& s, int width, int height) {
   return out;
 }
 
+cv::Mat ModelImage::scaled(const cv::Size& size) { return fetch({0, 0, width_, height_}, size.width, size.height); }
+
 cv::Mat ModelImage::letterbox(const Letterbox& box) {
   cv::Mat square(box.side, box.side, CV_8UC3, cv::Scalar::all(0));
-  fetch({0, 0, width_, height_}, box.innerWidth, box.innerHeight)
-      .copyTo(square(cv::Rect(box.offsetX, box.offsetY, box.innerWidth, box.innerHeight)));
+  scaled({box.innerWidth, box.innerHeight}).copyTo(square(cv::Rect(box.offsetX, box.offsetY, box.innerWidth, box.innerHeight)));
   return square;
 }
 
@@ -127,11 +128,6 @@ cv::Mat ModelImage::square(const cv::Rect& area, int side) {
     cv::resize(part, scaled, to.size(), 0, 0, k < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
   scaled(kept - to.tl()).copyTo(out(kept));
   return out;
-}
-
-const cv::Mat& ModelImage::whole() {
-  if (whole_.empty()) whole_ = fetch({0, 0, width_, height_}, cols_, rows_);
-  return whole_;
 }
 
 }  // namespace kestrel::vision::dnn

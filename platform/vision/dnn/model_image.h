@@ -19,6 +19,9 @@ class ModelImage {
   int cols() const { return cols_; }  // upright size
   int rows() const { return rows_; }
 
+  // The whole picture scaled to `size` (averaging when shrinking), whatever
+  // its shape.
+  cv::Mat scaled(const cv::Size& size);
   // The whole picture scaled into the letterbox's square, black around it.
   cv::Mat letterbox(const Letterbox& box);
   // The part of `wanted` that lies in the picture, at full resolution, and
@@ -30,8 +33,6 @@ class ModelImage {
   cv::Mat affineCrop(const std::array<double, 6>& pictureToCrop, int side);
   // A square of the picture scaled to side x side, black outside the picture.
   cv::Mat square(const cv::Rect& area, int side);
-  // The whole picture at full size, made once, for the modules that read all of it.
-  const cv::Mat& whole();
 
  private:
   cv::Rect stored(const cv::Rect& upright) const;
@@ -43,7 +44,6 @@ class ModelImage {
   uint32_t orientation_;
   int width_, height_;  // stored size
   int cols_, rows_;
-  cv::Mat whole_;
 };
 
 }  // namespace kestrel::vision::dnn
