@@ -25,6 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/child_process.h"
+
+using namespace kestrel::bench;
+
 namespace {
 
 const char* kClip = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
@@ -58,36 +62,6 @@ std::optional<Sample> sample(pid_t pid, long frame) {
   const Sample s{frame, rssKb(pid), openFds(pid)};
   if (s.rssKb <= 0 || s.fds <= 0) return std::nullopt;
   return s;
-}
-
-// Starts a program with the given standard input and output (-1: inherited).
-// Every pipe here is close-on-exec, so a child holds only its own two ends.
-pid_t spawn(const std::vector<std::string>& args, int in, int out) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (in >= 0) dup2(in, 0);
-  if (out >= 0) dup2(out, 1);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
-
-int exitStatus(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool readAll(int fd, char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = read(fd, data, size);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 void report(const std::string& what, const std::vector<Sample>& samples, long frames, double seconds) {

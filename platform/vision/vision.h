@@ -19,13 +19,15 @@ enum class PersonQuality { Accurate = 0, Balanced = 1, Fast = 2 };
 // requests without one treat the picture on its own. Its contents are the
 // service's.
 struct SlowAnalyses;
+struct MatteState;
 struct StreamSession {
   // The frame the next requests belong to; the analyses taken over from
   // earlier frames count their turns by it.
   void beginFrame();
 
-  // The accurate person matte's recurrent state (a video matting model's).
-  std::vector<std::vector<float>> matteState;
+  // The person matte's recurrent state (a video matting model's), kept in
+  // the model's own buffers while no other stream or picture runs it.
+  std::shared_ptr<MatteState> matteState;
   // The slower analyses that later frames take over for a few frames.
   std::shared_ptr<SlowAnalyses> carried;
 };

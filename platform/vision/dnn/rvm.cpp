@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,7 +13,18 @@
 
 #include "platform/vision/dnn/vision_model.h"
 
-namespace kestrel::vision::dnn {
+namespace kestrel::vision {
+
+// A stream's state lives in the outputs of the network that made it. Only
+// when another stream or a picture is about to run that network is it copied
+// out (`kept`), to be copied back in at the stream's next frame.
+struct MatteState {
+  const engine::Network* net = nullptr;  // the network of the stream's last frame
+  bool inNetwork = false;                // in net's outputs, else in `kept`
+  std::vector<std::vector<float>> kept;  // r1..r4
+};
+
+namespace dnn {
 namespace {
 
 constexpr size_t kStates = 4;
@@ -40,15 +52,17 @@ size_t elements(const engine::Dims& dims) {
 std::string stateName(size_t s, char io) { return "r" + std::to_string(s + 1) + io; }
 
 // The network, with each recurrent state's input checked against the output
-// that feeds it on the next frame.
+// that feeds it on the next frame, and the stream whose state its outputs
+// hold since its last run (none after a single picture).
 struct Rvm {
   engine::Network& net;
   std::array<size_t, kStates> stateSize{};
+  std::weak_ptr<MatteState> holder;
 };
 
 Rvm load(const VideoMatteModel& m) {
   engine::Network& net = network(visionModelOf(m));
-  Rvm r{net};
+  Rvm r{net, {}, {}};
   for (size_t k = 0; k < net.inputCount(); ++k) {
     const std::string& name = net.inputName(k);
     if (name == "src") net.expectInput(k, {1, 3, m.height, m.width});
@@ -62,13 +76,38 @@ Rvm load(const VideoMatteModel& m) {
   return r;
 }
 
-const Rvm& rvm(const VideoMatteModel& m) {
+Rvm& rvm(const VideoMatteModel& m) {
   static std::mutex guard;
   static std::map<std::string, Rvm> loaded;
   const std::lock_guard<std::mutex> lock(guard);
   auto it = loaded.find(m.file);
   if (it == loaded.end()) it = loaded.emplace(m.file, load(m)).first;
   return it->second;
+}
+
+// Fills the state inputs for a run on behalf of `state` (none: a picture),
+// first saving the state another stream left in the outputs.
+void setStates(Rvm& model, MatteState* state) {
+  engine::Network& net = model.net;
+  const std::shared_ptr<MatteState> held = model.holder.lock();
+  if (held && held.get() != state && held->net == &net && held->inNetwork) {
+    held->kept.resize(kStates);
+    for (size_t s = 0; s < kStates; ++s) {
+      const float* out = net.output(stateName(s, 'o'));
+      held->kept[s].assign(out, out + model.stateSize[s]);
+    }
+    held->inNetwork = false;
+  }
+  const bool ours = state && state->net == &net;
+  for (size_t s = 0; s < kStates; ++s) {
+    float* in = net.input(stateName(s, 'i'));
+    if (ours && state->inNetwork)
+      std::copy_n(net.output(stateName(s, 'o')), model.stateSize[s], in);
+    else if (ours)
+      std::copy(state->kept[s].begin(), state->kept[s].end(), in);
+    else
+      std::fill(in, in + model.stateSize[s], 0.0f);
+  }
 }
 
 }  // namespace
@@ -94,7 +133,7 @@ void prepareVideoMatte(const VideoMatteModel& m) { loadSoon(visionModelOf(m)); }
 
 cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteModel& m) {
   const VisionModel described = visionModelOf(m);
-  const Rvm& model = rvm(m);
+  Rvm& model = rvm(m);
   engine::Network& net = model.net;
   const cv::Rect inner = placeInside(bgr.size(), cv::Size(m.width, m.height));
 
@@ -103,26 +142,19 @@ cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteM
   cv::resize(bgr, placed, inner.size(), 0, 0, inner.width < bgr.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
   writePicture(described, input, net.input("src"));
 
-  std::vector<std::vector<float>>* state = session ? &session->matteState : nullptr;
-  bool carried = state && state->size() == kStates;
-  for (size_t s = 0; carried && s < kStates; ++s) carried = (*state)[s].size() == model.stateSize[s];
-  for (size_t s = 0; s < kStates; ++s) {
-    float* in = net.input(stateName(s, 'i'));
-    if (carried)
-      std::copy((*state)[s].begin(), (*state)[s].end(), in);
-    else
-      std::fill(in, in + model.stateSize[s], 0.0f);
-  }
+  if (session && !session->matteState) session->matteState = std::make_shared<MatteState>();
+  MatteState* state = session ? session->matteState.get() : nullptr;
+  setStates(model, state);
   run(described, net);
+  model.holder.reset();
   if (state) {
-    state->resize(kStates);
-    for (size_t s = 0; s < kStates; ++s) {
-      const float* out = net.output(stateName(s, 'o'));
-      (*state)[s].assign(out, out + model.stateSize[s]);
-    }
+    state->net = &net;
+    state->inNetwork = true;
+    model.holder = session->matteState;
   }
   const cv::Mat alpha(m.height, m.width, CV_32F, const_cast<float*>(net.output("pha")));
   return alpha(inner).clone();
 }
 
-}  // namespace kestrel::vision::dnn
+}  // namespace dnn
+}  // namespace kestrel::vision

@@ -7,6 +7,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__x86_64__)
+#include <pmmintrin.h>  // MXCSR: flush to zero, denormals are zero
+#endif
+
 #include "platform/vision/engine/arena.h"
 
 namespace kestrel::vision::engine {
@@ -41,6 +45,34 @@ std::vector<Lifetime> lifetimes(const std::vector<StepRec>& steps, const std::ve
   return lives;
 }
 
+#if defined(__x86_64__)
+// Floats below 2^-126 cost a microcode assist for each operation that meets
+// them, and no network needs them: a run flushes them to zero (FTZ) and reads
+// them as zero (DAZ) on the calling thread, whose own mode comes back after,
+// and on the OpenMP threads that run oneDNN's steps for it, which belong to
+// the runs alone and are set once.
+class DenormalsFlushed {
+ public:
+  DenormalsFlushed() : saved_(_mm_getcsr()) {
+    _mm_setcsr(saved_ | kFlush);
+    thread_local bool teamSet = false;
+    if (teamSet) return;
+#pragma omp parallel
+    _mm_setcsr(_mm_getcsr() | kFlush);
+    teamSet = true;
+  }
+  ~DenormalsFlushed() { _mm_setcsr(saved_); }
+  DenormalsFlushed(const DenormalsFlushed&) = delete;
+  DenormalsFlushed& operator=(const DenormalsFlushed&) = delete;
+
+ private:
+  static constexpr unsigned kFlush = _MM_FLUSH_ZERO_ON | _MM_DENORMALS_ZERO_ON;
+  unsigned saved_;
+};
+#else
+struct DenormalsFlushed {};
+#endif
+
 }  // namespace
 
 float* Program::data(int value) const {
@@ -72,6 +104,7 @@ void Program::bind() {
 }
 
 void Program::run(RunObserver* observer) {
+  const DenormalsFlushed flushed;
   const bool timed = observer && observer->timed();
   for (StepRec& s : steps) {
     if (observer) observer->beforeStep(*this, s);
