@@ -283,12 +283,26 @@ Faces followFaces(ModelImage& image, bool landmarks, const std::vector<Corners>*
       seen.push_back(seenFace(moved.box, moved.score, std::move(*mesh)));
       tracks.push_back(std::move(moved));
     }
-  if (tracks.empty() || lost || kept.frame % kFaceSearchEvery == kFaceSearchTurn)
-    // A face already followed keeps its track, so that its box stays steady.
-    for (SeenFace& s : newFaces(image, people, tracks)) {
-      tracks.push_back(startTrack(s.box(), s.score, s.mesh));
-      seen.push_back(std::move(s));
+  if (tracks.empty() || lost || kept.frame % kFaceSearchEvery == kFaceSearchTurn) {
+    // A face the detector sees again starts its track anew from the
+    // detector's box, so that the followed box cannot drift away from it.
+    std::vector<SeenFace> found = newFaces(image, people, {});
+    std::vector<FaceTrack> held;
+    std::vector<SeenFace> heldSeen;
+    for (size_t k = 0; k < tracks.size(); ++k)
+      if (std::none_of(found.begin(), found.end(), [&](const SeenFace& f) {
+            return intersectionOverUnion(f.box(), tracks[k].box) > kMergeOverlap;
+          })) {
+        held.push_back(std::move(tracks[k]));
+        heldSeen.push_back(std::move(seen[k]));
+      }
+    for (SeenFace& f : found) {
+      held.push_back(startTrack(f.box(), f.score, f.mesh));
+      heldSeen.push_back(std::move(f));
     }
+    tracks = std::move(held);
+    seen = std::move(heldSeen);
+  }
   kept.faceTracks = std::move(tracks);
   kept.facesFrame = kept.frame;
   return describe(image, landmarks, seen);
