@@ -9,9 +9,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/vision/dnn/stage_times.h"
 #include "platform/vision/vision.h"
 #include "probe/analysis/frame_record.h"
+#include "tests/support/clips.h"
 #include "tests/support/fixture_photos.h"
+#include "tests/support/scratch.h"
 
 using namespace kestrel;
 using namespace kestrel::vision;
@@ -173,4 +176,59 @@ TEST(FacesOnPhotos, InAStreamTilesLookOnlyWhereTheWholePictureShowsNoFace) {
   const Results streamed = analyse(frame, 1, &session);
   ASSERT_EQ(streamed.faces.size(), 1u);
   EXPECT_LT(centrePx(streamed.faces[0].boundingBox, frame).x, 960);
+}
+
+TEST(FacesInAStream, AFollowedFaceKeepsASteadyBoxThatMovesWithIt) {
+  // The portrait panned across a 640x360 frame, half a pixel a frame to the
+  // left, through H.264 (whose noise differs on every frame). A stream
+  // follows the face by its mesh and runs the detector on few frames; the
+  // box moves with the face, neither drifting nor changing size, and does not shake.
+  constexpr int W = 640, H = 360, kFrames = 40;
+  constexpr double kPan = 0.5 / W;  // a frame, as a share of the width
+  Scratch s;
+  const std::string clip = stillClip(s, "pan.mp4", kAstronaut,
+                                     "-frames:v 40 -vf 'scale=3200:3200:flags=bicubic,"
+                                     "crop=w=2560:h=1440:x=200+2*n:y=0:exact=1,scale=640:360:flags=area'");
+  const std::string frames = readFile(makeClip(s, "pan.bgra", "-i '" + clip + "' -f rawvideo -pix_fmt bgra"));
+  ASSERT_EQ(frames.size(), 4u * W * H * kFrames);
+  StreamSession session;
+  Requests r;
+  r.faceRectangles = true;
+  r.session = &session;
+  const long detectorBefore = dnn::stageTimes()["model blazeface"].calls;
+  std::vector<Rect> boxes;
+  for (int t = 0; t < kFrames; ++t) {
+    session.beginFrame();
+    const Picture picture{reinterpret_cast<const uint8_t*>(frames.data()) + 4 * W * H * t, W, H, 4 * W};
+    Results results;
+    std::string error;
+    ASSERT_TRUE(service().handler(picture, 1)->perform(r, results, error)) << error;
+    ASSERT_EQ(results.faces.size(), 1u) << t;
+    boxes.push_back(results.faces[0].boundingBox);
+  }
+  const long detectorRuns = dnn::stageTimes()["model blazeface"].calls - detectorBefore;
+  // Where the box should be: the first one moved by the pan.
+  const Rect& first = boxes[0];
+  double drift = 0, size = 0, shake = 0;
+  for (int t = 1; t < kFrames; ++t) {
+    const Rect& b = boxes[t];
+    drift = std::max({drift, std::abs(b.x - (first.x - kPan * t)), std::abs(b.y - first.y)});
+    size = std::max({size, std::abs(b.width - first.width), std::abs(b.height - first.height)});
+    // The change of each edge's motion: none for a steady pan.
+    if (t < 2) continue;
+    const Rect &a = boxes[t - 1], &z = boxes[t - 2];
+    shake += (std::abs(b.x - 2 * a.x + z.x) + std::abs(b.y - 2 * a.y + z.y) +
+              std::abs(b.x + b.width - 2 * (a.x + a.width) + z.x + z.width) +
+              std::abs(b.y + b.height - 2 * (a.y + a.height) + z.y + z.height)) / (4 * (kFrames - 2));
+  }
+  std::printf("detector runs %ld of %d frames; as shares of the box's width: drift at most %.4f, "
+              "size change at most %.4f, edges' shake %.4f a frame\n",
+              detectorRuns, kFrames, drift / first.width, size / first.width, shake / first.width);
+  // The detector on every frame gave a drift of 2.2%, a size change of 4%
+  // and a shake of 0.28%; following the face, with the detector's box taken
+  // anew on its turns, 2.3%, 3.9% and 0.21%.
+  EXPECT_LE(detectorRuns, 5);
+  EXPECT_LE(drift, 0.035 * first.width);
+  EXPECT_LE(size, 0.06 * first.width);
+  EXPECT_LE(shake, 0.003 * first.width);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/hand_geometry.h"
+#include "platform/vision/dnn/slow_analyses.h"
 
 using namespace kestrel::vision;
 using namespace kestrel::vision::dnn;
@@ -120,4 +121,31 @@ TEST(TrackedCrop, FollowsTheKnucklesAndLeavesTheFingertipsOut) {
   std::vector<float> rows(3 * kHandJoints, kHandInput / 2.0f);
   EXPECT_NEAR(jointsInPicture(rows.data(), right, kHandInput)[0].x, right.centre.x, 1e-6);
   EXPECT_NEAR(jointsInPicture(rows.data(), right, kHandInput)[0].y, right.centre.y, 1e-6);
+}
+
+TEST(HandCrops, ThePalmDetectorKeepsItsTurnWhetherOrNotAHandIsFollowed) {
+  // A stream whose held step asks for hands on frames 0 to 7, 9 and 10 (the
+  // step skips frame 8). The palm detector finds one palm each time it runs;
+  // the landmark model rejects it (nothing to follow), or takes every crop it
+  // is given and leaves one hand to follow.
+  for (const bool accepted : {false, true}) {
+    SlowAnalyses kept;
+    std::vector<int64_t> palmFrames;
+    for (const int64_t frame : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10}) {
+      kept.frame = frame;
+      const std::vector<RotatedCrop> crops = handCropsFor(&kept, [&] {
+        palmFrames.push_back(frame);
+        return std::vector<RotatedCrop>{{{50, 50}, 40, 0}};
+      });
+      // Between the detector's runs the followed hand (or none) is looked at.
+      if (palmFrames.back() != frame) EXPECT_EQ(crops.size(), accepted ? 1u : 0u) << frame;
+      keepHandCrops(&kept, accepted ? crops : std::vector<RotatedCrop>{});
+    }
+    // The stream's first frame, the detector's turns, and the frame after the gap.
+    EXPECT_EQ(palmFrames, (std::vector<int64_t>{0, 2, 5, 9})) << (accepted ? "followed" : "rejected");
+  }
+  // A picture on its own always looks for palms.
+  int runs = 0;
+  handCropsFor(nullptr, [&] { return ++runs, std::vector<RotatedCrop>{}; });
+  EXPECT_EQ(runs, 1);
 }

@@ -5,6 +5,7 @@ float, and one line says so.
 
     quantize.py MODELDIR CALIBRATE_TOOL
 """
+import math
 import os
 import subprocess
 import sys
@@ -140,8 +141,18 @@ FLOAT_SHARES = [0, 10, 20, 35, 50]
 FINE_SHARES = [0, 5, 10, 15, 20, 25, 35, 50]
 
 HAND = "/usr/share/doc/opencv-doc/opencv4/html/handSrc.jpg"
+# The landmark model sees rotated crops around hands ("#crop x y side angle",
+# in picture pixels, as the pipeline's crop turns them): it is calibrated on
+# crops of another hand photo, turned and scaled about the crop the pipeline
+# follows there, and checked on the crops it follows on the test photos.
+OTHER_HAND = "/usr/share/doc/opencv-doc/opencv4/html/handDst.jpg"
+HAND_CALIBRATION = [f"{OTHER_HAND}#crop 287.5 205.4 {873.3 * scale} {1.8783 + turn}"
+                    for turn in (-0.6, -0.3, 0, 0.3, 0.6) for scale in (0.85, 1.0, 1.2)]
+HAND_CHECKS = [f"{HAND}#crop 241.2 232.2 795.5 1.5254", f"{HAND}#mirrored#crop 398.8 232.2 795.5 1.6162",
+               "/usr/share/doc/opencv-doc/examples/data/messi5.jpg#crop 360.1 166.7 55.7 1.5997"]
 # name: input from a picture, output shapes, agreement, the check photos and,
-# optionally, how the calibration tool ranks the inputs and the float shares
+# optionally, how the calibration tool ranks the inputs, the float shares and
+# the calibration pictures (CALIBRATION unless told)
 MODELS = {
     # Each convolution input's effect on the map is measured alone (about
     # 150 networks on the calibration pictures: a few minutes).
@@ -150,9 +161,9 @@ MODELS = {
     # CenterNet agrees in int8 only with half of its convolution inputs kept
     # in float, and then runs no faster than float (25 against 27 ms on two
     # cores): it stays float until a finer calibration keeps more in int8.
-    # The landmark model reads hands only: its checks are the hand photo, as is and mirrored.
+    # The landmark model reads hands only: its checks are hand crops.
     "hand_landmark_full": (lambda im: rgb_planes(centre_square(im, 224), 1 / 255, 0), [(1, 63), (1, 1)],
-                           landmarks_agree, [HAND, HAND + "#mirrored"]),
+                           landmarks_agree, HAND_CHECKS, "snr", None, HAND_CALIBRATION),
     # The cheaper person-matte levels; the calibration tool runs each picture
     # as a three-frame stream. Ranked by effect: by noise alone the decoder's
     # convolutions, most of a frame's work, stayed float, though int8 there
@@ -164,7 +175,30 @@ MODELS = {
 }
 
 
-def quantize(folder, tool, name, prepare, shapes, agrees, checked, rank="snr", shares=None):
+def hand_crop(image, x, y, side, angle, size=224):
+    """The square the pipeline's rotated crop reads (cropTransform at pixel centres)."""
+    k = size / side
+    a, b = math.cos(angle) * k, math.sin(angle) * k
+    tx, ty = size / 2 - (a * x + b * y), size / 2 - (-b * x + a * y)
+    warp = np.array([[a, b, (a + b) / 2 + tx - 0.5], [-b, a, (a - b) / 2 + ty - 0.5]])
+    return cv2.warpAffine(image, warp, (size, size), flags=cv2.INTER_LINEAR)
+
+
+def picture(path):
+    """A picture by its name: a file, then "#mirrored" and "#crop x y side angle" in that order."""
+    parts = path.split("#")
+    image = cv2.imread(parts[0], cv2.IMREAD_COLOR)
+    if image is None:
+        sys.exit(f"models: can't read the picture {parts[0]}")
+    for part in parts[1:]:
+        if part == "mirrored":
+            image = image[:, ::-1].copy()
+        elif part.startswith("crop "):
+            image = hand_crop(image, *map(float, part.split()[1:]))
+    return image
+
+
+def quantize(folder, tool, name, prepare, shapes, agrees, checked, rank="snr", shares=None, calibrated=CALIBRATION):
     shares = shares or FLOAT_SHARES
     model = os.path.join(folder, name + ".onnx")
     side, stays = os.path.join(folder, name + ".int8"), os.path.join(folder, name + ".float")
@@ -179,15 +213,10 @@ def quantize(folder, tool, name, prepare, shapes, agrees, checked, rank="snr", s
         def write(paths, tag):
             files = []
             for k, path in enumerate(paths):
-                image = cv2.imread(path.split("#")[0], cv2.IMREAD_COLOR)
-                if image is not None and path.endswith("#mirrored"):
-                    image = image[:, ::-1].copy()
-                if image is None:
-                    sys.exit(f"models: can't read the picture {path}")
                 files.append(os.path.join(work, f"{tag}{k}.f32"))
-                prepare(image).tofile(files[-1])
+                prepare(picture(path)).tofile(files[-1])
             return files
-        calibration, checks = write(CALIBRATION, "calibration"), write(checked, "check")
+        calibration, checks = write(calibrated, "calibration"), write(checked, "check")
         if rank == "effect":
             print(f"models: {name}: measuring each convolution input's effect in int8 (a few minutes)")
         result = subprocess.run([tool, model, os.path.join(work, "side"), work, "--rank", rank,

@@ -42,8 +42,9 @@ class DnnHandler final : public Handler {
       // People first: where they stand, faces are looked for closely.
       const bool objects = r.humanRectangles || r.animals || r.classify;
       if (r.faceRectangles || r.faceLandmarks) {
-        dnn::Faces faces = dnn::analyseFaces(image_, r.faceLandmarks, objects ? &detected().likelyPeople : nullptr,
-                                             r.session ? dnn::CloserLook::WhereNoFace : dnn::CloserLook::Always);
+        const std::vector<dnn::Corners>* people = objects ? &detected().likelyPeople : nullptr;
+        dnn::Faces faces = kept ? dnn::followFaces(image_, r.faceLandmarks, people, *kept)
+                                : dnn::analyseFaces(image_, r.faceLandmarks, people);
         mainFace_ = largestFaceCentre(faces.faces);
         if (r.faceRectangles) out.faces = std::move(faces.faces);
         if (r.faceLandmarks) out.landmarks = std::move(faces.landmarks);

@@ -1,11 +1,12 @@
 #pragma once
-// Geometry of the face models: head angles from the face mesh. Pure
-// arithmetic on plain data.
+// Geometry of the face models: head angles from the face mesh, and how a
+// stream follows a face by its mesh. Pure arithmetic on plain data.
 #include <array>
 #include <optional>
 #include <vector>
 
 #include "platform/vision/dnn/blazeface.h"
+#include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {
@@ -31,5 +32,27 @@ struct HeadAngles {
 // person's left), pitch when it turns up; both 0 facing the camera. Nothing
 // when the mesh is degenerate.
 std::optional<HeadAngles> headAngles(const std::vector<MeshPoint>& mesh);
+
+// The crop the next frame's mesh reads, from this frame's mesh, as MediaPipe
+// follows a face: turned so that the eyes' outer corners are level, centred
+// on the mesh's extent along and across that line, 1.5 times its longer side.
+RotatedCrop meshCrop(const std::vector<MeshPoint>& mesh);
+
+// A face a stream follows from frame to frame by its mesh.
+struct FaceTrack {
+  RotatedCrop crop;  // where the next frame's mesh looks
+  // The detector's box relative to the mesh (its points' mean and spread)
+  // when the face was found: the box moves and scales with the mesh, and
+  // keeps the detector's framing (chin, forehead) that its users expect.
+  Corners anchor;
+  Corners box;      // in this frame, picture pixels
+  float score = 0;  // the detector's, when the face was found
+};
+
+// A track begun on a detected face (its box and score) and its mesh.
+FaceTrack startTrack(const Corners& box, float score, const std::vector<MeshPoint>& mesh);
+
+// The track moved to this frame's mesh.
+FaceTrack followTrack(const FaceTrack& track, const std::vector<MeshPoint>& mesh);
 
 }  // namespace kestrel::vision::dnn

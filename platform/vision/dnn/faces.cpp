@@ -2,7 +2,9 @@
 // small faces are seen: the heads of the people found in the picture, or
 // tiles of a large picture where no one is found; in a stream, only where the
 // whole picture shows no face), the face mesh confirms each one and gives the head's
-// angles, and the iris model gives each eye's contour and pupil.
+// angles, and the iris model gives each eye's contour and pupil. A stream
+// follows each face from frame to frame by its mesh, as MediaPipe's face-mesh
+// pipeline does, and runs BlazeFace only to find new faces.
 #include "platform/vision/dnn/faces.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include "platform/vision/dnn/vision_model.h"
 #include "platform/vision/dnn/service_coordinates.h"
 #include "platform/vision/dnn/ssd_decoding.h"
+#include "platform/vision/dnn/slow_analyses.h"
 
 namespace kestrel::vision::dnn {
 namespace {
@@ -125,12 +128,10 @@ std::vector<FaceDetection> closerViews(ModelImage& image, const std::vector<Corn
   return found;
 }
 
-// The mesh of a detected face in picture pixels, or nothing when the mesh
+// The mesh of a face in a crop, in picture pixels, or nothing when the mesh
 // model says there is no face there.
-std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDetection& d) {
-  const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
-  const double angle = lineAngle(d.keypoints[0], d.keypoints[1]);
-  const CropTransform t = cropTransform({centre, std::max(d.width, d.height) * kMeshCrop, angle}, kMeshSize);
+std::optional<std::vector<MeshPoint>> meshIn(ModelImage& image, const RotatedCrop& crop) {
+  const CropTransform t = cropTransform(crop, kMeshSize);
   engine::Network& net = network(kMesh);
   run(kMesh, net, image.affineCrop(t.warp(), kMeshSize));
   if (!(net.output("presence")[0] >= kMeshPresence)) return std::nullopt;
@@ -142,6 +143,12 @@ std::optional<std::vector<MeshPoint>> faceMesh(ModelImage& image, const FaceDete
     mesh[i] = {p.x, p.y, m[3 * i + 2] * zScale};
   }
   return mesh;
+}
+
+// The crop the mesh reads for a detected face.
+RotatedCrop detectionCrop(const FaceDetection& d) {
+  const PixelPoint centre{d.x + d.width / 2, d.y + d.height / 2};
+  return {centre, std::max(d.width, d.height) * kMeshCrop, lineAngle(d.keypoints[0], d.keypoints[1])};
 }
 
 struct Eye {
@@ -180,16 +187,34 @@ void prepareFaces(bool landmarks) {
 
 namespace {
 
-// The detections the face mesh confirms, with their angles and, if asked, eyes.
-Faces describe(ModelImage& image, bool landmarks, const std::vector<FaceDetection>& detections) {
+// A face the mesh confirmed: its box in picture pixels, its score and its mesh.
+struct SeenFace {
+  double x = 0, y = 0, width = 0, height = 0;
+  float score = 0;
+  std::vector<MeshPoint> mesh;
+  Corners box() const { return {x, y, x + width, y + height}; }
+};
+
+SeenFace seenFace(const Corners& box, float score, std::vector<MeshPoint> mesh) {
+  return {box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0, score, std::move(mesh)};
+}
+
+// The detections the face mesh confirms, with their meshes.
+std::vector<SeenFace> confirmed(ModelImage& image, const std::vector<FaceDetection>& detections) {
+  std::vector<SeenFace> seen;
+  for (const FaceDetection& d : detections)
+    if (auto mesh = meshIn(image, detectionCrop(d))) seen.push_back({d.x, d.y, d.width, d.height, d.score, std::move(*mesh)});
+  return seen;
+}
+
+// The faces with their angles and, if asked, eyes.
+Faces describe(ModelImage& image, bool landmarks, const std::vector<SeenFace>& seen) {
   Faces out;
-  for (const FaceDetection& d : detections) {
-    const auto mesh = faceMesh(image, d);
-    if (!mesh) continue;
+  for (const SeenFace& s : seen) {
     FaceObservation face;
-    face.boundingBox = normalisedRect(boxOf(d), image.cols(), image.rows());
-    face.confidence = d.score;
-    if (const auto angles = headAngles(*mesh)) {
+    face.boundingBox = normalisedRect(s.box(), image.cols(), image.rows());
+    face.confidence = s.score;
+    if (const auto angles = headAngles(s.mesh)) {
       face.yaw = angles->yaw;
       face.pitch = angles->pitch;
     }
@@ -197,10 +222,10 @@ Faces describe(ModelImage& image, bool landmarks, const std::vector<FaceDetectio
     if (!landmarks) continue;
     LandmarksObservation l;
     l.boundingBox = face.boundingBox;
-    const auto [right, left] = eyes(image, *mesh);
+    const auto [right, left] = eyes(image, s.mesh);
     auto inBox = [&](const std::vector<PixelPoint>& points) {
       std::vector<Point> n;
-      for (const auto& p : points) n.push_back(normalisedInBox(p, d.x, d.y, d.width, d.height));
+      for (const auto& p : points) n.push_back(normalisedInBox(p, s.x, s.y, s.width, s.height));
       return n;
     };
     FaceLandmarks f;
@@ -214,19 +239,73 @@ Faces describe(ModelImage& image, bool landmarks, const std::vector<FaceDetectio
   return out;
 }
 
+bool overlapsATrack(const Corners& box, const std::vector<FaceTrack>& tracks) {
+  return std::any_of(tracks.begin(), tracks.end(),
+                     [&](const FaceTrack& t) { return intersectionOverUnion(box, t.box) > kMergeOverlap; });
+}
+
+// The faces of a stream's frame that its tracks do not hold: the whole
+// picture, and the closer views only where it shows no face (a live stream's
+// subject is near the camera, and its smaller faces further off are not asked
+// for, so that its frames skip the tiles).
+std::vector<SeenFace> newFaces(ModelImage& image, const std::vector<Corners>* people,
+                               const std::vector<FaceTrack>& tracks) {
+  double scale = 1;
+  std::vector<FaceDetection> whole = mergeOverlaps(wholeView(image, scale), kMergeOverlap);
+  std::erase_if(whole, [&](const FaceDetection& d) { return overlapsATrack(boxOf(d), tracks); });
+  std::vector<SeenFace> seen = confirmed(image, whole);
+  if (!seen.empty() || !tracks.empty()) return seen;
+  return confirmed(image, mergeOverlaps(closerViews(image, people, scale), kMergeOverlap));
+}
+
 }  // namespace
 
-Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, CloserLook look) {
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people) {
   double scale = 1;
   std::vector<FaceDetection> found = wholeView(image, scale);
-  if (look == CloserLook::WhereNoFace) {
-    Faces whole = describe(image, landmarks, mergeOverlaps(std::move(found), kMergeOverlap));
-    if (!whole.faces.empty()) return whole;
-    return describe(image, landmarks, mergeOverlaps(closerViews(image, people, scale), kMergeOverlap));
-  }
   const std::vector<FaceDetection> closer = closerViews(image, people, scale);
   found.insert(found.end(), closer.begin(), closer.end());
-  return describe(image, landmarks, mergeOverlaps(std::move(found), kMergeOverlap));
+  return describe(image, landmarks, confirmed(image, mergeOverlaps(std::move(found), kMergeOverlap)));
+}
+
+Faces followFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, SlowAnalyses& kept) {
+  std::vector<FaceTrack> tracks;
+  std::vector<SeenFace> seen;
+  bool lost = false;
+  if (justBefore(kept, kept.facesFrame))
+    for (const FaceTrack& t : kept.faceTracks) {
+      auto mesh = meshIn(image, t.crop);
+      lost = lost || !mesh;
+      if (!mesh) continue;
+      FaceTrack moved = followTrack(t, *mesh);
+      // Two tracks that came onto one face are one.
+      if (overlapsATrack(moved.box, tracks)) continue;
+      seen.push_back(seenFace(moved.box, moved.score, std::move(*mesh)));
+      tracks.push_back(std::move(moved));
+    }
+  if (tracks.empty() || lost || kept.frame % kFaceSearchEvery == kFaceSearchTurn) {
+    // A face the detector sees again starts its track anew from the
+    // detector's box, so that the followed box cannot drift away from it.
+    std::vector<SeenFace> found = newFaces(image, people, {});
+    std::vector<FaceTrack> held;
+    std::vector<SeenFace> heldSeen;
+    for (size_t k = 0; k < tracks.size(); ++k)
+      if (std::none_of(found.begin(), found.end(), [&](const SeenFace& f) {
+            return intersectionOverUnion(f.box(), tracks[k].box) > kMergeOverlap;
+          })) {
+        held.push_back(std::move(tracks[k]));
+        heldSeen.push_back(std::move(seen[k]));
+      }
+    for (SeenFace& f : found) {
+      held.push_back(startTrack(f.box(), f.score, f.mesh));
+      heldSeen.push_back(std::move(f));
+    }
+    tracks = std::move(held);
+    seen = std::move(heldSeen);
+  }
+  kept.faceTracks = std::move(tracks);
+  kept.facesFrame = kept.frame;
+  return describe(image, landmarks, seen);
 }
 
 }  // namespace kestrel::vision::dnn

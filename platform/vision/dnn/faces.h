@@ -5,6 +5,7 @@
 
 #include "platform/vision/dnn/detection_geometry.h"
 #include "platform/vision/dnn/model_image.h"
+#include "platform/vision/dnn/slow_analyses.h"
 #include "platform/vision/observations.h"
 
 namespace kestrel::vision::dnn {
@@ -15,14 +16,14 @@ struct Faces {
   std::vector<LandmarksObservation> landmarks;
 };
 
-// Where the closer views look: always, or only where the whole picture shows
-// no face (a live stream, whose subject is near the camera and whose smaller
-// faces further off are not asked for, so that its frames skip the tiles).
-enum class CloserLook { Always, WhereNoFace };
-
 // Given the people found in the picture (boxes in picture pixels), the
 // detector looks closely at their heads; without, at tiles of a large picture.
-Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, CloserLook look);
+Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people);
+
+// The faces of a stream's frame: those of the frame before followed by their
+// mesh, and new ones found by the detector on its turns (kFaceSearchEvery),
+// whenever a followed face is lost and while none is followed.
+Faces followFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, SlowAnalyses& kept);
 
 // Starts loading the models (see loadSoon), so that a stream's first frame
 // does not wait for them one after another.

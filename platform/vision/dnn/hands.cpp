@@ -127,15 +127,15 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
   std::vector<HandObservation> hands;
   if (maximumHandCount <= 0) return hands;
   engine::Network& net = network(kLandmarks);
-  std::vector<RotatedCrop> crops;
-  const bool followed = kept && kept->handsFrame == kept->frame - 1 && !kept->handCrops.empty();
-  const bool searched = madeAnew(kept, followed, kPalmsTurn);
-  if (!searched)
-    crops = kept->handCrops;
-  else
+  bool searched = false;
+  const std::vector<RotatedCrop> crops = handCropsFor(kept, [&] {
+    searched = true;
+    std::vector<RotatedCrop> around;
     for (const Palm& palm :
          detectPalms(image, static_cast<size_t>(maximumHandCount) + (people ? kSpareCandidates : 0), people, kept))
-      crops.push_back(handCrop(palm));
+      around.push_back(handCrop(palm));
+    return around;
+  });
   std::vector<RotatedCrop> next;
   std::vector<Corners> boxes;
   for (const RotatedCrop& crop : crops) {
@@ -160,10 +160,7 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
     hands.push_back(std::move(hand));
     next.push_back(trackedCrop(look.points));
   }
-  if (kept) {
-    kept->handCrops = std::move(next);
-    kept->handsFrame = kept->frame;
-  }
+  keepHandCrops(kept, std::move(next));
   return hands;
 }
 

@@ -28,6 +28,19 @@ bool madeAnew(const SlowAnalyses* kept, bool have, int turn) {
   return !kept || !have || kept->frame % kRefreshEvery == turn;
 }
 
+bool justBefore(const SlowAnalyses& kept, int64_t last) { return last >= 0 && last == kept.frame - 1; }
+
+std::vector<RotatedCrop> handCropsFor(const SlowAnalyses* kept, const std::function<std::vector<RotatedCrop>()>& palms) {
+  if (!kept || !justBefore(*kept, kept->handsFrame) || kept->frame % kRefreshEvery == kPalmsTurn) return palms();
+  return kept->handCrops;
+}
+
+void keepHandCrops(SlowAnalyses* kept, std::vector<RotatedCrop> next) {
+  if (!kept) return;
+  kept->handCrops = std::move(next);
+  kept->handsFrame = kept->frame;
+}
+
 }  // namespace kestrel::vision::dnn
 
 namespace kestrel::vision::dnn {

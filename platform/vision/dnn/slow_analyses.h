@@ -10,14 +10,18 @@
 // is made on every frame. The held
 // step's hands are found by the palm detector every third frame, on the third
 // turn; in between each hand is followed from the crop its joints gave on the
-// frame before, as long as the landmark model still sees it there.
+// frame before, as long as the landmark model still sees it there. Faces are
+// followed the same way by their mesh; the face detector looks for new ones
+// every twelfth frame, and at once when a followed face is lost.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "platform/vision/dnn/detection_geometry.h"
+#include "platform/vision/dnn/face_geometry.h"
 #include "platform/vision/vision.h"
 
 namespace kestrel::vision {
@@ -32,6 +36,9 @@ struct SlowAnalyses {
   // Where the next frame looks for the hands of frame `handsFrame`.
   std::vector<dnn::RotatedCrop> handCrops;
   int64_t handsFrame = -1;
+  // The faces of frame `facesFrame`, which the next frame follows.
+  std::vector<dnn::FaceTrack> faceTracks;
+  int64_t facesFrame = -1;
 };
 
 }  // namespace kestrel::vision
@@ -41,6 +48,13 @@ namespace kestrel::vision::dnn {
 constexpr int kRefreshEvery = 3;
 constexpr int kPeopleTurn = 1;
 constexpr int kPalmsTurn = 2;
+// The face detector's search for new faces: a face that comes into view is
+// found within 12 frames, half a second at 25 frames a second, for about a
+// twelfth of the detector's cost a frame. A multiple of kRefreshEvery, so that
+// the search always falls on the person boxes' turn, never on ISNet's, the
+// frame that costs the most.
+constexpr int kFaceSearchEvery = 12;
+constexpr int kFaceSearchTurn = kPeopleTurn;
 
 // ISNet's map is made anew when the picture's change thumbnail differs from
 // the map's frame's by more than kSalientChange grey levels on average, and
@@ -70,5 +84,19 @@ bool madeAnew(const SlowAnalyses* kept, bool have, int turn);
 // Whether ISNet's map is made anew on this frame, whose change thumbnail is
 // `thumb`: when there is none, when the picture changed or the map is old.
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
+
+// Whether frame `last` (-1: none yet) is the one before the frame being analysed.
+bool justBefore(const SlowAnalyses& kept, int64_t last);
+
+// Where the landmark model looks for hands on this frame: around the palms
+// that `palms` finds, on the palm detector's turn and wherever the frame
+// before did not look for hands (the stream's start, a frame the held step
+// skipped); otherwise where the frame before left hands to follow, which may
+// be nowhere (the palms it found were not hands). Without `kept` (a picture
+// on its own), around the palms.
+std::vector<RotatedCrop> handCropsFor(const SlowAnalyses* kept, const std::function<std::vector<RotatedCrop>()>& palms);
+
+// Keeps where the next frame looks for the hands this frame found.
+void keepHandCrops(SlowAnalyses* kept, std::vector<RotatedCrop> next);
 
 }  // namespace kestrel::vision::dnn
