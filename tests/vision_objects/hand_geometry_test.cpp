@@ -138,7 +138,9 @@ TEST(HandCrops, ThePalmDetectorKeepsItsTurnWhetherOrNotAHandIsFollowed) {
         return std::vector<RotatedCrop>{{{50, 50}, 40, 0}};
       });
       // Between the detector's runs the followed hand (or none) is looked at.
-      if (palmFrames.back() != frame) EXPECT_EQ(crops.size(), accepted ? 1u : 0u) << frame;
+      if (palmFrames.back() != frame) {
+        EXPECT_EQ(crops.size(), accepted ? 1u : 0u) << frame;
+      }
       keepHandCrops(&kept, accepted ? crops : std::vector<RotatedCrop>{});
     }
     // The stream's first frame, the detector's turns, and the frame after the gap.

@@ -79,15 +79,27 @@ std::vector<Palm> windowPass(ModelImage& image, const Tile& t, const std::vector
   return kept;
 }
 
-// The whole picture letterboxed, then the windows over the people's reach
-// (in a stream, whose subject is near the camera, only where the whole
-// picture shows no palm); the strongest `limit` after merging the same palm
-// seen twice.
-std::vector<Palm> detectPalms(ModelImage& image, size_t limit, const std::vector<Corners>* people, bool stream) {
+// The windows a search looks through. In a stream, whose subject is near
+// the camera, only where the whole picture shows no palm, and one window a
+// search in turn: the detector then costs at most two runs a search, and a
+// hand at room distance is found within as many searches as there are
+// windows, then followed from its joints.
+std::vector<Tile> windowsToSearch(const std::vector<Corners>& people, const ModelImage& image, SlowAnalyses* kept,
+                                  bool wholeFoundPalms) {
+  std::vector<Tile> windows = handWindows(people, image.cols(), image.rows(), kPalmInput);
+  if (!kept || windows.empty()) return windows;
+  if (wholeFoundPalms) return {};
+  return {windows[kept->handWindowTurn++ % windows.size()]};
+}
+
+// The whole picture letterboxed, then the windows over the people's reach;
+// the strongest `limit` after merging the same palm seen twice.
+std::vector<Palm> detectPalms(ModelImage& image, size_t limit, const std::vector<Corners>* people,
+                              SlowAnalyses* kept) {
   const Letterbox box = Letterbox::fit(image.cols(), image.rows(), kPalmInput);
   std::vector<Palm> found = runDetector(image.letterbox(box), placementOf(box));
-  if (people && !(stream && !found.empty())) {
-    for (const Tile& t : handWindows(*people, image.cols(), image.rows(), kPalmInput)) {
+  if (people) {
+    for (const Tile& t : windowsToSearch(*people, image, kept, !found.empty())) {
       const std::vector<Palm> more = windowPass(image, t, *people);
       found.insert(found.end(), more.begin(), more.end());
     }

@@ -36,6 +36,8 @@ struct SlowAnalyses {
   // Where the next frame looks for the hands of frame `handsFrame`.
   std::vector<dnn::RotatedCrop> handCrops;
   int64_t handsFrame = -1;
+  // Which of the main person's hand windows the next palm search looks through.
+  size_t handWindowTurn = 0;
   // The faces of frame `facesFrame`, which the next frame follows.
   std::vector<dnn::FaceTrack> faceTracks;
   int64_t facesFrame = -1;
