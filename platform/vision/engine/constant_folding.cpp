@@ -62,7 +62,8 @@ Folded foldConstantOfShape(const Node& node, const InputFacts& in) {
 }
 
 Folded foldRange(const Node& node, const InputFacts& in) {
-  const double start = in.constants[0]->real(0), limit = in.constants[1]->real(0), delta = in.constants[2]->real(0);
+  const double start = oneNumber(node, *in.constants[0], "start"), limit = oneNumber(node, *in.constants[1], "limit"),
+               delta = oneNumber(node, *in.constants[2], "delta");
   if (delta == 0) refuseNode(node, "delta 0");
   const double length = std::ceil((limit - start) / delta);
   if (!(length <= static_cast<double>(kFoldedLimit))) refuseNode(node, "too long");

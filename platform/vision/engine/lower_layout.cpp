@@ -106,7 +106,7 @@ bool deferPad(Builder& b, const Node& node) {
   } else {
     if (!facts.isConstant(1)) return false;
     pads = facts.constants[1]->wholes();
-    if (facts.isConstant(2)) value = static_cast<float>(facts.constants[2]->real(0));
+    if (facts.isConstant(2)) value = static_cast<float>(oneNumber(node, *facts.constants[2], "constant_value"));
     else if (!node.input(2).empty()) return false;
   }
   const size_t rank = b.plan().dims.at(node.input(0)).size();
@@ -128,7 +128,8 @@ void lowerPad(Builder& b, const Node& node) {
   const InputFacts facts = b.facts(node);
   std::vector<int64_t> pads = b.plan().opset < 11 ? node.integers("pads") : facts.constant(node, 1).wholes();
   float value = b.plan().opset < 11 ? node.real("value", 0) : 0;
-  if (b.plan().opset >= 11 && !node.input(2).empty()) value = static_cast<float>(facts.constant(node, 2).real(0));
+  if (b.plan().opset >= 11 && !node.input(2).empty())
+    value = static_cast<float>(oneNumber(node, facts.constant(node, 2), "constant_value"));
   int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);

@@ -157,6 +157,11 @@ std::string Node::where() const { return "node " + (name.empty() ? outputs.front
 
 void refuseNode(const Node& node, const std::string& why) { throw ModelError(node.where() + ": " + why); }
 
+double oneNumber(const Node& node, const HostTensor& t, const std::string& what) {
+  if (t.size() != 1) refuseNode(node, what + " is not one number");
+  return t.real(0);
+}
+
 Graph parseOnnx(const void* bytes, size_t size) {
   onnx::ModelProto model;
   if (size > static_cast<size_t>(std::numeric_limits<int>::max()) ||

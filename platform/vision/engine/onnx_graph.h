@@ -39,6 +39,9 @@ struct Node {
 
 // Throws ModelError saying why the node is not taken: "node NAME (OP): why".
 [[noreturn]] void refuseNode(const Node& node, const std::string& why);
+// The one number a node's input holds (a Range bound, a Pad value); an input
+// of another size is refused, naming `what`.
+double oneNumber(const Node& node, const HostTensor& t, const std::string& what);
 
 struct GraphInput {
   std::string name;
