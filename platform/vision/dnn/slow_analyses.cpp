@@ -41,10 +41,6 @@ void keepHandCrops(SlowAnalyses* kept, std::vector<RotatedCrop> next) {
   kept->handsFrame = kept->frame;
 }
 
-}  // namespace kestrel::vision::dnn
-
-namespace kestrel::vision::dnn {
-
 cv::Mat changeThumbnail(const cv::Mat& bgr) {
   CV_Assert(bgr.type() == CV_8UC3 && !bgr.empty());
   constexpr int kGrid = 4;  // samples a cell, each way
