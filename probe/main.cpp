@@ -2,7 +2,8 @@
 // program of its own from the installation's lib/kestrel/, started in this
 // process's place with the same arguments, so that a run loads only the
 // libraries its mode uses: a photo never maps oneDNN, OpenCV or FFmpeg, and the
-// usage line maps none of them.
+// usage line maps none of them. Listing the microphones, all start, is a
+// module opened in this process instead, sparing a second program's start.
 #include <string>
 #include <vector>
 
@@ -13,12 +14,12 @@
 int main(int argc, char** argv) {
   using namespace kestrel;
   const Route r = route(std::vector<std::string>(argv, argv + argc));
-  // No case breaks: fail and runModeProgram never return, so none falls into the next.
+  // No case breaks: fail, runModeProgram and runModeModule never return, so none falls into the next.
   switch (r.mode) {
     case Mode::Usage:
       fail(USAGE);
     case Mode::AudioInputs:
-      runModeProgram("kestrel-probe-audio-inputs", argv);
+      runModeModule("kestrel-probe-audio-inputs", argc, argv);
     case Mode::Record:
       runModeProgram("kestrel-probe-record", argv);
     case Mode::Cutout:

@@ -1,5 +1,6 @@
 #include "probe/mode_program.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,18 +27,40 @@ void setThreadSpin() {
   ::setenv("GOMP_SPINCOUNT", "10000", 0);
 }
 
+// `file` in lib/kestrel/ beside this program's bin/, from the program's own
+// file with links resolved: an installation reached through a link on the
+// PATH still finds its modes. Ends the run when /proc/self/exe can't be read.
+std::filesystem::path modeFile(const std::string& file, const char* verb) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path path = (self.parent_path() / ".." / "lib" / "kestrel" / file).lexically_normal();
+  if (ec) fail(std::string("can't ") + verb + " " + path.string() + ": " + ec.message());
+  return path;
+}
+
 }  // namespace
 
 void runModeProgram(const char* name, char** argv) {
-  namespace fs = std::filesystem;
-  // The program's own file, links resolved: an installation reached through a
-  // link on the PATH still finds its lib/kestrel/ beside its bin/.
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  const fs::path program = (self.parent_path() / ".." / "lib" / "kestrel" / name).lexically_normal();
+  const std::filesystem::path program = modeFile(name, "start");
   setThreadSpin();
-  if (!ec) ::execv(program.c_str(), argv);
-  fail("can't start " + program.string() + ": " + std::strerror(ec ? ec.value() : errno));
+  ::execv(program.c_str(), argv);
+  fail("can't start " + program.string() + ": " + std::strerror(errno));
+}
+
+void runModeModule(const char* name, int argc, char** argv) {
+  const std::filesystem::path module = modeFile(std::string(name) + ".so", "load");
+  // Lazy binding: a module resolves only the functions its run calls.
+  void* handle = ::dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  void* entry = handle ? ::dlsym(handle, kModeEntry) : nullptr;
+  if (!entry) {
+    // dlerror's text starts with the file's path; the line names it once.
+    std::string why = ::dlerror();
+    if (why.rfind(module.string() + ": ", 0) == 0) why.erase(0, module.string().size() + 2);
+    fail("can't load " + module.string() + ": " + why);
+  }
+  reinterpret_cast<void (*)(int, char**)>(entry)(argc, argv);
+  std::abort();  // a mode's entry ends the run itself
 }
 
 }  // namespace kestrel

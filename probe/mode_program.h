@@ -8,4 +8,14 @@ namespace kestrel {
 // fail, with one line naming it.
 [[noreturn]] void runModeProgram(const char* name, char** argv);
 
+// Runs the mode module `name` (lib/kestrel/<name>.so) in this process: its
+// entry point, kModeEntry, is called with argc and argv and ends the process
+// itself. For a mode that is all start, where a second program's start would
+// be a fifth of the run. Never returns: a module that cannot be loaded ends
+// the run through fail, with one line naming it.
+[[noreturn]] void runModeModule(const char* name, int argc, char** argv);
+
+// The one symbol a mode module exports: void(int argc, char** argv), never returning.
+inline constexpr const char* kModeEntry = "kestrel_mode_main";
+
 }  // namespace kestrel

@@ -1,5 +1,5 @@
-// kestrel-probe's "--audio-inputs", started by the front (probe/main.cpp) with
-// its own arguments; the front has routed them already.
+// kestrel-probe's "--audio-inputs": a module the front (probe/main.cpp) opens
+// in its own process and enters with its arguments, routed already.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -9,7 +9,7 @@
 #include "probe/front/emit.h"
 #include "probe/front/routing.h"
 
-int main(int argc, char** argv) {
+extern "C" [[gnu::visibility("default")]] void kestrel_mode_main(int argc, char** argv) {
   using namespace kestrel;
   const Route r = route(std::vector<std::string>(argv, argv + argc));
   if (r.mode != Mode::AudioInputs) fail(USAGE);

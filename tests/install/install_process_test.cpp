@@ -1,11 +1,13 @@
 // The programs installed under a prefix, away from the build tree, as a host
-// meets them: kestrel-probe starts each mode from the prefix's lib/kestrel/,
+// meets them: kestrel-probe starts (or opens) each mode from the prefix's lib/kestrel/,
 // reads the models from the prefix's share/kestrel/models or KESTREL_MODELS
 // and never from the build tree's, and each mode's program maps only the
 // libraries that mode uses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "tests/support/process.h"
@@ -79,7 +81,7 @@ TEST_F(Installed, ReadsItsOwnModelsOrTheNamedFolderNeverTheBuildTrees) {
 }
 
 TEST_F(Installed, EachModeMapsOnlyTheLibrariesItUses) {
-  // The front is linked statically where it can be: then ldd finds nothing at all.
+  // The front maps the C library alone (the sanitizers' runtime aside).
   const ProcessResult ldd = runProcess({"ldd", path("bin/kestrel-probe")});
   const std::string front = ldd.out + ldd.err;
   for (const char* library : {"libvips", "libdnnl", "libopencv", "libprotobuf", "libav", "libpulse"})
@@ -87,7 +89,7 @@ TEST_F(Installed, EachModeMapsOnlyTheLibrariesItUses) {
 
   const std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>> modes = {
       {"kestrel-probe-photo", {{"libvips"}, {"libdnnl", "libopencv", "libprotobuf", "libav", "libsw", "libpulse"}}},
-      {"kestrel-probe-audio-inputs",
+      {"kestrel-probe-audio-inputs.so",
        {{"libpulse"}, {"libvips", "libdnnl", "libopencv", "libprotobuf", "libav", "libsw"}}},
       {"kestrel-probe-record", {{"libpulse"}, {"libvips", "libdnnl", "libopencv", "libprotobuf", "libavcodec"}}},
       {"kestrel-probe-cutout", {{"libdnnl", "libopencv"}, {"libvips", "libpulse", "libavcodec"}}},
@@ -102,7 +104,7 @@ TEST_F(Installed, EachModeMapsOnlyTheLibrariesItUses) {
   }
 }
 
-TEST_F(Installed, RoutesAsBeforeAndNamesAModeProgramItCannotStart) {
+TEST_F(Installed, RoutesAsBeforeAndNamesAModeItCannotStart) {
   const ProcessResult usage = runProcess({path("bin/kestrel-probe")});
   EXPECT_EQ(usage.status, 1);
   EXPECT_EQ(usage.err, "usage: kestrel-probe <media path> [hz] | kestrel-probe --cutout <width> <height>\n");
@@ -117,6 +119,24 @@ TEST_F(Installed, RoutesAsBeforeAndNamesAModeProgramItCannotStart) {
   EXPECT_EQ(photo.status, 1);
   EXPECT_EQ(photo.err, "can't start " + path("lib/kestrel/kestrel-probe-photo") + ": No such file or directory\n");
   EXPECT_EQ(photo.out, "");
+
+  // The microphones' mode is a module the front opens: one missing, or not a
+  // module at all, is named on one line.
+  const std::string module = path("lib/kestrel/kestrel-probe-audio-inputs.so");
+  fs::rename(module, s.path("module"));
+  const ProcessResult missing = runProcess({path("bin/kestrel-probe"), "--audio-inputs"});
+  {
+    std::ofstream notAModule(module);
+    notAModule << "not a module\n";
+  }
+  const ProcessResult foreign = runProcess({path("bin/kestrel-probe"), "--audio-inputs"});
+  fs::rename(s.path("module"), module);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "can't load " + module + ": cannot open shared object file: No such file or directory\n");
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_EQ(foreign.err.rfind("can't load " + module + ": ", 0), 0u) << foreign.err;
+  EXPECT_EQ(std::count(foreign.err.begin(), foreign.err.end(), '\n'), 1) << foreign.err;
+  EXPECT_EQ(missing.out + foreign.out, "");
 }
 
 }  // namespace
