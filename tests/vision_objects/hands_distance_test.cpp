@@ -97,10 +97,11 @@ TEST(HandsAtRoomDistance, MostMarkedHandsFoundAndFewFalseOnes) {
     std::printf("%-14s marked %zu found %d false %d\n", m.name.c_str(), m.hands.size(), h, f);
     marked += static_cast<int>(m.hands.size()), hits += h, falseHands += f;
   }
-  // Two thirds found (11 of 16 today: the gloved hand, the dim hands resting
-  // on knees, a hand round a bottle and a hand half hidden are missed).
+  // Seven in ten found (12 of 16 today: the gloved hand, one of the dim
+  // hands resting on knees, a hand round a bottle and a hand half hidden are
+  // missed).
   EXPECT_GE(marked, 12);
-  EXPECT_GE(hits, 2 * marked / 3) << hits << " of " << marked;
+  EXPECT_GE(10 * hits, 7 * marked) << hits << " of " << marked;
   EXPECT_LE(falseHands, marked / 5);
 }
 
