@@ -29,9 +29,10 @@ constexpr float kMinPresence = 0.5f;
 constexpr size_t kSpareCandidates = 2;
 // Below this the landmark model sees no hand at all; from it, a searched
 // palm's hand gets more looks, each at the crop the look before's joints
-// give, until one is sure. A small or dim hand's presence wavers from look to
-// look around kMinPresence (on the sofa photo of tests/vision_objects/hands
-// 0.45, 0.26, then 0.57), so the best look counts.
+// give, until one is sure. A small, dim hand's presence wavers from look to
+// look (on the sofa photo of tests/vision_objects/hands 0.28, 0.45, 0.26,
+// then 0.57), so one more look is not enough; but a shoulder in Debian's
+// street clip also rises to a hand on its fourth look (0.26, 0.38, 0.40, 0.61).
 constexpr float kSecondLookFrom = 0.1f;
 constexpr int kMoreLooks = 3;
 // Two palms whose hands' joints overlap this much are one hand seen twice.
@@ -159,13 +160,10 @@ std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount
     Look look = lookAt(image, net, crop);
     // A small hand's palm crop is coarse: the crop its joints give is looked
     // at again, as the next frames of a stream would.
-    Look last = look;
-    for (int again = 0; again < kMoreLooks && searched && people && last.presence >= kSecondLookFrom &&
+    for (int again = 0; again < kMoreLooks && searched && people && look.presence >= kSecondLookFrom &&
                         !(look.presence >= kMinPresence);
-         ++again) {
-      last = lookAt(image, net, trackedCrop(last.points));
-      if (last.presence > look.presence) look = last;
-    }
+         ++again)
+      look = lookAt(image, net, trackedCrop(look.points));
     if (!(look.presence >= kMinPresence)) continue;
     const Corners box = jointsBox(look.points);
     if (std::any_of(boxes.begin(), boxes.end(),
