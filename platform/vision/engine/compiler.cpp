@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/vision/engine/ops.h"
+#include "platform/vision/engine/redirect.h"
 
 namespace kestrel::vision::engine {
 
@@ -99,13 +100,61 @@ int Builder::plain(int v) {
 int Builder::inLayout(int v, memory::desc desc) {
   if (program_.values[v].desc == desc) return v;
   const int to = newValue(program_.values[v].dims, desc);
-  dnnl::reorder::primitive_desc pd(program_.eng, program_.values[v].desc, program_.eng, desc, attributes());
-  StepRec s;
-  s.kind = "Reorder";
-  s.primitive = dnnl::reorder(pd);
-  s.valueArgs = {{DNNL_ARG_FROM, v}, {DNNL_ARG_TO, to}};
-  addStep(std::move(s), pd);
+  copyInto("Reorder", v, to);
   return to;
+}
+
+void Builder::copyInto(const std::string& kind, int from, int to) {
+  dnnl::reorder::primitive_desc pd(program_.eng, program_.values[from].desc, program_.eng, program_.values[to].desc,
+                                   attributes());
+  StepRec s;
+  s.kind = kind;
+  s.primitive = dnnl::reorder(pd);
+  s.valueArgs = {{DNNL_ARG_FROM, from}, {DNNL_ARG_TO, to}};
+  addStep(std::move(s), pd);
+}
+
+namespace {
+
+// The step that writes v as its destination.
+int makerStep(const std::vector<StepRec>& steps, int v) {
+  for (size_t k = steps.size(); k-- > 0;)
+    for (const auto& [arg, value] : steps[k].valueArgs)
+      if (value == v && (arg == DNNL_ARG_DST || arg == DNNL_ARG_TO)) return static_cast<int>(k);
+  return -1;
+}
+
+}  // namespace
+
+bool Builder::ownsBuffer(int v) const {
+  const BufferRec* buffer = bufferOf(v);
+  return buffer && !buffer->pinned && buffer->values == 1 && program_.values[v].offset == 0;
+}
+
+std::optional<dnnl::primitive_desc_base> Builder::redirectable(int v, const memory::desc& view) const {
+  const int k = makerStep(program_.steps, v);
+  if (!ownsBuffer(v) || k < 0 || !program_.steps[k].pd) return std::nullopt;
+  return withDestination(*program_.steps[k].pd, view, program_.eng);
+}
+
+void Builder::moveInto(int v, int into, size_t at, const memory::desc& desc,
+                       const std::optional<dnnl::primitive_desc_base>& pd) {
+  if (pd) {
+    StepRec& s = program_.steps[makerStep(program_.steps, v)];
+    s.primitive = dnnl::primitive(pd->get());
+    s.pd = *pd;
+    const size_t scratch = pd->scratchpad_desc().get_size();
+    s.scratchpad = scratch > 0;
+    program_.scratchpadBytes = std::max(program_.scratchpadBytes, scratch);
+  }
+  ValueRec& value = program_.values[v];
+  BufferRec& old = program_.buffers[value.buffer];
+  old.bytes = 0;  // left to nothing
+  old.values = 0;
+  value.buffer = program_.values[into].buffer;
+  value.offset = program_.values[into].offset + at;
+  value.desc = desc;
+  ++program_.buffers[value.buffer].values;
 }
 
 int Builder::quantized(int v, const memory::desc& desc, float scale) {
@@ -141,6 +190,7 @@ void Builder::addStep(StepRec step, const dnnl::primitive_desc_base& pd) {
     step.scratchpad = true;
     program_.scratchpadBytes = std::max(program_.scratchpadBytes, scratch);
   }
+  step.pd = pd;
   program_.steps.push_back(std::move(step));
 }
 
@@ -241,6 +291,7 @@ void Builder::build() {
     program_.outputNames.push_back(name);
     program_.outputValues[name] = v;
   }
+  for (StepRec& s : program_.steps) s.pd.reset();  // needed no more
 }
 
 }  // namespace kestrel::vision::engine

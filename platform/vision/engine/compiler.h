@@ -56,6 +56,18 @@ class Builder {
   int plain(int v);                                 // reorders once when needed
   int inLayout(int v, memory::desc desc);           // reorders when needed
   int quantized(int v, const memory::desc& desc, float scale);  // f32 to int8 once
+  // Writing a value in place in a larger one (a Concat's output). Whether v
+  // has a buffer of its own, fresh, that no other value sees and that is
+  // neither input nor output.
+  bool ownsBuffer(int v) const;
+  // The step that made v remade to write it as `view` (strided), when oneDNN
+  // keeps its kernel for that.
+  std::optional<dnnl::primitive_desc_base> redirectable(int v, const memory::desc& view) const;
+  // v moved into `into` at byte offset `at`, seen as `desc`; with pd, the
+  // step that makes v remade by it.
+  void moveInto(int v, int into, size_t at, const memory::desc& desc,
+                const std::optional<dnnl::primitive_desc_base>& pd = std::nullopt);
+  void copyInto(const std::string& kind, int from, int to);  // a reorder into an existing value
   const Int8Input* int8Input(const std::string& name) const;
 
   // Steps.
@@ -77,6 +89,7 @@ class Builder {
   int readers(const std::string& name) const { return index_.readers(name); }
   const Node* onlyReader(const std::string& name) const;
   bool isGraphInput(const std::string& name) const;
+  bool isGraphOutput(const std::string& name) const { return index_.isGraphOutput(name); }
   void absorb(const Node* node) { absorbed_.insert(node); }
   dnnl::engine& eng() { return program_.eng; }
   dnnl::stream& stream() { return program_.strm; }

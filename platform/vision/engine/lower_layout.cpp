@@ -15,21 +15,80 @@ std::vector<int64_t> permutation(const Node& node, size_t rank) {
   return perm;
 }
 
+// Inputs in different layouts send oneDNN's concat to its reference kernel:
+// they join in the layout of the first input a convolution left.
+std::optional<memory::format_tag> commonLayout(Builder& b, const Node& node, const Dims& out) {
+  if (out.size() != 4) return std::nullopt;
+  for (const std::string& name : node.inputs) {
+    const ValueRec& v = b.value(b.valueOf(name));
+    const memory::dims dims(v.dims.begin(), v.dims.end());
+    for (auto tag : {memory::format_tag::acdb, memory::format_tag::aBcd16b})
+      if (v.desc == memory::desc(dims, kF32, tag)) return tag;
+  }
+  return std::nullopt;
+}
+
+// A join along channels where the steps that make the inputs write them
+// straight into their places in the output, and only the others are copied
+// in. In plain or channel-blocked layouts of one image an input's place is
+// a contiguous stretch in its own layout: whatever step makes it writes
+// there unchanged, and other readers read it there (but it can live in one
+// output only). In channels last its place is strided: only a convolution
+// or a reorder read by this Concat alone is remade for it, and only where
+// oneDNN keeps the same kernel. Blocked channels join at whole blocks.
+// False, with nothing added, when no input can be written in place.
+bool joinInPlace(Builder& b, const Node& node, int axis, const Dims& out, std::optional<memory::format_tag> common) {
+  constexpr int64_t kBlock = 16;
+  if (out.size() != 4 || axis != 1) return false;
+  const bool blocked = common == memory::format_tag::aBcd16b;
+  const memory::desc whole = common ? memory::desc(out, kF32, *common) : Builder::plainDesc(out);
+  struct Part {
+    int value;
+    memory::desc view;
+    size_t at = 0;  // bytes into the output, when contiguous
+    bool moved = false;
+    std::optional<dnnl::primitive_desc_base> remade;
+  };
+  std::vector<Part> parts;
+  int64_t channel = 0;
+  bool any = false;
+  for (const std::string& name : node.inputs) {
+    const int v = b.valueOf(name);
+    const Dims dims = b.value(v).dims;
+    if (blocked && channel % kBlock != 0) return false;
+    Part p{v, whole.submemory_desc(dims, {0, channel, 0, 0}), 0, false, std::nullopt};
+    const bool contiguous = out[0] == 1 && (!common || blocked);
+    const memory::desc own = common ? memory::desc(dims, kF32, *common) : Builder::plainDesc(dims);
+    if (contiguous && b.value(v).desc == own && b.ownsBuffer(v) && !b.isGraphOutput(name) &&
+        (!blocked || dims[1] % kBlock == 0 || &name == &node.inputs.back())) {
+      p.moved = true;
+      p.at = static_cast<size_t>(channel * out[2] * out[3]) * sizeof(float);
+      p.view = own;
+    } else if (!contiguous && b.readers(name) == 1) {
+      p.remade = b.redirectable(v, p.view);
+      p.moved = p.remade.has_value();
+    }
+    any = any || p.moved;
+    parts.push_back(std::move(p));
+    channel += dims[1];
+  }
+  if (!any) return false;
+  const int dst = b.newValue(out, whole);
+  for (const Part& p : parts) {
+    if (p.moved) b.moveInto(p.value, dst, p.at, p.view, p.remade);
+    else b.copyInto("Concat", p.value, b.viewValue(dst, b.value(p.value).dims, p.view));
+  }
+  b.name(node.outputs[0], dst);
+  return true;
+}
+
 void lowerConcat(Builder& b, const Node& node) {
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int axis = static_cast<int>(normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(out.size()), node));
+  const std::optional<memory::format_tag> common = commonLayout(b, node, out);
+  if (joinInPlace(b, node, axis, out, common)) return;
   std::vector<int> parts;
   std::vector<memory::desc> descs;
-  // Inputs in different layouts send oneDNN to its reference kernel: they
-  // join in the layout of the first input a convolution left.
-  std::optional<memory::format_tag> common;
-  if (out.size() == 4)
-    for (const std::string& name : node.inputs) {
-      const ValueRec& v = b.value(b.valueOf(name));
-      const memory::dims dims(v.dims.begin(), v.dims.end());
-      for (auto tag : {memory::format_tag::acdb, memory::format_tag::aBcd16b})
-        if (!common && v.desc == memory::desc(dims, kF32, tag)) common = tag;
-    }
   for (const std::string& name : node.inputs) {
     int v = b.valueOf(name);
     if (common) v = b.inLayout(v, memory::desc(b.value(v).dims, kF32, *common));

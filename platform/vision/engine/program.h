@@ -34,6 +34,7 @@ struct BufferRec {
 struct StepRec {
   std::string kind;
   std::optional<dnnl::primitive> primitive;
+  std::optional<dnnl::primitive_desc_base> pd;    // the primitive's, while compiling
   std::vector<std::pair<int, int>> valueArgs;     // (oneDNN argument, value)
   std::vector<std::pair<int, memory>> fixedArgs;  // weights, biases, post-op operands
   bool scratchpad = false;
