@@ -33,9 +33,10 @@ std::optional<memory::format_tag> commonLayout(Builder& b, const Node& node, con
 // in. In plain or channel-blocked layouts of one image an input's place is
 // a contiguous stretch in its own layout: whatever step makes it writes
 // there unchanged, and other readers read it there (but it can live in one
-// output only). In channels last its place is strided: only a convolution
-// or a reorder read by this Concat alone is remade for it, and only where
-// oneDNN keeps the same kernel. Blocked channels join at whole blocks.
+// output only). In channels last its place is strided: a step read by this
+// Concat alone is remade for it where oneDNN keeps the same kernel (its
+// reorders do; on AVX-512 its convolution, resampling, pooling and binary
+// kernels do not). Blocked channels join at whole blocks.
 // False, with nothing added, when no input can be written in place.
 bool joinInPlace(Builder& b, const Node& node, int axis, const Dims& out, std::optional<memory::format_tag> common) {
   constexpr int64_t kBlock = 16;

@@ -1,0 +1,163 @@
+// Concat inputs written in place in the output by the steps that make them:
+// a reorder (a Slice) writing a strided place in channels last, element-wise
+// steps writing a contiguous place in the plain layout, at offsets on and off
+// a 16-channel boundary, beside inputs that must be copied (the network's own
+// input, a graph output, a value already living in another Concat's output).
+// Checked against the arithmetic written out, over two runs with different
+// inputs, in float and with a convolution in int8.
+#include <gtest/gtest.h>
+
+#include <onnx/onnx_pb.h>
+
+#include <cmath>
+#include <functional>
+
+#include "platform/vision/engine/network.h"
+
+using namespace kestrel::vision::engine;
+
+namespace {
+
+constexpr int kIn = 16, kHeight = 6, kWidth = 7, kPixels = kHeight * kWidth;
+constexpr int kWide = 16, kThin = 3, kFrom = 2, kPart = 10;
+
+float weight(int seed, int o, int i) { return std::sin(static_cast<float>(seed * 97 + o * 13 + i * 7)) * 0.25f; }
+
+void addValue(onnx::ValueInfoProto* v, const std::string& name, int channels) {
+  v->set_name(name);
+  auto* t = v->mutable_type()->mutable_tensor_type();
+  t->set_elem_type(onnx::TensorProto::FLOAT);
+  for (int d : {1, channels, kHeight, kWidth}) t->mutable_shape()->add_dim()->set_dim_value(d);
+}
+
+void addWeights(onnx::GraphProto& g, const std::string& name, int seed, int outputs) {
+  onnx::TensorProto& w = *g.add_initializer();
+  w.set_name(name);
+  w.set_data_type(onnx::TensorProto::FLOAT);
+  for (int d : {outputs, kIn, 1, 1}) w.add_dims(d);
+  for (int o = 0; o < outputs; ++o)
+    for (int i = 0; i < kIn; ++i) w.add_float_data(weight(seed, o, i));
+}
+
+void addInts(onnx::GraphProto& g, const std::string& name, std::vector<int64_t> values) {
+  onnx::TensorProto& t = *g.add_initializer();
+  t.set_name(name);
+  t.set_data_type(onnx::TensorProto::INT64);
+  t.add_dims(static_cast<int64_t>(values.size()));
+  for (int64_t v : values) t.add_int64_data(v);
+}
+
+void addNode(onnx::GraphProto& g, const std::string& op, std::vector<std::string> inputs, const std::string& output) {
+  onnx::NodeProto& n = *g.add_node();
+  n.set_op_type(op);
+  for (const std::string& i : inputs) n.add_input(i);
+  n.add_output(output);
+  if (op != "Concat") return;
+  auto* axis = n.add_attribute();
+  axis->set_name("axis");
+  axis->set_type(onnx::AttributeProto::INT);
+  axis->set_i(1);
+}
+
+// wide = Conv(x) 16 channels, thin = Conv(x) 3, part = x's channels 2 to
+// 11, twice = x + x, square = x * x (also an output), relu = Relu(x),
+// neg = Neg(x); joined = [wide, twice, thin, part, x] (channels last, as the
+// convolutions leave it), pair = [twice, square, relu] (plain),
+// again = [twice, neg]; mixed = Conv(joined) 16 channels.
+std::string joiningModel() {
+  onnx::ModelProto model;
+  model.set_ir_version(8);
+  model.add_opset_import()->set_version(13);
+  onnx::GraphProto& g = *model.mutable_graph();
+  addValue(g.add_input(), "x", kIn);
+  addWeights(g, "wWide", 1, kWide);
+  addWeights(g, "wThin", 2, kThin);
+  onnx::TensorProto& wMixed = *g.add_initializer();
+  wMixed.set_name("wMixed");
+  wMixed.set_data_type(onnx::TensorProto::FLOAT);
+  const int joined = kWide + kIn + kThin + kPart + kIn;
+  for (int d : {kWide, joined, 1, 1}) wMixed.add_dims(d);
+  for (int o = 0; o < kWide; ++o)
+    for (int i = 0; i < joined; ++i) wMixed.add_float_data(weight(3, o, i));
+  addNode(g, "Conv", {"x", "wWide"}, "wide");
+  addNode(g, "Conv", {"x", "wThin"}, "thin");
+  addInts(g, "starts", {kFrom});
+  addInts(g, "ends", {kFrom + kPart});
+  addInts(g, "axes", {1});
+  addNode(g, "Slice", {"x", "starts", "ends", "axes"}, "part");
+  addNode(g, "Add", {"x", "x"}, "twice");
+  addNode(g, "Mul", {"x", "x"}, "square");
+  addNode(g, "Relu", {"x"}, "relu");
+  addNode(g, "Neg", {"x"}, "neg");
+  addNode(g, "Concat", {"wide", "twice", "thin", "part", "x"}, "joined");
+  addNode(g, "Concat", {"twice", "square", "relu"}, "pair");
+  addNode(g, "Concat", {"twice", "neg"}, "again");
+  addNode(g, "Conv", {"joined", "wMixed"}, "mixed");
+  addValue(g.add_output(), "joined", joined);
+  addValue(g.add_output(), "pair", 3 * kIn);
+  addValue(g.add_output(), "again", 2 * kIn);
+  addValue(g.add_output(), "square", kIn);
+  addValue(g.add_output(), "mixed", kWide);
+  return model.SerializeAsString();
+}
+
+using Planes = std::vector<std::vector<float>>;  // [channel][pixel]
+
+Planes convolved(const Planes& x, int seed, int outputs) {
+  Planes out(outputs, std::vector<float>(kPixels, 0.0f));
+  for (int o = 0; o < outputs; ++o)
+    for (size_t i = 0; i < x.size(); ++i)
+      for (int p = 0; p < kPixels; ++p) out[o][p] += weight(seed, o, static_cast<int>(i)) * x[i][p];
+  return out;
+}
+
+Planes mapped(const Planes& x, const std::function<float(float)>& f) {
+  Planes out = x;
+  for (auto& plane : out)
+    for (float& v : plane) v = f(v);
+  return out;
+}
+
+Planes joined(std::initializer_list<Planes> parts) {
+  Planes out;
+  for (const Planes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+void expectOutput(const Network& net, const std::string& name, const Planes& want, float tolerance) {
+  const float* got = net.output(name);
+  for (size_t c = 0; c < want.size(); ++c)
+    for (int p = 0; p < kPixels; ++p)
+      ASSERT_NEAR(got[c * kPixels + p], want[c][p], tolerance) << name << " channel " << c << " pixel " << p;
+}
+
+void runAndCheck(Network& net, int seed, float tolerance) {
+  Planes x(kIn, std::vector<float>(kPixels));
+  float* in = net.input(0);
+  for (int c = 0; c < kIn; ++c)
+    for (int p = 0; p < kPixels; ++p) in[c * kPixels + p] = x[c][p] = std::cos(static_cast<float>(seed + c * 31 + p));
+  net.run();
+  const Planes twice = mapped(x, [](float v) { return 2 * v; });
+  const Planes part(x.begin() + kFrom, x.begin() + kFrom + kPart);
+  const Planes all = joined({convolved(x, 1, kWide), twice, convolved(x, 2, kThin), part, x});
+  expectOutput(net, "joined", all, tolerance);
+  expectOutput(net, "pair", joined({twice, mapped(x, [](float v) { return v * v; }),
+                                    mapped(x, [](float v) { return std::max(v, 0.0f); })}), tolerance);
+  expectOutput(net, "again", joined({twice, mapped(x, [](float v) { return -v; })}), tolerance);
+  expectOutput(net, "square", mapped(x, [](float v) { return v * v; }), tolerance);
+  expectOutput(net, "mixed", convolved(all, 3, kWide), 4 * tolerance);
+}
+
+}  // namespace
+
+TEST(ConcatInPlace, JoinsWhatItsProducersWroteInPlaceAndCopiesTheRest) {
+  const std::string bytes = joiningModel();
+  auto net = Network::fromBytes(bytes.data(), bytes.size(), "joining.onnx");
+  runAndCheck(*net, 0, 1e-5f);
+  runAndCheck(*net, 5, 1e-5f);
+  // The wide convolution in int8 (x signed, steps of 1/64): its output
+  // scaled back to float is what is written in place.
+  auto quantized = Network::fromBytes(bytes.data(), bytes.size(), "joining.onnx", "s8 0.015625 x\n");
+  ASSERT_TRUE(quantized->int8());
+  runAndCheck(*quantized, 3, 0.05f);
+}
