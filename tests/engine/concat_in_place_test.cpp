@@ -3,8 +3,9 @@
 // steps writing a contiguous place in the plain layout, at offsets on and off
 // a 16-channel boundary, beside inputs that must be copied (the network's own
 // input, a graph output, a value already living in another Concat's output).
-// Checked against the arithmetic written out, over two runs with different
-// inputs, in float and with a convolution in int8.
+// A Concat read by an int8 convolution alone has its inputs quantized
+// straight into the convolution's input. Checked against the arithmetic
+// written out, over two runs with different inputs, in float and in int8.
 #include <gtest/gtest.h>
 
 #include <onnx/onnx_pb.h>
@@ -30,13 +31,13 @@ void addValue(onnx::ValueInfoProto* v, const std::string& name, int channels) {
   for (int d : {1, channels, kHeight, kWidth}) t->mutable_shape()->add_dim()->set_dim_value(d);
 }
 
-void addWeights(onnx::GraphProto& g, const std::string& name, int seed, int outputs) {
+void addWeights(onnx::GraphProto& g, const std::string& name, int seed, int outputs, int inputs = kIn) {
   onnx::TensorProto& w = *g.add_initializer();
   w.set_name(name);
   w.set_data_type(onnx::TensorProto::FLOAT);
-  for (int d : {outputs, kIn, 1, 1}) w.add_dims(d);
+  for (int d : {outputs, inputs, 1, 1}) w.add_dims(d);
   for (int o = 0; o < outputs; ++o)
-    for (int i = 0; i < kIn; ++i) w.add_float_data(weight(seed, o, i));
+    for (int i = 0; i < inputs; ++i) w.add_float_data(weight(seed, o, i));
 }
 
 void addInts(onnx::GraphProto& g, const std::string& name, std::vector<int64_t> values) {
@@ -63,7 +64,9 @@ void addNode(onnx::GraphProto& g, const std::string& op, std::vector<std::string
 // 11, twice = x + x, square = x * x (also an output), relu = Relu(x),
 // neg = Neg(x); joined = [wide, twice, thin, part, x] (channels last, as the
 // convolutions leave it), pair = [twice, square, relu] (plain),
-// again = [twice, neg]; mixed = Conv(joined) 16 channels.
+// again = [twice, neg]; mixed = Conv(joined) 16 channels; fromRelu =
+// Conv([relu, x]) 16 channels, fromNeg = Conv([neg, x]) 3 (float whatever
+// the side file says: too thin).
 std::string joiningModel() {
   onnx::ModelProto model;
   model.set_ir_version(8);
@@ -72,13 +75,10 @@ std::string joiningModel() {
   addValue(g.add_input(), "x", kIn);
   addWeights(g, "wWide", 1, kWide);
   addWeights(g, "wThin", 2, kThin);
-  onnx::TensorProto& wMixed = *g.add_initializer();
-  wMixed.set_name("wMixed");
-  wMixed.set_data_type(onnx::TensorProto::FLOAT);
   const int joined = kWide + kIn + kThin + kPart + kIn;
-  for (int d : {kWide, joined, 1, 1}) wMixed.add_dims(d);
-  for (int o = 0; o < kWide; ++o)
-    for (int i = 0; i < joined; ++i) wMixed.add_float_data(weight(3, o, i));
+  addWeights(g, "wMixed", 3, kWide, joined);
+  addWeights(g, "wRelu", 4, kWide, 2 * kIn);
+  addWeights(g, "wNeg", 5, kThin, 2 * kIn);
   addNode(g, "Conv", {"x", "wWide"}, "wide");
   addNode(g, "Conv", {"x", "wThin"}, "thin");
   addInts(g, "starts", {kFrom});
@@ -93,11 +93,17 @@ std::string joiningModel() {
   addNode(g, "Concat", {"twice", "square", "relu"}, "pair");
   addNode(g, "Concat", {"twice", "neg"}, "again");
   addNode(g, "Conv", {"joined", "wMixed"}, "mixed");
+  addNode(g, "Concat", {"relu", "x"}, "reluX");
+  addNode(g, "Conv", {"reluX", "wRelu"}, "fromRelu");
+  addNode(g, "Concat", {"neg", "x"}, "negX");
+  addNode(g, "Conv", {"negX", "wNeg"}, "fromNeg");
   addValue(g.add_output(), "joined", joined);
   addValue(g.add_output(), "pair", 3 * kIn);
   addValue(g.add_output(), "again", 2 * kIn);
   addValue(g.add_output(), "square", kIn);
   addValue(g.add_output(), "mixed", kWide);
+  addValue(g.add_output(), "fromRelu", kWide);
+  addValue(g.add_output(), "fromNeg", kThin);
   return model.SerializeAsString();
 }
 
@@ -138,13 +144,17 @@ void runAndCheck(Network& net, int seed, float tolerance) {
     for (int p = 0; p < kPixels; ++p) in[c * kPixels + p] = x[c][p] = std::cos(static_cast<float>(seed + c * 31 + p));
   net.run();
   const Planes twice = mapped(x, [](float v) { return 2 * v; });
+  const Planes square = mapped(x, [](float v) { return v * v; });
+  const Planes relu = mapped(x, [](float v) { return std::max(v, 0.0f); });
+  const Planes neg = mapped(x, [](float v) { return -v; });
   const Planes part(x.begin() + kFrom, x.begin() + kFrom + kPart);
   const Planes all = joined({convolved(x, 1, kWide), twice, convolved(x, 2, kThin), part, x});
   expectOutput(net, "joined", all, tolerance);
-  expectOutput(net, "pair", joined({twice, mapped(x, [](float v) { return v * v; }),
-                                    mapped(x, [](float v) { return std::max(v, 0.0f); })}), tolerance);
-  expectOutput(net, "again", joined({twice, mapped(x, [](float v) { return -v; })}), tolerance);
-  expectOutput(net, "square", mapped(x, [](float v) { return v * v; }), tolerance);
+  expectOutput(net, "pair", joined({twice, square, relu}), tolerance);
+  expectOutput(net, "again", joined({twice, neg}), tolerance);
+  expectOutput(net, "fromRelu", convolved(joined({relu, x}), 4, kWide), 4 * tolerance);
+  expectOutput(net, "fromNeg", convolved(joined({neg, x}), 5, kThin), 4 * tolerance);
+  expectOutput(net, "square", square, tolerance);
   expectOutput(net, "mixed", convolved(all, 3, kWide), 4 * tolerance);
 }
 
@@ -155,9 +165,10 @@ TEST(ConcatInPlace, JoinsWhatItsProducersWroteInPlaceAndCopiesTheRest) {
   auto net = Network::fromBytes(bytes.data(), bytes.size(), "joining.onnx");
   runAndCheck(*net, 0, 1e-5f);
   runAndCheck(*net, 5, 1e-5f);
-  // The wide convolution in int8 (x signed, steps of 1/64): its output
-  // scaled back to float is what is written in place.
-  auto quantized = Network::fromBytes(bytes.data(), bytes.size(), "joining.onnx", "s8 0.015625 x\n");
+  // In int8 (signed, steps of 1/64): the wide convolution, whose output
+  // scaled back to float is what is written in place, and the two joins.
+  auto quantized = Network::fromBytes(bytes.data(), bytes.size(), "joining.onnx",
+                                      "s8 0.015625 x\ns8 0.015625 reluX\ns8 0.015625 negX\n");
   ASSERT_TRUE(quantized->int8());
-  runAndCheck(*quantized, 3, 0.05f);
+  runAndCheck(*quantized, 3, 0.01f);
 }

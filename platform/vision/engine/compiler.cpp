@@ -104,9 +104,11 @@ int Builder::inLayout(int v, memory::desc desc) {
   return to;
 }
 
-void Builder::copyInto(const std::string& kind, int from, int to) {
+void Builder::copyInto(const std::string& kind, int from, int to, std::optional<float> scale) {
+  dnnl::primitive_attr attr = attributes();
+  if (scale) attr.set_output_scales(0, {1.0f / *scale});
   dnnl::reorder::primitive_desc pd(program_.eng, program_.values[from].desc, program_.eng, program_.values[to].desc,
-                                   attributes());
+                                   attr);
   StepRec s;
   s.kind = kind;
   s.primitive = dnnl::reorder(pd);
@@ -161,14 +163,7 @@ int Builder::quantized(int v, const memory::desc& desc, float scale) {
   auto it = quantizedOf_.find(v);
   if (it != quantizedOf_.end() && program_.values[it->second].desc == desc) return it->second;
   const int to = newValue(program_.values[v].dims, desc);
-  dnnl::primitive_attr attr = attributes();
-  attr.set_output_scales(0, {1.0f / scale});
-  dnnl::reorder::primitive_desc pd(program_.eng, program_.values[v].desc, program_.eng, desc, attr);
-  StepRec s;
-  s.kind = "Quantize";
-  s.primitive = dnnl::reorder(pd);
-  s.valueArgs = {{DNNL_ARG_FROM, v}, {DNNL_ARG_TO, to}};
-  addStep(std::move(s), pd);
+  copyInto("Quantize", v, to, scale);
   quantizedOf_[v] = to;
   return to;
 }

@@ -67,7 +67,8 @@ class Builder {
   // step that makes v remade by it.
   void moveInto(int v, int into, size_t at, const memory::desc& desc,
                 const std::optional<dnnl::primitive_desc_base>& pd = std::nullopt);
-  void copyInto(const std::string& kind, int from, int to);  // a reorder into an existing value
+  // A reorder into an existing value; with a scale, quantizing (round(x / scale)).
+  void copyInto(const std::string& kind, int from, int to, std::optional<float> scale = std::nullopt);
   const Int8Input* int8Input(const std::string& name) const;
 
   // Steps.
@@ -100,6 +101,11 @@ class Builder {
     std::vector<int64_t> pads;  // begin then end, spatial axes only
   };
   std::map<std::string, PendingPad> pendingPads;
+  // A Concat whose only reader is a convolution that may take it in int8 is
+  // left for it: in int8 its inputs are quantized straight into their
+  // places in the joined input (joinQuantized), with no float join between;
+  // in float it is lowered there (lowerJoin) as it would have been.
+  std::map<std::string, const Node*> pendingJoins;
 
  private:
   const Plan& plan_;
@@ -123,6 +129,11 @@ std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node);
 memory::desc anyDesc(const Dims& d, memory::data_type t = kF32);
 // ONNX counts dilations from 1, oneDNN from 0.
 memory::dims oneDnnDilations(const Dims& dilations);
+
+void lowerJoin(Builder& b, const Node& concat);
+// The value of `desc` (int8) holding the Concat's inputs quantized by
+// `scale`; -1, with nothing added, where desc cannot be cut at the inputs.
+int joinQuantized(Builder& b, const Node& concat, const memory::desc& desc, float scale);
 
 // Copies a constant into the layout a primitive wants, once, at load.
 // (Memories are handles: copies share the data.)

@@ -314,6 +314,17 @@ std::pair<memory, std::optional<memory>> placedConstants(Builder& b, const Const
   return {placed, bias};
 }
 
+// The int8 input: a join left for this convolution quantized in place as it
+// is made, or else the float input quantized once.
+int quantizedSource(Builder& b, const std::string& source, const Node* join, const memory::desc& desc, float scale) {
+  if (join) {
+    const int joined = joinQuantized(b, *join, desc, scale);
+    if (joined >= 0) return joined;
+    lowerJoin(b, *join);
+  }
+  return b.quantized(b.valueOf(source), desc, scale);
+}
+
 void lowerConvolution(Builder& b, const Node& node) {
   const Constants c = constantsOf(b, node);
   const HostTensor& w = *c.weights;
@@ -321,11 +332,16 @@ void lowerConvolution(Builder& b, const Node& node) {
   const std::string source = paddedSource(b, node, win);
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
-  const int x = b.valueOf(source);
-  const Dims in = b.value(x).dims;
+  const Dims in = b.plan().dims.at(source);
   const memory::desc wPlain = weightsDesc(w.dims, group);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
   const Int8Plan q = int8Plan(b, source, c, wPlain, group, in, out);
+  const Node* join = nullptr;
+  if (auto it = b.pendingJoins.find(source); it != b.pendingJoins.end()) {
+    join = it->second;
+    b.pendingJoins.erase(it);
+    if (!q.input) lowerJoin(b, *join);
+  }
   const memory::data_type srcType = !q.input ? kF32 : q.input->isUnsigned ? memory::data_type::u8 : memory::data_type::s8;
   const memory::data_type weightType = q.input ? memory::data_type::s8 : kF32;
   auto make = [&](const memory::desc& src, const memory::desc& dst) {
@@ -338,11 +354,12 @@ void lowerConvolution(Builder& b, const Node& node) {
     }, q.input ? &q.outputScales : nullptr);
   };
   auto choice = q.input ? fastest(make, channelsLast(in, srcType), in, out, srcType)
-                        : fastest(make, b.value(x).desc, in, out);
+                        : fastest(make, b.value(b.valueOf(source)).desc, in, out);
   StepRec s;
   s.kind = std::string(q.input ? "Conv8" : "Conv") + (choice.fused ? "+" + std::to_string(choice.fused) : "");
   s.primitive = dnnl::convolution_forward(choice.pd);
-  const int src = q.input ? b.quantized(x, choice.pd.src_desc(), q.input->scale) : b.inLayout(x, choice.pd.src_desc());
+  const int src = q.input ? quantizedSource(b, source, join, choice.pd.src_desc(), q.input->scale)
+                          : b.inLayout(b.valueOf(source), choice.pd.src_desc());
   if (!q.input && group == 1 && !b.isGraphInput(source)) {
     s.calibrates = source;
     s.calibratesValue = src;

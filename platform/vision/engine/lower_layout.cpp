@@ -107,6 +107,15 @@ void lowerConcat(Builder& b, const Node& node) {
   b.name(node.outputs[0], dst);
 }
 
+void deferOrLowerConcat(Builder& b, const Node& node) {
+  const Node* reader = b.onlyReader(node.outputs[0]);
+  if (reader && reader->op == "Conv" && reader->input(0) == node.outputs[0] && b.int8Input(node.outputs[0])) {
+    b.pendingJoins[node.outputs[0]] = &node;
+    return;
+  }
+  lowerConcat(b, node);
+}
+
 void lowerShapeOp(Builder& b, const Node& node) {
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int x = b.plain(b.valueOf(node.input(0)));
@@ -417,6 +426,30 @@ std::vector<Dims> padShape(const Node& node, const InputFacts& in) {
 
 }  // namespace
 
+void lowerJoin(Builder& b, const Node& concat) { lowerConcat(b, concat); }
+
+int joinQuantized(Builder& b, const Node& concat, const memory::desc& desc, float scale) {
+  const Dims out = b.plan().dims.at(concat.outputs[0]);
+  const int64_t axis = normaliseAxis(concat.integer("axis", 0), static_cast<int64_t>(out.size()), concat);
+  std::vector<memory::desc> views;
+  Dims offsets(out.size(), 0);
+  try {
+    for (const std::string& name : concat.inputs) {
+      const Dims& dims = b.plan().dims.at(name);
+      views.push_back(desc.submemory_desc(dims, offsets));
+      offsets[axis] += dims[axis];
+    }
+  } catch (const dnnl::error&) {
+    return -1;  // a blocked layout cut off its blocks
+  }
+  const int dst = b.newValue(out, desc);
+  for (size_t k = 0; k < views.size(); ++k) {
+    const int v = b.valueOf(concat.inputs[k]);
+    b.copyInto("Quantize", v, b.viewValue(dst, b.value(v).dims, views[k]), scale);
+  }
+  return dst;
+}
+
 OpRows layoutOps() {
   return {
       {"Reshape", {reshapeShape, foldReshaped, 1, lowerShapeOp}},
@@ -428,7 +461,7 @@ OpRows layoutOps() {
       {"Transpose", {transposeShape, foldTranspose, 1, lowerShapeOp}},
       {"Slice", {sliceShape, foldSlice, 1, lowerSlicing}},
       {"Split", {splitShape, nullptr, 1, lowerSlicing}},
-      {"Concat", {concatShape, foldConcat, kEveryInput, lowerConcat}},
+      {"Concat", {concatShape, foldConcat, kEveryInput, deferOrLowerConcat}},
       {"Pad", {padShape, nullptr, 1, deferOrLowerPad}},
   };
 }
