@@ -2,7 +2,8 @@
 // a reorder (a Slice) writing a strided place in channels last, element-wise
 // steps writing a contiguous place in the plain layout, at offsets on and off
 // a 16-channel boundary, beside inputs that must be copied (the network's own
-// input, a graph output, a value already living in another Concat's output).
+// input, a graph output, a value already living in another Concat's output,
+// an input joined twice).
 // A Concat read by an int8 convolution alone has its inputs quantized
 // straight into the convolution's input. Checked against the arithmetic
 // written out, over two runs with different inputs, in float and in int8.
@@ -64,7 +65,7 @@ void addNode(onnx::GraphProto& g, const std::string& op, std::vector<std::string
 // 11, twice = x + x, square = x * x (also an output), relu = Relu(x),
 // neg = Neg(x); joined = [wide, twice, thin, part, x] (channels last, as the
 // convolutions leave it), pair = [twice, square, relu] (plain),
-// again = [twice, neg]; mixed = Conv(joined) 16 channels; fromRelu =
+// again = [twice, neg, neg]; mixed = Conv(joined) 16 channels; fromRelu =
 // Conv([relu, x]) 16 channels, fromNeg = Conv([neg, x]) 3 (float whatever
 // the side file says: too thin).
 std::string joiningModel() {
@@ -91,7 +92,7 @@ std::string joiningModel() {
   addNode(g, "Neg", {"x"}, "neg");
   addNode(g, "Concat", {"wide", "twice", "thin", "part", "x"}, "joined");
   addNode(g, "Concat", {"twice", "square", "relu"}, "pair");
-  addNode(g, "Concat", {"twice", "neg"}, "again");
+  addNode(g, "Concat", {"twice", "neg", "neg"}, "again");
   addNode(g, "Conv", {"joined", "wMixed"}, "mixed");
   addNode(g, "Concat", {"relu", "x"}, "reluX");
   addNode(g, "Conv", {"reluX", "wRelu"}, "fromRelu");
@@ -99,7 +100,7 @@ std::string joiningModel() {
   addNode(g, "Conv", {"negX", "wNeg"}, "fromNeg");
   addValue(g.add_output(), "joined", joined);
   addValue(g.add_output(), "pair", 3 * kIn);
-  addValue(g.add_output(), "again", 2 * kIn);
+  addValue(g.add_output(), "again", 3 * kIn);
   addValue(g.add_output(), "square", kIn);
   addValue(g.add_output(), "mixed", kWide);
   addValue(g.add_output(), "fromRelu", kWide);
@@ -151,7 +152,7 @@ void runAndCheck(Network& net, int seed, float tolerance) {
   const Planes all = joined({convolved(x, 1, kWide), twice, convolved(x, 2, kThin), part, x});
   expectOutput(net, "joined", all, tolerance);
   expectOutput(net, "pair", joined({twice, square, relu}), tolerance);
-  expectOutput(net, "again", joined({twice, neg}), tolerance);
+  expectOutput(net, "again", joined({twice, neg, neg}), tolerance);
   expectOutput(net, "fromRelu", convolved(joined({relu, x}), 4, kWide), 4 * tolerance);
   expectOutput(net, "fromNeg", convolved(joined({neg, x}), 5, kThin), 4 * tolerance);
   expectOutput(net, "square", square, tolerance);

@@ -1,5 +1,7 @@
 // Joining, slicing, padding and the ops that only change how a tensor is
 // seen (Reshape, Flatten, Squeeze, Transpose...).
+#include <set>
+
 #include "platform/vision/engine/compiler.h"
 #include "platform/vision/engine/constant_folding.h"
 #include "platform/vision/engine/kernels.h"
@@ -51,16 +53,23 @@ bool joinInPlace(Builder& b, const Node& node, int axis, const Dims& out, std::o
     std::optional<dnnl::primitive_desc_base> remade;
   };
   std::vector<Part> parts;
+  std::set<std::string> seen;  // an input joined twice is placed once, then copied
   int64_t channel = 0;
   bool any = false;
   for (const std::string& name : node.inputs) {
     const int v = b.valueOf(name);
     const Dims dims = b.value(v).dims;
     if (blocked && channel % kBlock != 0) return false;
-    Part p{v, whole.submemory_desc(dims, {0, channel, 0, 0}), 0, false, std::nullopt};
+    Part p{v, memory::desc(), 0, false, std::nullopt};
+    try {
+      p.view = whole.submemory_desc(dims, {0, channel, 0, 0});
+    } catch (const dnnl::error&) {
+      return false;  // a part that ends inside a block
+    }
     const bool contiguous = out[0] == 1 && (!common || blocked);
     const memory::desc own = common ? memory::desc(dims, kF32, *common) : Builder::plainDesc(dims);
-    if (contiguous && b.value(v).desc == own && b.ownsBuffer(v) && !b.isGraphOutput(name) &&
+    const bool first = seen.insert(name).second;
+    if (contiguous && first && b.value(v).desc == own && b.ownsBuffer(v) && !b.isGraphOutput(name) &&
         (!blocked || dims[1] % kBlock == 0 || &name == &node.inputs.back())) {
       p.moved = true;
       p.at = static_cast<size_t>(channel * out[2] * out[3]) * sizeof(float);
