@@ -144,9 +144,12 @@ void lowerShapeOp(Builder& b, const Node& node) {
 
 void lowerSlicing(Builder& b, const Node& node) {
   const InputFacts facts = b.facts(node);
-  const int x = b.plain(b.valueOf(node.input(0)));
+  // Channels last is cut where it lies, each part reordered once from its
+  // view, rather than the whole made plain first.
+  int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
-  const memory::desc whole = Builder::plainDesc(in);
+  if (in.size() != 4 || b.value(x).desc != memory::desc(in, kF32, memory::format_tag::acdb)) x = b.plain(x);
+  const memory::desc whole = b.value(x).desc;
   auto take = [&](const Dims& offsets, const Dims& dims, const std::string& name) {
     const memory::desc part = whole.submemory_desc(dims, offsets);
     const int view = b.viewValue(x, dims, part);
