@@ -61,8 +61,8 @@ void addNode(onnx::GraphProto& g, const std::string& op, std::vector<std::string
   axis->set_i(1);
 }
 
-// wide = Conv(x) 16 channels, thin = Conv(x) 3, part = x's channels 2 to
-// 11, twice = x + x, square = x * x (also an output), relu = Relu(x),
+// wide = Conv(x) 16 channels, thin = Conv(x) 3, part = wide's channels 2
+// to 11 (cut from channels last), twice = x + x, square = x * x (also an output), relu = Relu(x),
 // neg = Neg(x); joined = [wide, twice, thin, part, x] (channels last, as the
 // convolutions leave it), pair = [twice, square, relu] (plain),
 // again = [twice, neg, neg]; mixed = Conv(joined) 16 channels; fromRelu =
@@ -85,7 +85,7 @@ std::string joiningModel() {
   addInts(g, "starts", {kFrom});
   addInts(g, "ends", {kFrom + kPart});
   addInts(g, "axes", {1});
-  addNode(g, "Slice", {"x", "starts", "ends", "axes"}, "part");
+  addNode(g, "Slice", {"wide", "starts", "ends", "axes"}, "part");
   addNode(g, "Add", {"x", "x"}, "twice");
   addNode(g, "Mul", {"x", "x"}, "square");
   addNode(g, "Relu", {"x"}, "relu");
@@ -148,8 +148,9 @@ void runAndCheck(Network& net, int seed, float tolerance) {
   const Planes square = mapped(x, [](float v) { return v * v; });
   const Planes relu = mapped(x, [](float v) { return std::max(v, 0.0f); });
   const Planes neg = mapped(x, [](float v) { return -v; });
-  const Planes part(x.begin() + kFrom, x.begin() + kFrom + kPart);
-  const Planes all = joined({convolved(x, 1, kWide), twice, convolved(x, 2, kThin), part, x});
+  const Planes wide = convolved(x, 1, kWide);
+  const Planes part(wide.begin() + kFrom, wide.begin() + kFrom + kPart);
+  const Planes all = joined({wide, twice, convolved(x, 2, kThin), part, x});
   expectOutput(net, "joined", all, tolerance);
   expectOutput(net, "pair", joined({twice, square, relu}), tolerance);
   expectOutput(net, "again", joined({twice, neg, neg}), tolerance);
