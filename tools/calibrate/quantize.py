@@ -170,7 +170,7 @@ MODELS = {
     # barely moves the matte. The accurate level and the cutout stay float.
     "rvm_640x360_r375": (lambda im: rgb_planes(fitted(im, 640, 360), 1 / 255, 0), [(1, 1, 360, 640)],
                          matte_agrees, CHECKS, "effect"),
-    "rvm_640x360_r35": (lambda im: rgb_planes(fitted(im, 640, 360), 1 / 255, 0), [(1, 1, 360, 640)],
+    "rvm_320x180_r70": (lambda im: rgb_planes(fitted(im, 320, 180), 1 / 255, 0), [(1, 1, 180, 320)],
                         matte_agrees, CHECKS, "effect"),
 }
 
