@@ -127,11 +127,10 @@ void cutout(int width, int height, int runs) {
   for (int i = 0; i < vision::dnn::kSalientMaxAge; ++i) frame();
   timed.stages = {};
   const auto before = vision::dnn::stageTimes();
-  // The person boxes are made anew every third frame, and ISNet's map, on a
-  // still picture, as it ages: whole rounds of both, their mean and their
-  // slowest frame.
-  constexpr int kRound = vision::dnn::kSalientMaxAge;
-  static_assert(kRound % vision::dnn::kRefreshEvery == 0);
+  // On a still picture ISNet's map and the person boxes are made anew as
+  // they age: whole rounds of both, their mean and their slowest frame.
+  constexpr int kRound = vision::dnn::kPeopleMaxAge;
+  static_assert(kRound % vision::dnn::kSalientMaxAge == 0);
   const int frameCount = (std::max(runs, kRound) + kRound - 1) / kRound * kRound;
   std::vector<double> frames;
   for (int i = 0; i < frameCount; ++i) {
@@ -163,7 +162,8 @@ void cutout(int width, int height, int runs) {
   // The requests by model: each network alone, and the faces request whole.
   const int side = vision::dnn::instanceSide();
   const std::string isnet = "isnet_" + std::to_string(side) + ".onnx";
-  const double rvm = modelMs("rvm_640x360.onnx", runs), salient = modelMs(isnet, runs);
+  const std::string matte = vision::dnn::instancesMatteModel().file;
+  const double rvm = modelMs(matte, runs), salient = modelMs(isnet, runs);
   const double boxes = modelMs("centernet.onnx", runs);
   vision::Requests faceOnly;
   faceOnly.faceRectangles = true;
@@ -172,11 +172,11 @@ void cutout(int width, int height, int runs) {
     std::string e;
     vision::service().handler(picture, 1)->perform(faceOnly, out, e);
   });
-  // The boxes run in one frame of three, ISNet in one of kSalientMaxAge.
-  const double models = rvm + salient / kRound + boxes / vision::dnn::kRefreshEvery + faces + st.hands * per;
+  // On a still picture the boxes run in one frame of kPeopleMaxAge, ISNet in one of kSalientMaxAge.
+  const double models = rvm + salient / vision::dnn::kSalientMaxAge + boxes / kRound + faces + st.hands * per;
   std::printf("  models: RVM %.1f ms (%s), ISNet-%d %.1f ms (%s), CenterNet (person boxes) %.1f ms (%s), "
               "faces request %.1f ms\n",
-              rvm, arithmetic("rvm_640x360.onnx"), side, salient, arithmetic(isnet), boxes,
+              rvm, arithmetic(matte), side, salient, arithmetic(isnet), boxes,
               arithmetic("centernet.onnx"), faces);
   std::printf("  outside the models: about %.1f ms (%.0f%% of the frame)\n", whole - models,
               100.0 * (whole - models) / whole);
@@ -186,7 +186,7 @@ void cutout(int width, int height, int runs) {
     try {
       vision::dnn::salientMap(bgr, other);
       const double ms = modelMs("isnet_" + std::to_string(other) + ".onnx", runs);
-      const double frame = whole + (ms - salient) / kRound;
+      const double frame = whole + (ms - salient) / vision::dnn::kSalientMaxAge;
       std::printf("  ISNet-%d (%s): %.1f ms; a frame with it about %.1f ms, %.1f fps\n", other,
                   arithmetic("isnet_" + std::to_string(other) + ".onnx"), ms, frame, 1000.0 / frame);
     } catch (const std::exception&) {

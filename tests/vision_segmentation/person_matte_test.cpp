@@ -94,23 +94,39 @@ TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
   EXPECT_LT(r.at<float>(50, 180), 0.05f);
 }
 
-TEST(SlowAnalyses, AStreamRemakesEachOnItsTurnAndAfreshOnANewSize) {
+// ISNet's map and the person boxes on one stream: each made anew as the
+// picture changes or its result ages, the boxes never on ISNet's frame
+// unless they have waited past their bound; a new size starts afresh.
+TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
   EXPECT_EQ(carriedAnalyses(nullptr, cv::Size(64, 36)), nullptr);
-  EXPECT_TRUE(madeAnew(nullptr, true, kPeopleTurn));  // a picture on its own makes everything
+  EXPECT_TRUE(peopleMadeAnew(nullptr, cv::Mat()));  // a picture on its own makes everything
+  const cv::Mat still(36, 64, CV_8UC3, cv::Scalar(40, 90, 160));
+  const cv::Mat moved(36, 64, CV_8UC3, cv::Scalar(80, 130, 200));
+  std::vector<const cv::Mat*> frames(26, &still);  // ISNet's bound falls on the boxes'
+  for (const cv::Mat* m : {&moved, &moved, &still, &still}) frames.push_back(m);
+  for (int i = 0; i < 14; ++i) frames.push_back(i % 2 ? &still : &moved);  // ISNet on every frame
   StreamSession session;
-  std::string people;  // which frames remake the boxes
-  for (int frame = 0; frame < 7; ++frame) {
+  std::string salient, people;  // which frames remake each
+  for (const cv::Mat* picture : frames) {
     session.beginFrame();
     SlowAnalyses* kept = carriedAnalyses(&session, cv::Size(64, 36));
-    ASSERT_EQ(kept->frame, frame);
-    if (madeAnew(kept, kept->people.has_value(), kPeopleTurn)) {
-      people += std::to_string(frame);
-      kept->people.emplace();
+    const cv::Mat thumb = changeThumbnail(*picture);
+    const std::string frame = std::to_string(kept->frame) + " ";
+    if (salientMadeAnew(kept, thumb)) {
+      salient += frame;
+      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+      kept->salientThumb = thumb;
+      kept->salientFrame = kept->frame;
     }
-    kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+    if (peopleMadeAnew(kept, thumb)) {
+      people += frame;
+      kept->people.emplace();
+      kept->peopleThumb = thumb;
+      kept->peopleFrame = kept->frame;
+    }
   }
-  // The first frame makes them; then every third frame.
-  EXPECT_EQ(people, "014");
+  EXPECT_EQ(salient, "0 6 12 18 24 26 28 30 31 32 33 34 35 36 37 38 39 40 41 42 43 ");
+  EXPECT_EQ(people, "0 13 25 27 29 42 ");
   // Frames of another size keep nothing from before.
   session.beginFrame();
   SlowAnalyses* resized = carriedAnalyses(&session, cv::Size(32, 18));

@@ -60,17 +60,18 @@ class DnnHandler final : public Handler {
         out.hands = dnn::detectHands(image_, r.maximumHandCount, kept, people ? &*people : nullptr);
       }
       if (r.foregroundInstances) {
-        const cv::Mat& matte = accurateMatte(r.session);
-        instances_ = dnn::segmentInstances(salient(kept), size, matte,
+        const cv::Mat& matte = instancesMatte(r.session);
+        const cv::Mat map = salient(kept);  // first: the boxes wait while ISNet runs
+        instances_ = dnn::segmentInstances(map, size, matte,
                                            dnn::showsPerson(matte) ? people(kept) : std::vector<dnn::Corners>{});
         out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
         // Every level is the same video matting model at its own cost, so
-        // each keeps the same people; the accurate one is shared.
-        Matte matte = dnn::toMatte(r.personQuality == PersonQuality::Accurate
-                                       ? accurateMatte(r.session)
-                                       : videoMatte(r.session, dnn::videoMatteModel(r.personQuality)));
+        // each keeps the same people; with instances, their matte is the
+        // person's too (one matte a frame, one recurrent state a stream).
+        Matte matte = dnn::toMatte(r.foregroundInstances ? instancesMatte(r.session)
+                                                         : videoMatte(r.session, dnn::videoMatteModel(r.personQuality)));
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
       return true;
@@ -117,11 +118,11 @@ class DnnHandler final : public Handler {
     return dnn::PixelPoint{(b.x + b.width / 2) * image_.cols(), (1 - b.y - b.height / 2) * image_.rows()};
   }
 
-  // The accurate matte and the detector's objects are made at most once per
+  // The instances' matte and the detector's objects are made at most once per
   // picture: the instances, the person request, the people and the faces'
   // closer look share them.
-  const cv::Mat& accurateMatte(StreamSession* session) {
-    if (!matte_) matte_ = videoMatte(session, dnn::videoMatteModel(PersonQuality::Accurate));
+  const cv::Mat& instancesMatte(StreamSession* session) {
+    if (!matte_) matte_ = videoMatte(session, dnn::instancesMatteModel());
     return *matte_;
   }
   // The matte of the picture scaled to the size it takes in the model's input.
@@ -140,8 +141,7 @@ class DnnHandler final : public Handler {
   // frames do not wait for ISNet, the longest load (see the README): until it
   // is ready they show people only, and each frame looks again.
   cv::Mat salient(SlowAnalyses* kept) {
-    const cv::Mat thumb =
-        kept ? dnn::changeThumbnail(matteInput(dnn::videoMatteModel(PersonQuality::Accurate))) : cv::Mat();
+    const cv::Mat& thumb = changeThumbnail(kept);
     if (!dnn::salientMadeAnew(kept, thumb)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
@@ -156,11 +156,21 @@ class DnnHandler final : public Handler {
   }
   // The people's boxes, in picture pixels.
   std::vector<dnn::Corners> people(SlowAnalyses* kept) {
-    if (!dnn::madeAnew(kept, kept && kept->people, dnn::kPeopleTurn)) return *kept->people;
+    const cv::Mat& thumb = changeThumbnail(kept);
+    if (!dnn::peopleMadeAnew(kept, thumb)) return *kept->people;
     std::vector<dnn::Corners> boxes;
     for (const dnn::Detection& d : detected().people) boxes.push_back(d.box);
-    if (kept) kept->people = boxes;
+    if (kept) {
+      kept->people = boxes;
+      kept->peopleThumb = thumb;
+      kept->peopleFrame = kept->frame;
+    }
     return boxes;
+  }
+  // The stream's change measure of this picture, made once; none without a stream.
+  const cv::Mat& changeThumbnail(const SlowAnalyses* kept) {
+    if (kept && thumb_.empty()) thumb_ = dnn::changeThumbnail(matteInput(dnn::instancesMatteModel()));
+    return thumb_;
   }
   const dnn::Objects& detected() {
     if (!objects_) objects_ = dnn::detectObjects(image_);
@@ -172,6 +182,7 @@ class DnnHandler final : public Handler {
   bool empty_;
   std::optional<cv::Mat> matte_;
   cv::Mat matteInput_;
+  cv::Mat thumb_;
   std::optional<dnn::Objects> objects_;
   std::optional<dnn::PixelPoint> mainFace_;  // the largest face's centre, once faces are looked for
   dnn::Instances instances_;
@@ -194,14 +205,13 @@ class DnnService final : public Service {
   }
   void prepare(const Requests& r) override {
     const bool objects = r.humanRectangles || r.animals || r.classify || r.foregroundInstances;
-    const bool accurate = r.foregroundInstances || (r.personSegmentation && r.personQuality == PersonQuality::Accurate);
     // The largest first: each load runs on a thread of its own.
     if (r.foregroundInstances) dnn::prepareInstances();
-    if (accurate) dnn::prepareVideoMatte(dnn::videoMatteModel(PersonQuality::Accurate));
+    if (r.foregroundInstances) dnn::prepareVideoMatte(dnn::instancesMatteModel());
     if (objects) dnn::prepareObjects();
     if (r.faceRectangles || r.faceLandmarks) dnn::prepareFaces(r.faceLandmarks);
     if (r.handPose) dnn::prepareHands();
-    if (r.personSegmentation && !accurate) dnn::prepareVideoMatte(dnn::videoMatteModel(r.personQuality));
+    if (r.personSegmentation && !r.foregroundInstances) dnn::prepareVideoMatte(dnn::videoMatteModel(r.personQuality));
   }
 };
 

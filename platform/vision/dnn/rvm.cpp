@@ -131,6 +131,8 @@ const VideoMatteModel& videoMatteModel(PersonQuality quality) {
   return kAccurate;
 }
 
+const VideoMatteModel& instancesMatteModel() { return kAccurate; }
+
 void prepareVideoMatte(const VideoMatteModel& m) { loadSoon(visionModelOf(m)); }
 
 cv::Mat videoMatte(const cv::Mat& bgr, StreamSession* session, const VideoMatteModel& m) {

@@ -24,10 +24,6 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture) {
   return session->carried.get();
 }
 
-bool madeAnew(const SlowAnalyses* kept, bool have, int turn) {
-  return !kept || !have || kept->frame % kRefreshEvery == turn;
-}
-
 bool justBefore(const SlowAnalyses& kept, int64_t last) { return last >= 0 && last == kept.frame - 1; }
 
 std::vector<RotatedCrop> handCropsFor(const SlowAnalyses* kept, const std::function<std::vector<RotatedCrop>()>& palms) {
@@ -70,6 +66,13 @@ double meanChange(const cv::Mat& a, const cv::Mat& b) {
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   return !kept || kept->salient.empty() || kept->frame - kept->salientFrame >= kSalientMaxAge ||
          meanChange(kept->salientThumb, thumb) > kSalientChange;
+}
+
+bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
+  if (!kept || !kept->people) return true;
+  const int64_t age = kept->frame - kept->peopleFrame;
+  const bool due = age >= kPeopleMaxAge || meanChange(kept->peopleThumb, thumb) > kSalientChange;
+  return due && (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
 }
 
 }  // namespace kestrel::vision::dnn

@@ -5,8 +5,9 @@
 // next. The map is made anew when the picture has changed since the frame it
 // was made on (a thumbnail's mean grey difference) or when it is
 // kSalientMaxAge frames old: what it shows, such as a held object, lags the
-// picture by at most kSalientMaxAge - 1 frames. The person boxes are made
-// anew every third frame and taken over in between. The person matte itself
+// picture by at most kSalientMaxAge - 1 frames. The person boxes that split
+// the matte follow the same change measure on a longer bound, and wait a
+// frame rather than run on ISNet's. The person matte itself
 // is made on every frame. The held
 // step's hands are found by the palm detector every third frame, on the third
 // turn; in between each hand is followed from the crop its joints gave on the
@@ -33,6 +34,8 @@ struct SlowAnalyses {
   cv::Mat salientThumb;          // the change thumbnail of the frame the map was made on
   int64_t salientFrame = -1;     // that frame
   std::optional<std::vector<dnn::Corners>> people;  // picture pixels
+  cv::Mat peopleThumb;                              // the change thumbnail of the boxes' frame
+  int64_t peopleFrame = -1;                         // that frame
   // Where the next frame looks for the hands of frame `handsFrame`.
   std::vector<dnn::RotatedCrop> handCrops;
   int64_t handsFrame = -1;
@@ -48,15 +51,12 @@ struct SlowAnalyses {
 namespace kestrel::vision::dnn {
 
 constexpr int kRefreshEvery = 3;
-constexpr int kPeopleTurn = 1;
 constexpr int kPalmsTurn = 2;
 // The face detector's search for new faces: a face that comes into view is
 // found within 12 frames, half a second at 25 frames a second, for about a
-// twelfth of the detector's cost a frame. A multiple of kRefreshEvery, so that
-// the search always falls on the person boxes' turn, never on ISNet's, the
-// frame that costs the most.
+// twelfth of the detector's cost a frame.
 constexpr int kFaceSearchEvery = 12;
-constexpr int kFaceSearchTurn = kPeopleTurn;
+constexpr int kFaceSearchTurn = 1;
 
 // ISNet's map is made anew when the picture's change thumbnail differs from
 // the map's frame's by more than kSalientChange grey levels on average, and
@@ -66,6 +66,14 @@ constexpr int kFaceSearchTurn = kPeopleTurn;
 // 1.9 and from the third after it by 3 or more; a still picture by 0.
 constexpr double kSalientChange = 2.0;
 constexpr int kSalientMaxAge = 2 * kRefreshEvery;
+// The person boxes (CenterNet, about half an ISNet run) are made anew when
+// the picture changed by more than kSalientChange since their frame, and on
+// their kPeopleMaxAge-th frame at the latest; but not on a frame that made
+// ISNet's map, unless they are older than kPeopleMaxAge, so the two do not
+// pile up on one frame. On a still picture that is one frame in twelve, not
+// one in three; people who walk move the boxes' thumbnail as they move
+// ISNet's, so the boxes follow them about as closely as before.
+constexpr int kPeopleMaxAge = 2 * kSalientMaxAge;
 
 // A picture's change thumbnail: kChangeColumns x kChangeRows grey cells
 // (CV_8U), each the mean of a 4 x 4 grid of pixels spread over it, so a few
@@ -80,9 +88,10 @@ double meanChange(const cv::Mat& a, const cv::Mat& b);
 // a session: the picture is analysed on its own.
 SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture);
 
-// Whether an analysis taken over from earlier frames is made anew on this
-// one: when there is none yet, or on its turn.
-bool madeAnew(const SlowAnalyses* kept, bool have, int turn);
+// Whether the person boxes are made anew on this frame, whose change
+// thumbnail is `thumb`: when there are none, or when they are due (above)
+// and ISNet's map was not made on this frame. Asked after ISNet's turn.
+bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 // Whether ISNet's map is made anew on this frame, whose change thumbnail is
 // `thumb`: when there is none, when the picture changed or the map is old.
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
