@@ -160,10 +160,7 @@ void Builder::moveInto(int v, int into, size_t at, const memory::desc& desc,
   if (pd) {
     StepRec& s = program_.steps[makerStep(program_.steps, v)];
     s.primitive = dnnl::primitive(pd->get());
-    s.pd = *pd;
-    const size_t scratch = pd->scratchpad_desc().get_size();
-    s.scratchpad = scratch > 0;
-    program_.scratchpadBytes = std::max(program_.scratchpadBytes, scratch);
+    usePrimitive(s, *pd);
   }
   ValueRec& value = program_.values[v];
   BufferRec& old = program_.buffers[value.buffer];
@@ -195,13 +192,15 @@ dnnl::primitive_attr Builder::attributes() const {
   return attr;
 }
 
-void Builder::addStep(StepRec step, const dnnl::primitive_desc_base& pd) {
+void Builder::usePrimitive(StepRec& step, const dnnl::primitive_desc_base& pd) {
   const size_t scratch = pd.scratchpad_desc().get_size();
-  if (scratch > 0) {
-    step.scratchpad = true;
-    program_.scratchpadBytes = std::max(program_.scratchpadBytes, scratch);
-  }
+  step.scratchpad = scratch > 0;
+  program_.scratchpadBytes = std::max(program_.scratchpadBytes, scratch);
   step.pd = pd;
+}
+
+void Builder::addStep(StepRec step, const dnnl::primitive_desc_base& pd) {
+  usePrimitive(step, pd);
   program_.steps.push_back(std::move(step));
 }
 

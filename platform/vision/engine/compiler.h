@@ -74,6 +74,8 @@ class Builder {
   // Steps.
   dnnl::primitive_attr attributes() const;
   void addStep(StepRec step, const dnnl::primitive_desc_base& pd);
+  // The step runs pd's primitive: its scratchpad is noted, pd kept while compiling.
+  void usePrimitive(StepRec& step, const dnnl::primitive_desc_base& pd);
   // A primitive that reads `inputs` (oneDNN argument, value) and writes a new
   // value of `dims` in its descriptor's destination layout, which it returns.
   int addSimpleStep(const std::string& kind, dnnl::primitive primitive, const dnnl::primitive_desc_base& pd,
@@ -130,6 +132,7 @@ memory::desc anyDesc(const Dims& d, memory::data_type t = kF32);
 // ONNX counts dilations from 1, oneDNN from 0.
 memory::dims oneDnnDilations(const Dims& dilations);
 
+// A Concat lowered where it stands.
 void lowerJoin(Builder& b, const Node& concat);
 // The value of `desc` (int8) holding the Concat's inputs quantized by
 // `scale`; -1, with nothing added, where desc cannot be cut at the inputs.

@@ -92,7 +92,9 @@ bool joinInPlace(Builder& b, const Node& node, int axis, const Dims& out, std::o
   return true;
 }
 
-void lowerConcat(Builder& b, const Node& node) {
+}  // namespace
+
+void lowerJoin(Builder& b, const Node& node) {
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const int axis = static_cast<int>(normaliseAxis(node.integer("axis", 0), static_cast<int64_t>(out.size()), node));
   const std::optional<memory::format_tag> common = commonLayout(b, node, out);
@@ -116,13 +118,15 @@ void lowerConcat(Builder& b, const Node& node) {
   b.name(node.outputs[0], dst);
 }
 
+namespace {
+
 void deferOrLowerConcat(Builder& b, const Node& node) {
   const Node* reader = b.onlyReader(node.outputs[0]);
   if (reader && reader->op == "Conv" && reader->input(0) == node.outputs[0] && b.int8Input(node.outputs[0])) {
     b.pendingJoins[node.outputs[0]] = &node;
     return;
   }
-  lowerConcat(b, node);
+  lowerJoin(b, node);
 }
 
 void lowerShapeOp(Builder& b, const Node& node) {
@@ -437,8 +441,6 @@ std::vector<Dims> padShape(const Node& node, const InputFacts& in) {
 }
 
 }  // namespace
-
-void lowerJoin(Builder& b, const Node& concat) { lowerConcat(b, concat); }
 
 int joinQuantized(Builder& b, const Node& concat, const memory::desc& desc, float scale) {
   const Dims out = b.plan().dims.at(concat.outputs[0]);
