@@ -1,7 +1,7 @@
 // The stream modes' rate as a host sees it: whole kestrel-probe processes
 // given 100 frames of a real clip, each output frame timestamped as it
 // arrives. Several builds side by side, run by run in turn:
-//   stream_rate [--rounds N] [--dir FOLDER] [--clip VIDEO]... PROBE [PROBE...]
+//   stream_rate [--rounds N] [--dir FOLDER] [--clip VIDEO]... [--only MODE] PROBE [PROBE...]
 // e.g. stream_rate build/probe/kestrel-probe /work/wt/base/build/probe/kestrel-probe
 // The frames (OpenCV's vtest.avi unless --clip names others; Megamind.avi
 // lies beside it) are made once with the ffmpeg CLI, fitted and padded to
@@ -10,7 +10,8 @@
 // feeder limits the rate. Per mode and size: the steady rate over frames 21
 // to 100 (fps and ms a frame) and the first frame's delay from the start,
 // medians over the rounds (default 3), and each build's rate against the
-// first one's. Let nothing else run: the figures are meant for a quiet machine.
+// first one's. --only keeps the cases whose mode word it names (--person,
+// say). Let nothing else run: the figures are meant for a quiet machine.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -130,15 +131,17 @@ int main(int argc, char** argv) {
   int rounds = 3;
   std::string dir = "/tmp/kestrel-stream-rate";
   std::vector<std::string> clips, probes;
+  std::string only;
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
     if (a == "--rounds" && k + 1 < argc) rounds = std::max(1, std::atoi(argv[++k]));
     else if (a == "--dir" && k + 1 < argc) dir = argv[++k];
     else if (a == "--clip" && k + 1 < argc) clips.push_back(argv[++k]);
+    else if (a == "--only" && k + 1 < argc) only = argv[++k];
     else probes.push_back(a);
   }
   if (probes.empty()) {
-    std::fprintf(stderr, "usage: stream_rate [--rounds N] [--dir FOLDER] [--clip VIDEO]... PROBE [PROBE...]\n");
+    std::fprintf(stderr, "usage: stream_rate [--rounds N] [--dir FOLDER] [--clip VIDEO]... [--only MODE] PROBE [PROBE...]\n");
     return 1;
   }
   if (clips.empty()) clips.push_back("/usr/share/doc/opencv-doc/examples/data/vtest.avi");
@@ -154,6 +157,7 @@ int main(int argc, char** argv) {
       cases.push_back({std::string("--person 640 360 ") + level + ", " + name, {"--person", "640", "360", level},
                        small, 640, 360});
   }
+  std::erase_if(cases, [&](const Case& c) { return c.label.find(only) == std::string::npos; });
   // Build by build in turn, each round starting with the next build, so that
   // a slower spell of the machine falls on all of them.
   std::map<std::pair<size_t, size_t>, std::vector<Run>> runs;

@@ -105,10 +105,10 @@ double meanOver(const Matte& m, double x0, double y0, double x1, double y1) {
 
 TEST(PersonMatte, AstronautMatteCoversTheBodyNotTheBackgroundAtEveryQuality) {
   const Photo& p = photo(kAstronaut);
-  // Every level fits the picture into its model's input: 640 x 360, the fast
-  // level's 320 x 180.
+  // Every level fits the picture into its model's input: 640 x 360, the
+  // balanced level's 480 x 270, the fast level's 320 x 180.
   for (PersonQuality quality : {PersonQuality::Fast, PersonQuality::Balanced, PersonQuality::Accurate}) {
-    const int side = quality == PersonQuality::Fast ? 180 : 360;
+    const int side = quality == PersonQuality::Fast ? 180 : quality == PersonQuality::Balanced ? 270 : 360;
     Requests r;
     r.personSegmentation = true;
     r.personQuality = quality;

@@ -50,9 +50,13 @@ bool BgraPixels::bgr(const PixelRegion& r, int w, int h, uint8_t* out, int64_t o
     cv::cvtColor(part, dst, cv::COLOR_BGRA2BGR);
     return true;
   }
+  // Shrunk by half or more, area averaging keeps what bilinear sampling would
+  // skip; by less, bilinear samples already read every pixel, and averaging
+  // over fractional areas costs seven times as much (1.6 ms from 640x360 to
+  // 480x270).
   cv::Mat scaled;
-  const bool shrinking = w < part.cols || h < part.rows;
-  cv::resize(part, scaled, dst.size(), 0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
+  const bool halfOrMore = 2 * w <= part.cols || 2 * h <= part.rows;
+  cv::resize(part, scaled, dst.size(), 0, 0, halfOrMore ? cv::INTER_AREA : cv::INTER_LINEAR);
   cv::cvtColor(scaled, dst, cv::COLOR_BGRA2BGR);
   return true;
 }

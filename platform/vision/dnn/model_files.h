@@ -1,4 +1,5 @@
 #pragma once
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@ std::string modelPath(const std::string& name);
 struct ModelContract {
   std::vector<engine::Dims> inputs;
   std::vector<std::pair<std::string, engine::Dims>> outputs;
+  std::set<std::string> carried = {};  // in the network's own layout (engine::Network::load)
 };
 
 // Loads and compiles a model once per process, checking it against its

@@ -26,15 +26,17 @@ void keepBelowAmx() {
 
 }  // namespace
 
-Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8) {
+Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8,
+                 const std::set<std::string>& carried) {
   keepBelowAmx();
   Compiled out;
-  Builder(plan, int8, out).build();
+  Builder(plan, int8, carried, out).build();
   return out;
 }
 
-Builder::Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, Compiled& out)
-    : plan_(plan), int8_(int8), out_(out), program_(out.program), index_(plan.nodes, plan.outputs) {}
+Builder::Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8,
+                 const std::set<std::string>& carried, Compiled& out)
+    : plan_(plan), int8_(int8), carried_(carried), out_(out), program_(out.program), index_(plan.nodes, plan.outputs) {}
 
 memory::desc Builder::plainDesc(const Dims& dims) {
   if (dims.empty()) return memory::desc({1}, kF32, memory::dims{1});
@@ -278,8 +280,14 @@ bool Builder::isGraphInput(const std::string& name) const {
 }
 
 void Builder::build() {
+  // A carried tensor is channels last, as the convolutions read and write
+  // it: no reorder on the way in or out.
+  const auto layout = [&](const std::string& name, const Dims& dims) {
+    return carried_.count(name) && dims.size() == 4 ? memory::desc(dims, kF32, memory::format_tag::acdb)
+                                                    : plainDesc(dims);
+  };
   for (const GraphInput& in : plan_.inputs) {
-    const int v = newValue(in.dims, plainDesc(in.dims));
+    const int v = newValue(in.dims, layout(in.name, in.dims));
     program_.buffers[program_.values[v].buffer].pinned = true;
     names_[in.name] = v;
     program_.inputNames.push_back(in.name);
@@ -294,7 +302,9 @@ void Builder::build() {
     }
   }
   for (const std::string& name : plan_.outputs) {
-    int v = plain(valueOf(name));
+    const int made = valueOf(name);
+    const memory::desc wanted = layout(name, value(made).dims);
+    const int v = wanted == plainDesc(value(made).dims) ? plain(made) : inLayout(made, wanted);
     // An output may be read by the caller after the run: its buffer is never lent.
     if (program_.values[v].buffer < 0) throw ModelError("output " + name + " is a constant");
     program_.buffers[program_.values[v].buffer].pinned = true;
