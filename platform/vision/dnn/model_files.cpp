@@ -46,7 +46,7 @@ namespace {
 using Loading = std::shared_future<std::shared_ptr<engine::Network>>;
 
 std::shared_ptr<engine::Network> loadChecked(const std::string& name, const ModelContract& contract) {
-  std::shared_ptr<engine::Network> net = engine::Network::load(modelPath(name), name, contract.carried);
+  std::shared_ptr<engine::Network> net = engine::Network::load(modelPath(name), name);
   for (size_t k = 0; k < contract.inputs.size(); ++k) net->expectInput(k, contract.inputs[k]);
   for (const auto& [output, dims] : contract.outputs) net->expectOutput(output, dims);
   // Loading passes the weights through several copies (ISNet's 176 MB four

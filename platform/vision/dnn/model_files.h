@@ -1,5 +1,4 @@
 #pragma once
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +17,6 @@ std::string modelPath(const std::string& name);
 struct ModelContract {
   std::vector<engine::Dims> inputs;
   std::vector<std::pair<std::string, engine::Dims>> outputs;
-  std::set<std::string> carried = {};  // in the network's own layout (engine::Network::load)
 };
 
 // Loads and compiles a model once per process, checking it against its

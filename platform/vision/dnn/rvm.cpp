@@ -27,6 +27,8 @@ struct MatteState {
 namespace dnn {
 namespace {
 
+constexpr size_t kStates = 4;
+
 // models/recipes/rvm.sh makes each. The downsample ratio sets the size the
 // encoder and decoder see (the input times the ratio); the refiner works at
 // the input's size. At 0.25 of 640x360 the man turned away in Debian's
@@ -38,18 +40,9 @@ const VideoMatteModel kAccurate{"rvm_640x360.onnx", 640, 360};        // ratio 0
 const VideoMatteModel kBalanced{"rvm_480x270_r50.onnx", 480, 270};    // ratio 0.5
 const VideoMatteModel kFast{"rvm_320x180_r70.onnx", 320, 180};       // ratio 0.7
 
-constexpr size_t kStates = 4;
-
-// The recurrent states are r1i..r4i in and r1o..r4o out.
-std::string stateName(size_t s, char io) { return "r" + std::to_string(s + 1) + io; }
-
-// The states' inputs are checked once loaded, against their outputs. The
-// states are only carried from a run's outputs to the next run's inputs, so
-// they stay in the network's own layout.
+// The states' inputs are checked once loaded, against their outputs.
 VisionModel visionModelOf(const VideoMatteModel& m) {
-  std::set<std::string> states;
-  for (size_t s = 0; s < kStates; ++s) states.insert({stateName(s, 'i'), stateName(s, 'o')});
-  return {m.file, {{}, {{"pha", {1, 1, m.height, m.width}}}, states}, "model rvm", {}};
+  return {m.file, {{}, {{"pha", {1, 1, m.height, m.width}}}}, "model rvm", {}};
 }
 
 size_t elements(const engine::Dims& dims) {
@@ -57,6 +50,9 @@ size_t elements(const engine::Dims& dims) {
   for (auto d : dims) n *= static_cast<size_t>(d);
   return n;
 }
+
+// The recurrent states are r1i..r4i in and r1o..r4o out.
+std::string stateName(size_t s, char io) { return "r" + std::to_string(s + 1) + io; }
 
 // The network, with each recurrent state's input checked against the output
 // that feeds it on the next frame, and the stream whose state its outputs

@@ -26,17 +26,15 @@ void keepBelowAmx() {
 
 }  // namespace
 
-Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8,
-                 const std::set<std::string>& carried) {
+Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8) {
   keepBelowAmx();
   Compiled out;
-  Builder(plan, int8, carried, out).build();
+  Builder(plan, int8, out).build();
   return out;
 }
 
-Builder::Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8,
-                 const std::set<std::string>& carried, Compiled& out)
-    : plan_(plan), int8_(int8), carried_(carried), out_(out), program_(out.program), index_(plan.nodes, plan.outputs) {}
+Builder::Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, Compiled& out)
+    : plan_(plan), int8_(int8), out_(out), program_(out.program), index_(plan.nodes, plan.outputs) {}
 
 memory::desc Builder::plainDesc(const Dims& dims) {
   if (dims.empty()) return memory::desc({1}, kF32, memory::dims{1});
@@ -280,14 +278,8 @@ bool Builder::isGraphInput(const std::string& name) const {
 }
 
 void Builder::build() {
-  // A carried tensor is channels last, as the convolutions read and write
-  // it: no reorder on the way in or out.
-  const auto layout = [&](const std::string& name, const Dims& dims) {
-    return carried_.count(name) && dims.size() == 4 ? memory::desc(dims, kF32, memory::format_tag::acdb)
-                                                    : plainDesc(dims);
-  };
   for (const GraphInput& in : plan_.inputs) {
-    const int v = newValue(in.dims, layout(in.name, in.dims));
+    const int v = newValue(in.dims, plainDesc(in.dims));
     program_.buffers[program_.values[v].buffer].pinned = true;
     names_[in.name] = v;
     program_.inputNames.push_back(in.name);
@@ -302,9 +294,7 @@ void Builder::build() {
     }
   }
   for (const std::string& name : plan_.outputs) {
-    const int made = valueOf(name);
-    const memory::desc wanted = layout(name, value(made).dims);
-    const int v = wanted == plainDesc(value(made).dims) ? plain(made) : inLayout(made, wanted);
+    int v = plain(valueOf(name));
     // An output may be read by the caller after the run: its buffer is never lent.
     if (program_.values[v].buffer < 0) throw ModelError("output " + name + " is a constant");
     program_.buffers[program_.values[v].buffer].pinned = true;

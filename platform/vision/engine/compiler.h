@@ -29,18 +29,15 @@ struct Compiled {
 };
 
 // int8: the convolution inputs to quantize, by name (from the model's side
-// file); empty runs float. carried: the 4-D inputs and outputs kept channels
-// last (Network::load says why).
-Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8,
-                 const std::set<std::string>& carried = {});
+// file); empty runs float.
+Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8);
 
 // The longest axis a Resize may make (four times the longest picture side).
 constexpr int64_t kMaxResizedAxis = 65536;
 
 class Builder {
  public:
-  Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, const std::set<std::string>& carried,
-          Compiled& out);
+  Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, Compiled& out);
   void build();
 
   // Values.
@@ -115,7 +112,6 @@ class Builder {
  private:
   const Plan& plan_;
   const std::map<std::string, Int8Input>& int8_;
-  const std::set<std::string>& carried_;
   Compiled& out_;
   Program& program_;
   const GraphIndex index_;

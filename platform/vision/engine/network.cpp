@@ -139,23 +139,22 @@ std::string Network::int8Path(const std::string& modelPath) {
   return modelPath + ".int8";
 }
 
-std::unique_ptr<Network> Network::load(const std::string& path, const std::string& label,
-                                       const std::set<std::string>& carried) {
+std::unique_ptr<Network> Network::load(const std::string& path, const std::string& label) {
   const MappedFile file(path);
   if (!file.ok()) throw ModelError("model file " + label + " can't be read; run ./setup to install it again");
   std::string int8;
   const char* forceFloat = std::getenv("KESTREL_FLOAT");
   bool ok = false;
   if (!(forceFloat && std::string(forceFloat) == "1")) int8 = readFile(int8Path(path), ok);
-  return fromBytes(file.data(), file.size(), label, int8, carried);
+  return fromBytes(file.data(), file.size(), label, int8);
 }
 
 std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, const std::string& label,
-                                            const std::string& int8, const std::set<std::string>& carried) {
+                                            const std::string& int8) {
   std::unique_ptr<State> state;
   try {
     const std::map<std::string, Int8Input> quantized = parseInt8(int8);
-    Compiled compiled = compile(resolvePlan(parseOnnx(bytes, size)), quantized, carried);
+    Compiled compiled = compile(resolvePlan(parseOnnx(bytes, size)), quantized);
     compiled.program.bind();
     state = std::make_unique<State>(State{label, std::move(compiled.program), compiled.macs, nullptr});
   } catch (const ModelError& e) {

@@ -2,10 +2,9 @@
 // A neural network read from an ONNX file and compiled once into oneDNN
 // primitives; each run executes them in order on one block of memory.
 // Inputs and outputs are plain row-major float tensors in the model's own
-// shapes (NCHW for pictures), except the carried ones.
+// shapes (NCHW for pictures).
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -27,15 +26,10 @@ class Network {
   // op, attribute or shape the executor does not take (naming the node).
   // Convolutions run in int8 where the side file beside the model (its name
   // with .int8 for .onnx) gives their input a scale, unless KESTREL_FLOAT=1.
-  // `carried` names 4-D inputs and outputs that the caller only carries from
-  // an output back to an input (a stream's recurrent state): they are laid
-  // out channels last (N, H, W, C), as the convolutions work, which spares a
-  // reorder each way on every run. Zeros are zeros in either layout.
-  static std::unique_ptr<Network> load(const std::string& path, const std::string& label,
-                                       const std::set<std::string>& carried = {});
+  static std::unique_ptr<Network> load(const std::string& path, const std::string& label);
   // The same from bytes in memory, with the side file's text (or none).
   static std::unique_ptr<Network> fromBytes(const void* bytes, size_t size, const std::string& label,
-                                            const std::string& int8 = "", const std::set<std::string>& carried = {});
+                                            const std::string& int8 = "");
   // The side file's path for a model path.
   static std::string int8Path(const std::string& modelPath);
   // Whether this network runs any convolution in int8.
