@@ -205,13 +205,15 @@ class DnnService final : public Service {
   }
   void prepare(const Requests& r) override {
     const bool objects = r.humanRectangles || r.animals || r.classify || r.foregroundInstances;
-    // The largest first: each load runs on a thread of its own.
-    if (r.foregroundInstances) dnn::prepareInstances();
+    // Each load runs on a thread of its own, and the models compile one at a
+    // time: what a first frame waits for starts first, ISNet (which frames do
+    // not wait for) last.
     if (r.foregroundInstances) dnn::prepareVideoMatte(dnn::instancesMatteModel());
+    if (r.personSegmentation && !r.foregroundInstances) dnn::prepareVideoMatte(dnn::videoMatteModel(r.personQuality));
     if (objects) dnn::prepareObjects();
     if (r.faceRectangles || r.faceLandmarks) dnn::prepareFaces(r.faceLandmarks);
     if (r.handPose) dnn::prepareHands();
-    if (r.personSegmentation && !r.foregroundInstances) dnn::prepareVideoMatte(dnn::videoMatteModel(r.personQuality));
+    if (r.foregroundInstances) dnn::prepareInstances();
   }
 };
 
