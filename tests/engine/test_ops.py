@@ -413,6 +413,24 @@ class OtherOpsTest(Graphs):
                 used = {i for n in nodes for i in n.input}
                 self.expect(nodes, feeds, {"y": want}, {k: v for k, v in inits.items() if k in used}, label=label)
 
+    def test_recurrent_update_of_split_parts(self):
+        # A convolutional GRU's update: the gates come from one convolution,
+        # split in two, and meet the recurrent state (a plain network input).
+        x, h = rand(1, 16, 6, 7), rand(1, 16, 6, 7)
+        wg, wc = rand(32, 32, 3, 3), rand(16, 32, 3, 3)
+        gates = ref.sigmoid(ref.conv(np.concatenate([x, h], 1), wg, pads=(1, 1, 1, 1)))
+        r, z = gates[:, :16], gates[:, 16:]
+        c = np.tanh(ref.conv(np.concatenate([x, r * h], 1), wc, pads=(1, 1, 1, 1)))
+        pads = dict(kernel_shape=[3, 3], pads=[1, 1, 1, 1])
+        nodes = [N("Concat", ["x", "h"], ["xh"], axis=1), N("Conv", ["xh", "wg"], ["g"], **pads),
+                 N("Sigmoid", ["g"], ["gs"]), N("Split", ["gs"], ["r", "z"], axis=1),
+                 N("Mul", ["r", "h"], ["rh"]), N("Concat", ["x", "rh"], ["xrh"], axis=1),
+                 N("Conv", ["xrh", "wc"], ["cc"], **pads), N("Tanh", ["cc"], ["c"]),
+                 N("Sub", ["one", "z"], ["keep"]), N("Mul", ["keep", "h"], ["kh"]), N("Mul", ["z", "c"], ["zc"]),
+                 N("Add", ["kh", "zc"], ["y"])]
+        self.expect(nodes, {"x": x, "h": h}, {"y": (1 - z) * h + z * c}, {"wg": wg, "wc": wc, "one": scalar(1)},
+                    label="GRU update")
+
     def test_layout_ops(self):
         x, w = rand(1, 3, 5, 8), rand(6, 3, 3, 3)
         c = ref.conv(x, w, pads=(1, 1, 1, 1))  # 1 x 6 x 5 x 8, in oneDNN's layout of choice

@@ -152,12 +152,14 @@ void lowerSlicing(Builder& b, const Node& node) {
   // view, rather than the whole made plain first.
   int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
-  if (in.size() != 4 || b.value(x).desc != memory::desc(in, kF32, memory::format_tag::acdb)) x = b.plain(x);
+  const bool channelsLast = in.size() == 4 && b.value(x).desc == memory::desc(in, kF32, memory::format_tag::acdb);
+  if (!channelsLast) x = b.plain(x);
   const memory::desc whole = b.value(x).desc;
   auto take = [&](const Dims& offsets, const Dims& dims, const std::string& name) {
     const memory::desc part = whole.submemory_desc(dims, offsets);
     const int view = b.viewValue(x, dims, part);
-    b.name(name, b.inLayout(view, Builder::plainDesc(dims)));
+    b.name(name, b.inLayout(view, channelsLast ? memory::desc(dims, kF32, memory::format_tag::acdb)
+                                               : Builder::plainDesc(dims)));
   };
   if (node.op == "Slice") {
     Dims offsets(in.size(), 0);
