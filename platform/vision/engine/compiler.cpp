@@ -114,17 +114,18 @@ bool Builder::isPlain(int v) const { return program_.values[v].desc == plainDesc
 
 int Builder::plain(int v) {
   if (isPlain(v)) return v;
-  auto it = plainOf_.find(v);
-  if (it != plainOf_.end()) return it->second;
-  const int p = inLayout(v, plainDesc(program_.values[v].dims));
-  plainOf_[v] = p;
-  return p;
+  return inLayout(v, plainDesc(program_.values[v].dims));
 }
 
 int Builder::inLayout(int v, memory::desc desc) {
   if (program_.values[v].desc == desc) return v;
+  // A value read in one layout by several steps is reordered once.
+  std::vector<int>& copies = copiesOf_[v];
+  for (int c : copies)
+    if (program_.values[c].desc == desc) return c;
   const int to = newValue(program_.values[v].dims, desc);
   copyInto("Reorder", v, to);
+  copies.push_back(to);
   return to;
 }
 

@@ -116,7 +116,7 @@ class Builder {
   Program& program_;
   const GraphIndex index_;
   std::map<std::string, int> names_;
-  std::map<int, int> plainOf_;
+  std::map<int, std::vector<int>> copiesOf_;  // each value's reordered copies
   std::map<int, int> quantizedOf_;
   std::set<const Node*> absorbed_;
 };
