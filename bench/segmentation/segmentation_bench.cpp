@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     const char* name;
     PersonQuality quality;
     double target;
-  } mattes[] = {{"person matte fast (RVM 320x180, ratio 0.7)", PersonQuality::Fast, 10},
+  } mattes[] = {{"person matte fast (RVM 320x180, ratio 0.65)", PersonQuality::Fast, 10},
                 {"person matte balanced (RVM 640x360, ratio 0.375)", PersonQuality::Balanced, 20},
                 {"person matte accurate (RVM 640x360, ratio 0.5)", PersonQuality::Accurate, 40}};
   for (const auto& m : mattes) {

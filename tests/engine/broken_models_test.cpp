@@ -20,7 +20,7 @@ namespace {
 
 const std::string kModels = KESTREL_MODEL_DIR;
 // What `--person W H fast` loads.
-const std::string kFastMatte = "rvm_320x180_r70.onnx";
+const std::string kFastMatte = "rvm_320x180_r65.onnx";
 
 std::string modelBytes(const std::string& name) {
   const std::string path = kModels + "/" + name;

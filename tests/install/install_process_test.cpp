@@ -51,7 +51,7 @@ class Installed : public ::testing::Test {
 Scratch* Installed::prefix_ = nullptr;
 
 // As today: the person stream reports what the vision service could not do.
-const std::string kMissing = "Vision: model file rvm_320x180_r70.onnx is missing; run ./setup to install the models\n";
+const std::string kMissing = "Vision: model file rvm_320x180_r65.onnx is missing; run ./setup to install the models\n";
 
 TEST_F(Installed, ReadsItsOwnModelsOrTheNamedFolderNeverTheBuildTrees) {
   // The build tree has the models; the installed copy must not see them.

@@ -173,7 +173,7 @@ MODELS = {
     # barely moves the matte. The accurate level and the cutout stay float.
     "rvm_480x270_r50": (lambda im: rgb_planes(fitted(im, 480, 270), 1 / 255, 0), [(1, 1, 270, 480)],
                         matte_agrees, CHECKS, "effect", MATTE_SHARES),
-    "rvm_320x180_r70": (lambda im: rgb_planes(fitted(im, 320, 180), 1 / 255, 0), [(1, 1, 180, 320)],
+    "rvm_320x180_r65": (lambda im: rgb_planes(fitted(im, 320, 180), 1 / 255, 0), [(1, 1, 180, 320)],
                         matte_agrees, CHECKS, "effect", MATTE_SHARES),
 }
 

@@ -32,13 +32,13 @@ constexpr size_t kStates = 4;
 // models/recipes/rvm.sh makes each. The downsample ratio sets the size the
 // encoder and decoder see (the input times the ratio); the refiner works at
 // the input's size. At 0.25 of 640x360 the man turned away in Debian's
-// basketball photo fades to 80/255, so the fast level keeps 0.35's encoder
-// (224x126) and saves on the refiner instead: its input is 320x180, its
-// edges twice as coarse. The balanced level's encoder sees 240x135, as at
-// 0.375, from a 480x270 input.
+// basketball photo fades to 80/255, so the fast level's encoder sees
+// 208x117 (as at 0.325) and it saves on the refiner too: its input is
+// 320x180, its edges twice as coarse. The balanced level's encoder sees
+// 240x135, as at 0.375, from a 480x270 input.
 const VideoMatteModel kAccurate{"rvm_640x360.onnx", 640, 360};        // ratio 0.5
 const VideoMatteModel kBalanced{"rvm_480x270_r50.onnx", 480, 270};    // ratio 0.5
-const VideoMatteModel kFast{"rvm_320x180_r70.onnx", 320, 180};       // ratio 0.7
+const VideoMatteModel kFast{"rvm_320x180_r65.onnx", 320, 180};       // ratio 0.65
 
 // The states' inputs are checked once loaded, against their outputs.
 VisionModel visionModelOf(const VideoMatteModel& m) {
