@@ -149,7 +149,8 @@ void lowerShapeOp(Builder& b, const Node& node) {
 void lowerSlicing(Builder& b, const Node& node) {
   const InputFacts facts = b.facts(node);
   // Channels last is cut where it lies, each part reordered once from its
-  // view, rather than the whole made plain first.
+  // view, rather than the whole made plain first; the parts stay channels
+  // last, as the steps that read them (a recurrent gate's, say) work in it.
   int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
   const bool channelsLast = in.size() == 4 && b.value(x).desc == memory::desc(in, kF32, memory::format_tag::acdb);
