@@ -51,6 +51,10 @@ memory::desc Builder::plainDesc(const Dims& dims) {
 
 memory::desc anyDesc(const Dims& d, memory::data_type t) { return memory::desc(d, t, memory::format_tag::any); }
 
+memory::desc channelsLast(const Dims& d, memory::data_type t) {
+  return d.size() == 4 ? memory::desc(d, t, memory::format_tag::acdb) : anyDesc(d, t);
+}
+
 memory::dims oneDnnDilations(const Dims& dilations) {
   memory::dims out;
   for (int64_t d : dilations) out.push_back(d - 1);

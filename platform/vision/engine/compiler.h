@@ -129,6 +129,11 @@ struct EltwiseSpec {
 std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node);
 
 memory::desc anyDesc(const Dims& d, memory::data_type t = kF32);
+// Channels last: oneDNN's brgemm convolution kernels on AVX-512 read and
+// write it for any channel count, and so do its element-wise, pooling and
+// resampling kernels, so a whole network can stay in it without reorders.
+// Pictures (four dimensions) only; anyDesc for others.
+memory::desc channelsLast(const Dims& d, memory::data_type t = kF32);
 // ONNX counts dilations from 1, oneDNN from 0.
 memory::dims oneDnnDilations(const Dims& dilations);
 

@@ -13,13 +13,6 @@ namespace {
 using dnnl::algorithm;
 
 
-// Channels last: oneDNN's brgemm convolution kernels on AVX-512 read and
-// write it for any channel count, and so do its element-wise, pooling and
-// resampling kernels, so a whole network can stay in it without reorders.
-memory::desc channelsLast(const Dims& d, memory::data_type t = kF32) {
-  return d.size() == 4 ? memory::desc(d, t, memory::format_tag::acdb) : anyDesc(d, t);
-}
-
 struct PostOp {
   enum Kind { Eltwise, Prelu, Sum, AddOperand } kind = Eltwise;
   const Node* node = nullptr;

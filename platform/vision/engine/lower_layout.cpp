@@ -153,14 +153,13 @@ void lowerSlicing(Builder& b, const Node& node) {
   // last, as the steps that read them (a recurrent gate's, say) work in it.
   int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
-  const bool channelsLast = in.size() == 4 && b.value(x).desc == memory::desc(in, kF32, memory::format_tag::acdb);
-  if (!channelsLast) x = b.plain(x);
+  const bool cutInPlace = in.size() == 4 && b.value(x).desc == channelsLast(in);
+  if (!cutInPlace) x = b.plain(x);
   const memory::desc whole = b.value(x).desc;
   auto take = [&](const Dims& offsets, const Dims& dims, const std::string& name) {
     const memory::desc part = whole.submemory_desc(dims, offsets);
     const int view = b.viewValue(x, dims, part);
-    b.name(name, b.inLayout(view, channelsLast ? memory::desc(dims, kF32, memory::format_tag::acdb)
-                                               : Builder::plainDesc(dims)));
+    b.name(name, b.inLayout(view, cutInPlace ? channelsLast(dims) : Builder::plainDesc(dims)));
   };
   if (node.op == "Slice") {
     Dims offsets(in.size(), 0);
@@ -221,12 +220,11 @@ void lowerPad(Builder& b, const Node& node) {
   int x = b.valueOf(node.input(0));
   const Dims in = b.value(x).dims;
   const Dims out = b.plan().dims.at(node.outputs[0]);
-  const memory::desc nhwc = in.size() == 4 ? memory::desc(in, kF32, memory::format_tag::acdb) : memory::desc();
-  if (in.size() == 4 && b.value(x).desc == nhwc) {
+  if (in.size() == 4 && b.value(x).desc == channelsLast(in)) {
     // Channels last is row-major N, H, W, C: pad it as such.
     const Dims seen{in[0], in[2], in[3], in[1]};
     const std::vector<int64_t> seenPads{pads[0], pads[2], pads[3], pads[1], pads[4], pads[6], pads[7], pads[5]};
-    const int dst = b.newValue(out, memory::desc(out, kF32, memory::format_tag::acdb));
+    const int dst = b.newValue(out, channelsLast(out));
     b.addKernel("Pad*", [seen, seenPads, value](const std::vector<float*>& p) {
       padConstant(p[0], seen, p[1], seenPads, value);
     }, {x, dst});
