@@ -151,3 +151,27 @@ TEST(HandCrops, ThePalmDetectorKeepsItsTurnWhetherOrNotAHandIsFollowed) {
   handCropsFor(nullptr, [&] { return ++runs, std::vector<RotatedCrop>{}; });
   EXPECT_EQ(runs, 1);
 }
+
+TEST(FaceSearch, EveryThirdFrameWhileNoFaceIsFollowedAndAtOnceWhenOneIsLost) {
+  // Frames 0 to 30 with frame 20 skipped; a face is in view on frames 7 to 16
+  // and from 22 on, and is followed from the search that finds it.
+  SlowAnalyses kept;
+  std::vector<int64_t> searched;
+  size_t followed = 0;
+  for (int64_t frame = 0; frame <= 30; ++frame) {
+    if (frame == 20) continue;
+    kept.frame = frame;
+    const bool inView = (frame >= 7 && frame < 17) || frame >= 22;
+    const bool lost = followed > 0 && !inView;
+    if (lost) followed = 0;
+    if (facesSearched(kept, followed, lost)) {
+      searched.push_back(frame);
+      followed = inView ? 1 : 0;
+    }
+    kept.facesFrame = frame;
+  }
+  // The start, the shorter cadence until the face is found (7), its
+  // twelve-frame turn (13), the loss (17), the shorter cadence (19), the frame
+  // after the gap (21), the shorter cadence again (22), then the long one (25).
+  EXPECT_EQ(searched, (std::vector<int64_t>{0, 1, 4, 7, 13, 17, 19, 21, 22, 25}));
+}

@@ -283,7 +283,7 @@ Faces followFaces(ModelImage& image, bool landmarks, const std::vector<Corners>*
       seen.push_back(seenFace(moved.box, moved.score, std::move(*mesh)));
       tracks.push_back(std::move(moved));
     }
-  if (tracks.empty() || lost || kept.frame % kFaceSearchEvery == kFaceSearchTurn) {
+  if (facesSearched(kept, tracks.size(), lost)) {
     // A face the detector sees again starts its track anew from the
     // detector's box, so that the followed box cannot drift away from it.
     std::vector<SeenFace> found = newFaces(image, people, {});
