@@ -152,11 +152,11 @@ TEST(HandCrops, ThePalmDetectorKeepsItsTurnWhetherOrNotAHandIsFollowed) {
   EXPECT_EQ(runs, 1);
 }
 
-TEST(FaceSearch, EveryThirdFrameWhileNoFaceIsFollowedAndAtOnceWhenOneIsLost) {
+TEST(FaceSearch, WholePictureEveryThirdFrameWhileNoFaceIsFollowedAndEverywhereWhenOneIsLost) {
   // Frames 0 to 30 with frame 20 skipped; a face is in view on frames 7 to 16
   // and from 22 on, and is followed from the search that finds it.
   SlowAnalyses kept;
-  std::vector<int64_t> searched;
+  std::vector<std::pair<int64_t, FaceSearch>> searches;
   size_t followed = 0;
   for (int64_t frame = 0; frame <= 30; ++frame) {
     if (frame == 20) continue;
@@ -164,14 +164,17 @@ TEST(FaceSearch, EveryThirdFrameWhileNoFaceIsFollowedAndAtOnceWhenOneIsLost) {
     const bool inView = (frame >= 7 && frame < 17) || frame >= 22;
     const bool lost = followed > 0 && !inView;
     if (lost) followed = 0;
-    if (facesSearched(kept, followed, lost)) {
-      searched.push_back(frame);
+    if (const FaceSearch search = faceSearch(kept, followed, lost); search != FaceSearch::None) {
+      searches.emplace_back(frame, search);
       followed = inView ? 1 : 0;
     }
     kept.facesFrame = frame;
   }
-  // The start, the shorter cadence until the face is found (7), its
-  // twelve-frame turn (13), the loss (17), the shorter cadence (19), the frame
-  // after the gap (21), the shorter cadence again (22), then the long one (25).
-  EXPECT_EQ(searched, (std::vector<int64_t>{0, 1, 4, 7, 13, 17, 19, 21, 22, 25}));
+  // Everywhere: the start, the twelve-frame turns (1, 13, 25), the loss (17)
+  // and the frame after the gap (21). The whole picture: the shorter cadence
+  // while no face is followed (4, 7, 19, 22).
+  constexpr FaceSearch all = FaceSearch::Everywhere, whole = FaceSearch::WholePicture;
+  EXPECT_EQ(searches, (std::vector<std::pair<int64_t, FaceSearch>>{
+                          {0, all}, {1, all}, {4, whole}, {7, whole}, {13, all}, {17, all},
+                          {19, whole}, {21, all}, {22, whole}, {25, all}}));
 }

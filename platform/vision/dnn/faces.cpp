@@ -245,16 +245,16 @@ bool overlapsATrack(const Corners& box, const std::vector<FaceTrack>& tracks) {
 }
 
 // The faces of a stream's frame that its tracks do not hold: the whole
-// picture, and the closer views only where it shows no face (a live stream's
-// subject is near the camera, and its smaller faces further off are not asked
-// for, so that its frames skip the tiles).
+// picture, and when `closer` the closer views where it shows no face (a live
+// stream's subject is near the camera, and its smaller faces further off are
+// not asked for, so that its frames skip the tiles).
 std::vector<SeenFace> newFaces(ModelImage& image, const std::vector<Corners>* people,
-                               const std::vector<FaceTrack>& tracks) {
+                               const std::vector<FaceTrack>& tracks, bool closer) {
   double scale = 1;
   std::vector<FaceDetection> whole = mergeOverlaps(wholeView(image, scale), kMergeOverlap);
   std::erase_if(whole, [&](const FaceDetection& d) { return overlapsATrack(boxOf(d), tracks); });
   std::vector<SeenFace> seen = confirmed(image, whole);
-  if (!seen.empty() || !tracks.empty()) return seen;
+  if (!seen.empty() || !tracks.empty() || !closer) return seen;
   return confirmed(image, mergeOverlaps(closerViews(image, people, scale), kMergeOverlap));
 }
 
@@ -283,10 +283,10 @@ Faces followFaces(ModelImage& image, bool landmarks, const std::vector<Corners>*
       seen.push_back(seenFace(moved.box, moved.score, std::move(*mesh)));
       tracks.push_back(std::move(moved));
     }
-  if (facesSearched(kept, tracks.size(), lost)) {
+  if (const FaceSearch search = faceSearch(kept, tracks.size(), lost); search != FaceSearch::None) {
     // A face the detector sees again starts its track anew from the
     // detector's box, so that the followed box cannot drift away from it.
-    std::vector<SeenFace> found = newFaces(image, people, {});
+    std::vector<SeenFace> found = newFaces(image, people, {}, search == FaceSearch::Everywhere);
     std::vector<FaceTrack> held;
     std::vector<SeenFace> heldSeen;
     for (size_t k = 0; k < tracks.size(); ++k)

@@ -21,9 +21,9 @@ struct Faces {
 Faces analyseFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people);
 
 // The faces of a stream's frame: those of the frame before followed by their
-// mesh, and new ones found by the detector on its turns (facesSearched):
-// every twelfth frame, whenever a followed face is lost and, while none is
-// followed, every third frame.
+// mesh, and new ones found by the detector on its turns (faceSearch): every
+// twelfth frame, whenever a followed face is lost and, at the whole picture
+// only, every third frame while none is followed.
 Faces followFaces(ModelImage& image, bool landmarks, const std::vector<Corners>* people, SlowAnalyses& kept);
 
 // Starts loading the models (see loadSoon), so that a stream's first frame

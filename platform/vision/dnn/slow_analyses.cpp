@@ -26,10 +26,11 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture) {
 
 bool justBefore(const SlowAnalyses& kept, int64_t last) { return last >= 0 && last == kept.frame - 1; }
 
-bool facesSearched(const SlowAnalyses& kept, size_t followed, bool lost) {
-  if (!justBefore(kept, kept.facesFrame) || lost) return true;
-  const int every = followed == 0 ? kNoFaceSearchEvery : kFaceSearchEvery;
-  return kept.frame % every == kFaceSearchTurn;
+FaceSearch faceSearch(const SlowAnalyses& kept, size_t followed, bool lost) {
+  if (!justBefore(kept, kept.facesFrame) || lost || kept.frame % kFaceSearchEvery == kFaceSearchTurn)
+    return FaceSearch::Everywhere;
+  if (followed == 0 && kept.frame % kNoFaceSearchEvery == kFaceSearchTurn) return FaceSearch::WholePicture;
+  return FaceSearch::None;
 }
 
 std::vector<RotatedCrop> handCropsFor(const SlowAnalyses* kept, const std::function<std::vector<RotatedCrop>()>& palms) {
