@@ -71,14 +71,16 @@ double meanChange(const cv::Mat& a, const cv::Mat& b) {
 }
 
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
-  return !kept || kept->salient.empty() || kept->frame - kept->salientFrame >= kSalientMaxAge ||
-         meanChange(kept->salientThumb, thumb) > kSalientChange;
+  if (!kept || kept->salient.empty()) return true;
+  const int64_t age = kept->frame - kept->salientFrame;
+  return age >= kSalientMaxAge || (age >= kSalientMinAge && meanChange(kept->salientThumb, thumb) > kSalientChange);
 }
 
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || !kept->people) return true;
   const int64_t age = kept->frame - kept->peopleFrame;
-  const bool due = age >= kPeopleMaxAge || meanChange(kept->peopleThumb, thumb) > kSalientChange;
+  const bool due =
+      age >= kPeopleMaxAge || (age >= kPeopleMinAge && meanChange(kept->peopleThumb, thumb) > kSalientChange);
   return due && (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
 }
 
