@@ -20,5 +20,7 @@ inline constexpr const char* kFruits = "/usr/share/doc/opencv-doc/examples/data/
 inline constexpr const char* kHand = "/usr/share/doc/opencv-doc/opencv4/html/handSrc.jpg";
 // A street seen from a fixed camera, 768 x 576, people walking.
 inline constexpr const char* kStreetClip = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
+// An animated film's dinner scene, 720 x 528: a woman holding a glass of wine.
+inline constexpr const char* kDinnerClip = "/usr/share/doc/opencv-doc/examples/data/Megamind.avi";
 
 }  // namespace kestrel::test

@@ -28,7 +28,7 @@ cv::Mat noPerson() { return cv::Mat::zeros(100, 100, CV_8U); }
 
 // The salient map alone: everything is an object.
 InstanceObservation objects(const cv::Mat& salient, const InstanceSettings& settings = {}) {
-  return labelInstances(salient, {}, {}, settings).observation;
+  return labelInstances(salient, {}, {}, {}, settings).observation;
 }
 
 // The map's contract: 0 or a listed label everywhere, every listed label present.
@@ -336,4 +336,28 @@ TEST(ScaledMask, PeopleTakeTheMattesValuesObjectsTheSalientMaps) {
   EXPECT_EQ(view(other).at<uint8_t>(50, 70), 255);
   EXPECT_EQ(view(other).at<uint8_t>(50, 20), 0);
   EXPECT_EQ(view(other).at<uint8_t>(85, 45), 0);
+}
+
+TEST(Things, ADetectedThingTheMapsMissIsWholeWhereNoPersonIsAndAFoundOneAddsNothing) {
+  // A person whose hand reaches into a glass's box; the salient map shows
+  // nothing there but a ball in a second, loose box.
+  cv::Mat person = noPerson(), s = blank();
+  box(person, 10, 10, 30, 80, 255);
+  box(person, 40, 50, 8, 8, 255);  // the hand
+  box(s, 70, 70, 10, 10, 0.9);     // the ball
+  const std::vector<Corners> things{{42, 30, 58, 70}, {65, 65, 90, 90}, {0, 0, 3, 3}};
+  InstanceMap m = labelInstances(s, person, {}, things);
+  expectContract(m.observation);
+  ASSERT_EQ(m.things.size(), 1u);  // the ball's box and the speck add none
+  const uint8_t glass = m.things[0];
+  EXPECT_EQ(at(m, 50, 40), glass);
+  EXPECT_EQ(at(m, 44, 52), at(m, 20, 50));  // the hand stays the person's
+  EXPECT_NE(at(m, 44, 52), glass);
+  EXPECT_EQ(at(m, 66, 66), 0);  // around the ball
+  EXPECT_EQ(at(m, 60, 40), 0);  // outside the box
+  // Its soft mask is whole over its part of the box, whatever the salient map says.
+  Matte mask = scaledChosenMask({{}, s}, m, {glass}, 100, 100);
+  EXPECT_EQ(view(mask).at<uint8_t>(40, 50), 255);
+  EXPECT_EQ(view(mask).at<uint8_t>(52, 44), 0);
+  EXPECT_EQ(view(mask).at<uint8_t>(75, 75), 0);
 }

@@ -1,5 +1,7 @@
 #include "platform/vision/dnn/coco_classes.h"
 
+#include <algorithm>
+
 namespace kestrel::vision::dnn {
 
 // Compiled in rather than read from opencv-doc's object_detection_classes_coco.txt
@@ -35,6 +37,15 @@ std::optional<std::string_view> cocoAnimal(int cls) {
   constexpr int kFirstAnimal = 14;  // bird .. giraffe are classes 14 to 23
   if (cls < kFirstAnimal || cls >= kFirstAnimal + static_cast<int>(animals.size())) return std::nullopt;
   return animals[static_cast<size_t>(cls - kFirstAnimal)];
+}
+
+bool cocoHeldThing(int cls) {
+  static const std::array<std::string_view, 21> held = {
+      "umbrella", "handbag", "frisbee",  "sports_ball", "baseball_bat", "baseball_glove", "tennis_racket",
+      "bottle",   "wine_glass", "cup",   "fork",        "knife",        "spoon",          "banana",
+      "apple",    "orange",  "cell_phone", "book",      "scissors",     "teddy_bear",     "toothbrush"};
+  if (cls < 0 || cls >= kCocoClasses) return false;
+  return std::find(held.begin(), held.end(), cocoIdentifiers()[static_cast<size_t>(cls)]) != held.end();
 }
 
 }  // namespace kestrel::vision::dnn

@@ -19,4 +19,9 @@ inline constexpr int kCocoPerson = 0;
 // "Sheep", "Cow", "Elephant", "Bear", "Zebra", "Giraffe"); none for the rest.
 std::optional<std::string_view> cocoAnimal(int cls);
 
+// Whether the class is something people hold in a hand: a bottle, a cup, a
+// glass, a phone, a ball, a book and the like. "remote" is left out: the
+// detector calls many a bare hand one.
+bool cocoHeldThing(int cls);
+
 }  // namespace kestrel::vision::dnn

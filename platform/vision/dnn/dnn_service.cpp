@@ -62,8 +62,11 @@ class DnnHandler final : public Handler {
       if (r.foregroundInstances) {
         const cv::Mat& matte = instancesMatte(r.session);
         const cv::Mat map = salient(kept);  // first: the boxes wait while ISNet runs
-        instances_ = dnn::segmentInstances(map, size, matte,
-                                           dnn::showsPerson(matte) ? people(kept) : std::vector<dnn::Corners>{});
+        // Things are held by people: without anyone, neither is looked for.
+        const bool someone = dnn::showsPerson(matte);
+        const std::vector<dnn::Corners> boxes = someone ? people(kept) : std::vector<dnn::Corners>{};
+        instances_ = dnn::segmentInstances(map, size, matte, boxes,
+                                           someone ? heldThings(kept) : std::vector<dnn::Corners>{});
         out.instances.push_back(instances_.map.observation);
       }
       if (r.personSegmentation) {
@@ -162,10 +165,16 @@ class DnnHandler final : public Handler {
     for (const dnn::Detection& d : detected().people) boxes.push_back(d.box);
     if (kept) {
       kept->people = boxes;
+      kept->heldThings = detected().heldThings;
       kept->peopleThumb = thumb;
       kept->peopleFrame = kept->frame;
     }
     return boxes;
+  }
+  // The things people hold, in picture pixels: in a stream those found with
+  // the person boxes, so asked for after them.
+  std::vector<dnn::Corners> heldThings(const SlowAnalyses* kept) {
+    return kept ? kept->heldThings : detected().heldThings;
   }
   // The stream's change measure of this picture, made once; none without a stream.
   const cv::Mat& changeThumbnail(const SlowAnalyses* kept) {

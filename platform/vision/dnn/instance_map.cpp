@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include <opencv2/imgproc.hpp>
 
@@ -55,6 +56,47 @@ int labelObjects(const cv::Mat& salient, const cv::Mat& person, const InstanceSe
       if (k[x] && !out[x]) out[x] = next + k[x] - 1;
   }
   return next + objects;
+}
+
+// Whether an instance lies at least half inside `r` and fills a share of it.
+bool holdsAnInstance(const cv::Mat& ids, const cv::Rect& r, const std::vector<int64_t>& area, double share) {
+  std::map<int, int64_t> inside;
+  for (int y = r.y; y < r.y + r.height; ++y) {
+    const int* p = ids.ptr<int>(y);
+    for (int x = r.x; x < r.x + r.width; ++x)
+      if (p[x]) ++inside[p[x]];
+  }
+  for (const auto& [id, n] : inside)
+    if (2 * n >= area[static_cast<size_t>(id)] && static_cast<double>(n) >= share * r.area()) return true;
+  return false;
+}
+
+// Things from the detector's boxes, as ids from `next` on: in each box what
+// no instance and no person holds yet, when it is large enough. A box whose
+// thing is an instance already (messi5's ball, a piece of the person matte
+// that fills a fifth of its loose box) adds nothing: what is left of it is the
+// background around the thing. A hand or arm reaching into the box is part of
+// a person mostly outside it, and does not count.
+int labelThings(const std::vector<Corners>& boxes, const cv::Mat& person, const InstanceSettings& settings,
+                int minArea, cv::Mat& ids, int next) {
+  if (boxes.empty()) return next;
+  std::vector<int64_t> area(static_cast<size_t>(next), 0);
+  for (int y = 0; y < ids.rows; ++y) {
+    const int* p = ids.ptr<int>(y);
+    for (int x = 0; x < ids.cols; ++x) ++area[static_cast<size_t>(p[x])];
+  }
+  const cv::Rect map(0, 0, ids.cols, ids.rows);
+  for (const Corners& b : boxes) {
+    const cv::Rect r = cv::Rect(cv::Point(static_cast<int>(std::floor(b.x0)), static_cast<int>(std::floor(b.y0))),
+                                cv::Point(static_cast<int>(std::ceil(b.x1)), static_cast<int>(std::ceil(b.y1)))) &
+                       map;
+    if (r.empty() || holdsAnInstance(ids, r, area, settings.thingFound)) continue;
+    cv::Mat free = ids(r) == 0;
+    if (!person.empty()) free &= person(r) < settings.personLevel;
+    if (cv::countNonZero(free) < minArea) continue;
+    ids(r).setTo(next++, free);
+  }
+  return next;
 }
 
 // Keeps the 255 largest ids and numbers them 1..255 in raster order of first
@@ -130,8 +172,8 @@ int minimumArea(const cv::Size& size, const InstanceSettings& settings) {
   return std::max(1, static_cast<int>(std::ceil(area)));
 }
 
-InstanceMap labelInstances(const cv::Mat& salient, const cv::Mat& person,
-                           const std::vector<Corners>& personBoxes, const InstanceSettings& settings) {
+InstanceMap labelInstances(const cv::Mat& salient, const cv::Mat& person, const std::vector<Corners>& personBoxes,
+                           const std::vector<Corners>& thingBoxes, const InstanceSettings& settings) {
   CV_Assert(salient.empty() || salient.type() == CV_32F);
   CV_Assert(person.empty() || person.type() == CV_8U);
   CV_Assert(salient.empty() || person.empty() || salient.size() == person.size());
@@ -144,13 +186,19 @@ InstanceMap labelInstances(const cv::Mat& salient, const cv::Mat& person,
     next = splitPeople(person >= settings.personLevel, personBoxes, {minArea, settings.boxFill}, ids, next);
   const int firstObject = next;
   if (!salient.empty()) next = labelObjects(salient, person, settings, minArea, ids, next);
+  const int firstThing = next;
+  next = labelThings(thingBoxes, person, settings, minArea, ids, next);
 
   InstanceMap map;
   std::vector<uint8_t> label;
   map.observation = renumber(ids, next - 1, label);
-  for (int id = 1; id < firstObject; ++id)
-    if (label[static_cast<size_t>(id)]) map.people.push_back(label[static_cast<size_t>(id)]);
+  for (int id = 1; id < next; ++id) {
+    const uint8_t l = label[static_cast<size_t>(id)];
+    if (l && id < firstObject) map.people.push_back(l);
+    if (l && id >= firstThing) map.things.push_back(l);
+  }
   std::sort(map.people.begin(), map.people.end());
+  std::sort(map.things.begin(), map.things.end());
   return map;
 }
 
@@ -163,18 +211,19 @@ Matte scaledChosenMask(const SoftMaps& soft, const InstanceMap& map, const std::
   const InstanceObservation& o = map.observation;
   if (width <= 0 || height <= 0 || o.labels.empty()) return out;
 
-  bool present[256] = {}, chosenPerson[256] = {}, chosenObject[256] = {}, notChosen[256] = {};
+  bool present[256] = {}, chosenPerson[256] = {}, chosenObject[256] = {}, chosenThing[256] = {}, notChosen[256] = {};
   for (uint8_t l : o.allInstances) present[l] = notChosen[l] = true;
-  bool isPerson[256] = {};
+  bool isPerson[256] = {}, isThing[256] = {};
   for (uint8_t l : map.people) isPerson[l] = true;
-  bool anyPerson = false, anyObject = false;
+  for (uint8_t l : map.things) isThing[l] = true;
+  bool anyPerson = false, anyObject = false, anyThing = false;
   for (uint8_t c : chosen) {
     if (c == 0 || !present[c]) continue;
     notChosen[c] = false;
-    (isPerson[c] ? chosenPerson[c] : chosenObject[c]) = true;
-    (isPerson[c] ? anyPerson : anyObject) = true;
+    (isPerson[c] ? chosenPerson[c] : isThing[c] ? chosenThing[c] : chosenObject[c]) = true;
+    (isPerson[c] ? anyPerson : isThing[c] ? anyThing : anyObject) = true;
   }
-  if (!anyPerson && !anyObject) return out;
+  if (!anyPerson && !anyObject && !anyThing) return out;
 
   const cv::Mat labels = labelView(o);
   const cv::Mat others = lookUp(labels, notChosen);
@@ -188,6 +237,9 @@ Matte scaledChosenMask(const SoftMaps& soft, const InstanceMap& map, const std::
   };
   if (anyPerson) add(chosenPerson, soft.person);
   if (anyObject) add(chosenObject, soft.salient);
+  // A thing's box shows where it is, not how much of it is there: its part
+  // of the box counts whole.
+  if (anyThing) add(chosenThing, lookUp(labels, chosenThing));
   return out;
 }
 

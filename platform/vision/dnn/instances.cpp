@@ -69,13 +69,16 @@ bool showsPerson(const cv::Mat& matte) {
 }
 
 Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, const cv::Mat& matte,
-                           const std::vector<Corners>& people) {
+                           const std::vector<Corners>& people, const std::vector<Corners>& things) {
   const cv::Size size = fitWithin(picture, kMapSide);
-  std::vector<Corners> boxes;
-  for (const Corners& b : people) boxes.push_back(inMap(b, picture, size));
+  const auto inThisMap = [&](const std::vector<Corners>& boxes) {
+    std::vector<Corners> out;
+    for (const Corners& b : boxes) out.push_back(inMap(b, picture, size));
+    return out;
+  };
   Instances result;
   result.map = labelInstances(asMap(salient, size, CV_32F), matte.empty() ? cv::Mat() : asMap(matte, size, CV_8U),
-                              boxes);
+                              inThisMap(people), inThisMap(things));
   // Kept as bytes: every scaled mask of the frame starts from them.
   salient.convertTo(result.soft.salient, CV_8U, 255.0);
   if (!matte.empty()) matte.convertTo(result.soft.person, CV_8U, 255.0);

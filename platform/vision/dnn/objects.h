@@ -16,6 +16,9 @@ struct Objects {
   // Where people may be, down to weak peaks that are not reported as people
   // (a head without a body), for the faces' closer look.
   std::vector<Corners> likelyPeople;
+  // Things people hold (cocoHeldThing): the instances take them where the
+  // salient map shows nothing.
+  std::vector<Corners> heldThings;
 };
 Objects detectObjects(ModelImage& image);
 

@@ -34,6 +34,7 @@ struct SlowAnalyses {
   cv::Mat salientThumb;          // the change thumbnail of the frame the map was made on
   int64_t salientFrame = -1;     // that frame
   std::optional<std::vector<dnn::Corners>> people;  // picture pixels
+  std::vector<dnn::Corners> heldThings;             // picture pixels, made with the people
   cv::Mat peopleThumb;                              // the change thumbnail of the boxes' frame
   int64_t peopleFrame = -1;                         // that frame
   // Where the next frame looks for the hands of frame `handsFrame`.
