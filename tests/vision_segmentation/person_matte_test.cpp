@@ -126,7 +126,7 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
       kept->peopleFrame = kept->frame;
     }
   }
-  EXPECT_EQ(salient, "0 6 12 18 24 27 31 34 37 40 43 ");
+  EXPECT_EQ(salient, "0 12 24 27 31 34 37 40 43 ");
   EXPECT_EQ(people, "0 13 25 32 39 ");
   // Frames of another size keep nothing from before.
   session.beginFrame();

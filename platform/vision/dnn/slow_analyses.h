@@ -3,17 +3,18 @@
 // map (a large share of a cutout frame's work) and the person boxes that split
 // the matte into people change little from one frame of a live stream to the
 // next. The map is made anew when the picture has changed since the frame it
-// was made on (a thumbnail's mean grey difference) or when it is
-// kSalientMaxAge frames old: what it shows, such as a held object, lags the
-// picture by at most kSalientMaxAge - 1 frames. The person boxes that split
-// the matte follow the same change measure on a longer bound, and wait a
-// frame rather than run on ISNet's. The person matte itself
-// is made on every frame. The held
-// step's hands are found by the palm detector every third frame, on the third
-// turn; in between each hand is followed from the crop its joints gave on the
-// frame before, as long as the landmark model still sees it there. Faces are
-// followed the same way by their mesh; the face detector looks for new ones
-// every twelfth frame, and at once when a followed face is lost.
+// was made on (a thumbnail's mean grey difference), no sooner than
+// kSalientMinAge frames after it, or when it is kSalientMaxAge frames old:
+// what it shows, such as a held object, lags the picture by at most
+// kSalientMaxAge - 1 frames. The person boxes, and the held things found with
+// them, follow the same change measure on bounds of their own, and wait a
+// frame rather than run on ISNet's. The person matte itself is made on every
+// frame. The held step's hands are found by the palm detector every third
+// frame, on the third turn; in between each hand is followed from the crop
+// its joints gave on the frame before, as long as the landmark model still
+// sees it there. Faces are followed the same way by their mesh; the face
+// detector looks for new ones every twelfth frame, every third while none is
+// followed, and at once when a followed face is lost.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -68,16 +69,18 @@ static_assert(kFaceSearchEvery % kNoFaceSearchEvery == 0);
 // ISNet's map is made anew when the picture's change thumbnail differs from
 // the map's frame's by more than kSalientChange grey levels on average, once
 // the map is kSalientMinAge frames old, and on its kSalientMaxAge-th frame at
-// the latest: at 30 frames a second, a lag of at most 5 frames (0.17 s)
-// behind the picture, and of at most 2 while it changes. On Debian's street
-// clip (a still camera, people walking) one frame differs from the next by
-// 0.6 to 1.9 and from the third after it by 3 or more; a still picture by 0.
-// Without the lower bound a picture that changed on every frame (someone
-// moving close to the camera) made the map on three frames in four, and the
-// cutout's frame took 59 ms instead of about 40.
+// the latest. What it adds, such as a held object, lags the picture by at
+// most 2 frames while the picture changes, and by at most 11 (0.37 s at 30
+// frames a second) while it changes by less than the measure sees (on a still
+// picture, one frame in twelve where one in six cost 3 ms a frame more). On
+// Debian's street clip (a still camera, people walking) one frame differs
+// from the next by 0.6 to 1.9 and from the third after it by 3 or more; a
+// still picture by 0. Without the lower bound a picture that changed on every
+// frame (someone moving close to the camera) made the map on three frames in
+// four, and the cutout's frame took 59 ms instead of about 40.
 constexpr double kSalientChange = 2.0;
 constexpr int kSalientMinAge = kRefreshEvery;
-constexpr int kSalientMaxAge = 2 * kRefreshEvery;
+constexpr int kSalientMaxAge = 4 * kRefreshEvery;
 // The person boxes (CenterNet, about half an ISNet run) are made anew when
 // the picture changed by more than kSalientChange since their frame, once
 // they are kPeopleMinAge frames old, and on their kPeopleMaxAge-th frame at
@@ -86,8 +89,8 @@ constexpr int kSalientMaxAge = 2 * kRefreshEvery;
 // picture that is one frame in twelve, not one in three; people who walk move
 // the boxes' thumbnail as they move ISNet's, so the boxes follow them within
 // a fifth of a second.
-constexpr int kPeopleMinAge = kSalientMaxAge;
-constexpr int kPeopleMaxAge = 2 * kSalientMaxAge;
+constexpr int kPeopleMinAge = 2 * kRefreshEvery;
+constexpr int kPeopleMaxAge = 4 * kRefreshEvery;
 
 // A picture's change thumbnail: kChangeColumns x kChangeRows grey cells
 // (CV_8U), each the mean of a 4 x 4 grid of pixels spread over it, so a few
