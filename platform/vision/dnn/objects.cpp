@@ -21,9 +21,9 @@ constexpr int kGrid = kInput / 4;  // the heat maps' side
 // handSrc.jpg (the README gives the peaks measured).
 constexpr float kMinPerson = 0.3f;
 constexpr float kMinAnimal = 0.3f;
-// A held bottle (0.39) and glass (0.27 to 0.37) on the test photos; at 0.25
-// the detector also takes the odd knife on a table, which only counts near
-// a hand.
+// A held bottle (labelme-examples' 2011_000003.jpg, 0.39) and glass
+// (Megamind.avi, 0.27 to 0.37); at 0.25 the detector also takes the odd knife
+// on a table, which the cutout's held step adds only near a hand.
 constexpr float kMinHeldThing = 0.25f;
 // Other animal classes peaking on the same animal are kept as its further
 // labels down to this score.
