@@ -59,10 +59,10 @@ struct SoftMaps {
 
 // The chosen instances' soft mask scaled to width x height, 0..255: each
 // instance's soft map (the matte for people, the salient map for objects, the
-// whole box's part for things) on
-// the instance and a rim of `rimRadius` map pixels around it. Pixels whose
-// nearest map pixel lies outside that region (background further out, every
-// instance not chosen) are 0; an empty or unknown set gives an all-zero mask.
+// whole box's part for things) on the instance and a rim of `rimRadius` map
+// pixels around it. Pixels whose nearest map pixel lies outside that region
+// (background further out, every instance not chosen) are 0; an empty or
+// unknown set gives an all-zero mask.
 Matte scaledChosenMask(const SoftMaps& soft, const InstanceMap& map, const std::vector<uint8_t>& chosen,
                        int width, int height, const InstanceSettings& settings = {});
 
