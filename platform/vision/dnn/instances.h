@@ -25,7 +25,7 @@ struct Instances {
 // (salientMap at instanceSide()); then things people hold from the detector's
 // `things` boxes (picture pixels), where neither shows anything.
 Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, const cv::Mat& matte,
-                           const std::vector<Corners>& people, const std::vector<Corners>& things = {});
+                           const std::vector<Corners>& people, const std::vector<Corners>& things);
 // The soft mask of the chosen instances over a width x height picture.
 Matte scaledInstanceMask(const Instances& instances, const std::vector<uint8_t>& chosen, int width, int height);
 // Whether a matte (CV_32F) shows anyone: only then are person boxes worth finding.
