@@ -335,6 +335,26 @@ class JoiningTest(Graphs):
                 nodes = [n for n in nodes if n.op_type != "Conv" or n.output[0] in used or n.output[0] == "z"]
                 self.expect(nodes, inputs, outputs, {k: v for k, v in inits.items() if k in used}, label=label)
 
+    def test_convolution_reading_a_join_alone(self):
+        # Parts a convolution left in channels last, a network input (few
+        # channels, plain) and a part joined twice; the bias, a residual
+        # that dies here and an activation follow. The join is read by the
+        # convolution only, which may then read it part by part.
+        x = rand(1, 3, 9, 11)
+        wa, wb, wr = rand(16, 3, 3, 3), rand(7, 3, 3, 3), rand(8, 3, 1, 1)
+        a, b = ref.conv(x, wa, pads=(1, 1, 1, 1)), ref.conv(x, wb, pads=(1, 1, 1, 1))
+        residual = ref.conv(x, wr)
+        joined = np.concatenate([a, x, b, a], 1)
+        w, bias = rand(8, joined.shape[1], 3, 3), rand(8)
+        pads = dict(kernel_shape=[3, 3], pads=[1, 1, 1, 1])
+        nodes = [N("Conv", ["x", "wa"], ["a"], **pads), N("Conv", ["x", "wb"], ["b"], **pads),
+                 N("Conv", ["x", "wr"], ["r"], kernel_shape=[1, 1]),
+                 N("Concat", ["a", "x", "b", "a"], ["j"], axis=1), N("Conv", ["j", "w", "bias"], ["c"], **pads),
+                 N("Add", ["c", "r"], ["s"]), N("Relu", ["s"], ["y"])]
+        want = np.maximum(ref.conv(joined, w, pads=(1, 1, 1, 1)) + bias.reshape(1, -1, 1, 1) + residual, 0)
+        self.expect(nodes, {"x": x}, {"y": want}, {"wa": wa, "wb": wb, "wr": wr, "w": w, "bias": bias},
+                    label="convolution of a join")
+
     def test_arithmetic_broadcasts(self):
         x = rand(1, 4, 5, 6)
         shapes = [

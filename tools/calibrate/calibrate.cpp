@@ -200,7 +200,7 @@ std::vector<std::string> readEach(const std::vector<std::string>& paths) {
 void calibrate(const Arguments& a) {
   const std::string bytes = readAll(a.model);
   const std::vector<std::string> calibration = readEach(a.calibration), checks = readEach(a.checks);
-  auto net = Network::fromBytes(bytes.data(), bytes.size(), a.model);
+  auto net = Network::fromBytes(bytes.data(), bytes.size(), a.model, "", true);
   net->recordRanges();
   for (const std::string& input : calibration) feed(*net, input);
   std::vector<Entry> entries = scales(*net);

@@ -27,7 +27,7 @@ void keepBelowAmx() {
 
 }  // namespace
 
-Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8) {
+Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8, FloatJoins joins) {
   // One model compiles at a time. Compiled side by side on two threads (a
   // stream loads its models at once), a network now and then came out giving
   // wrong numbers for the rest of the run: the cutout's matte went wrong from
@@ -37,12 +37,12 @@ Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8)
   const std::lock_guard<std::mutex> lock(compiling);
   keepBelowAmx();
   Compiled out;
-  Builder(plan, int8, out).build();
+  Builder(plan, int8, joins, out).build();
   return out;
 }
 
-Builder::Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, Compiled& out)
-    : plan_(plan), int8_(int8), out_(out), program_(out.program), index_(plan.nodes, plan.outputs) {}
+Builder::Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, FloatJoins joins, Compiled& out)
+    : plan_(plan), int8_(int8), joins_(joins), out_(out), program_(out.program), index_(plan.nodes, plan.outputs) {}
 
 memory::desc Builder::plainDesc(const Dims& dims) {
   if (dims.empty()) return memory::desc({1}, kF32, memory::dims{1});

@@ -28,16 +28,22 @@ struct Compiled {
   double macs = 0;
 };
 
+// How a float convolution reads a channel join that it alone reads: split
+// into one convolution per part, or from the join made whole (calibration
+// watches each convolution's whole input).
+enum class FloatJoins { Split, Whole };
+
 // int8: the convolution inputs to quantize, by name (from the model's side
 // file); empty runs float.
-Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8);
+Compiled compile(const Plan& plan, const std::map<std::string, Int8Input>& int8,
+                 FloatJoins joins = FloatJoins::Split);
 
 // The longest axis a Resize may make (four times the longest picture side).
 constexpr int64_t kMaxResizedAxis = 65536;
 
 class Builder {
  public:
-  Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, Compiled& out);
+  Builder(const Plan& plan, const std::map<std::string, Int8Input>& int8, FloatJoins joins, Compiled& out);
   void build();
 
   // Values.
@@ -70,6 +76,7 @@ class Builder {
   // A reorder into an existing value; with a scale, quantizing (round(x / scale)).
   void copyInto(const std::string& kind, int from, int to, std::optional<float> scale = std::nullopt);
   const Int8Input* int8Input(const std::string& name) const;
+  bool splitsFloatJoins() const { return joins_ == FloatJoins::Split; }
 
   // Steps.
   dnnl::primitive_attr attributes() const;
@@ -103,15 +110,16 @@ class Builder {
     std::vector<int64_t> pads;  // begin then end, spatial axes only
   };
   std::map<std::string, PendingPad> pendingPads;
-  // A Concat whose only reader is a convolution that may take it in int8 is
-  // left for it: in int8 its inputs are quantized straight into their
-  // places in the joined input (joinQuantized), with no float join between;
-  // in float it is lowered there (lowerJoin) as it would have been.
+  // A Concat whose only reader is a convolution is left for it: in int8 its
+  // inputs are quantized straight into their places in the joined input
+  // (joinQuantized), with no float join between; in float the convolution
+  // may read the parts one by one, else the join is lowered there (lowerJoin).
   std::map<std::string, const Node*> pendingJoins;
 
  private:
   const Plan& plan_;
   const std::map<std::string, Int8Input>& int8_;
+  FloatJoins joins_;
   Compiled& out_;
   Program& program_;
   const GraphIndex index_;

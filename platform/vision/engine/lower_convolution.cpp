@@ -1,6 +1,7 @@
 // Convolutions, transposed convolutions and matrix products, with what follows
 // a convolution fused into it as post-ops: an activation, a per-channel PReLU,
 // a residual Add (summed into the residual's own buffer where it dies here).
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -29,9 +30,10 @@ const HostTensor* perChannel(Builder& b, const std::string& name, int64_t channe
 }
 
 // The ops after a convolution's output that can run as its post-ops, in order.
-std::vector<PostOp> followers(Builder& b, std::string current, const Dims& dims) {
+// With `summed`, the convolution sums into its output already: a residual
+// is then added as an operand.
+std::vector<PostOp> followers(Builder& b, std::string current, const Dims& dims, bool summed = false) {
   std::vector<PostOp> list;
-  bool summed = false;
   while (const Node* r = b.onlyReader(current)) {
     PostOp p;
     p.node = r;
@@ -81,11 +83,14 @@ struct Fusion {
   std::vector<std::pair<int, memory>> fixedArgs;
 };
 
-Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count, const std::vector<float>* scales) {
+// With `accumulate`, the product is first added to what the output holds.
+Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count, const std::vector<float>* scales,
+            bool accumulate) {
   Fusion f;
   f.attr = b.attributes();
   if (scales) f.attr.set_output_scales(2, *scales);  // per output channel
   dnnl::post_ops po;
+  if (accumulate) po.append_sum(1.0f);
   for (size_t k = 0; k < count; ++k) {
     const PostOp& p = ops[k];
     const int index = po.len();
@@ -133,11 +138,12 @@ struct Choice {
 // Makes the primitive with as many of the followers fused as oneDNN takes
 // with its best kernel.
 template <typename MakePd>
-auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make, const std::vector<float>* scales = nullptr) {
+auto withPostOps(Builder& b, const std::vector<PostOp>& ops, MakePd make, const std::vector<float>* scales = nullptr,
+                 bool accumulate = false) {
   using Pd = decltype(make(std::declval<const Fusion&>()));
   std::optional<Choice<Pd>> best;
   for (size_t count = ops.size() + 1; count-- > 0;) {
-    Fusion f = fuse(b, ops, count, scales);
+    Fusion f = fuse(b, ops, count, scales, accumulate);
     try {
       Pd pd = make(f);
       Choice<Pd> c{pd, std::move(f), count, kernelRank(pd)};
@@ -318,6 +324,91 @@ int quantizedSource(Builder& b, const std::string& source, const Node* join, con
   return b.quantized(b.valueOf(source), desc, scale);
 }
 
+// The weights that read input channels [first, first + count).
+HostTensor inputChannels(const HostTensor& w, int64_t first, int64_t count) {
+  const int64_t outputs = w.dims[0], inputs = w.dims[1];
+  const int64_t window = elementCount(Dims(w.dims.begin() + 2, w.dims.end()));
+  Dims dims = w.dims;
+  dims[1] = count;
+  std::vector<float> part;
+  part.reserve(static_cast<size_t>(outputs * count * window));
+  for (int64_t o = 0; o < outputs; ++o) {
+    const float* from = w.f.data() + (o * inputs + first) * window;
+    part.insert(part.end(), from, from + count * window);
+  }
+  return HostTensor::floats(dims, std::move(part));
+}
+
+// A float convolution of a channel join that channels last cannot make in
+// place, as one convolution per joined part, each adding its product into
+// the one output: the parts are read where their steps left them, instead
+// of copied into a joined buffer. The bias comes with the first part, the
+// fused ops with the last. False, with nothing added, where oneDNN has no
+// kernel for a part.
+bool splitJoinedConvolution(Builder& b, const Node& node, const Node& join, const Constants& c, const Window& win) {
+  const Dims out = b.plan().dims.at(node.outputs[0]);
+  if (out.size() != 4 || normaliseAxis(join.integer("axis", 0), 4, join) != 1) return false;
+  const bool channelsLastJoin = std::any_of(join.inputs.begin(), join.inputs.end(), [&](const std::string& name) {
+    const ValueRec& v = b.value(b.valueOf(name));
+    return v.desc == channelsLast(v.dims);
+  });
+  if (!channelsLastJoin) return false;
+  const std::vector<PostOp> ops = followers(b, node.outputs[0], out, true);
+  using Pd = dnnl::convolution_forward::primitive_desc;
+  struct Part {
+    int value;
+    HostTensor weights;
+    std::optional<Choice<Pd>> choice;
+  };
+  std::vector<Part> parts;
+  int64_t first = 0;
+  for (const std::string& name : join.inputs) {
+    const int v = b.valueOf(name);
+    const Dims in = b.value(v).dims;
+    Part part{v, inputChannels(*c.weights, first, in[1]), std::nullopt};
+    first += in[1];
+    const bool adds = !parts.empty(), last = parts.size() + 1 == join.inputs.size();
+    const HostTensor* bias = adds ? nullptr : c.bias;
+    const memory::desc dst = adds ? parts.front().choice->pd.dst_desc() : channelsLast(out);
+    // A part of few channels (the picture, say) may read faster in another layout.
+    for (const memory::desc& src : {channelsLast(in), anyDesc(in)}) {
+      try {
+        auto made = withPostOps(b, last ? ops : std::vector<PostOp>{}, [&](const Fusion& f) {
+          dnnl::convolution_forward::desc d(dnnl::prop_kind::forward_inference, algorithm::convolution_direct, src,
+                                            anyDesc(part.weights.dims), biasDesc(bias, out[1]), dst, win.strides,
+                                            oneDnnDilations(win.dilations), win.padBegin, win.padEnd);
+          return Pd(d, f.attr, b.eng());
+        }, nullptr, adds);
+        if (!part.choice || made.better(*part.choice)) part.choice = std::move(made);
+      } catch (const dnnl::error&) {
+        // not in this layout
+      }
+    }
+    if (!part.choice) return false;
+    parts.push_back(std::move(part));
+  }
+  int dst = -1;
+  for (const Part& part : parts) {
+    const Choice<Pd>& choice = *part.choice;
+    const bool adds = dst >= 0;
+    StepRec s;
+    s.kind = "Conv" + (adds ? "+" + std::to_string(choice.fused + 1) : std::string());
+    s.primitive = dnnl::convolution_forward(choice.pd);
+    const int into = adds ? b.viewValue(dst, out, choice.pd.dst_desc()) : b.newValue(out, choice.pd.dst_desc());
+    s.valueArgs = {{DNNL_ARG_SRC, b.inLayout(part.value, choice.pd.src_desc())}, {DNNL_ARG_DST, into}};
+    s.valueArgs.insert(s.valueArgs.end(), choice.fusion.valueArgs.begin(), choice.fusion.valueArgs.end());
+    s.fixedArgs = choice.fusion.fixedArgs;
+    const memory::desc plain = Builder::plainDesc(part.weights.dims);
+    s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(part.weights, plain, choice.pd.weights_desc()));
+    if (!adds && c.bias)
+      s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*c.bias, choice.pd.bias_desc(), choice.pd.bias_desc()));
+    b.addStep(std::move(s), choice.pd);
+    dst = into;
+  }
+  finishFusion(b, node, ops, parts.back().choice->fused, dst);
+  return true;
+}
+
 void lowerConvolution(Builder& b, const Node& node) {
   const Constants c = constantsOf(b, node);
   const HostTensor& w = *c.weights;
@@ -333,7 +424,13 @@ void lowerConvolution(Builder& b, const Node& node) {
   if (auto it = b.pendingJoins.find(source); it != b.pendingJoins.end()) {
     join = it->second;
     b.pendingJoins.erase(it);
-    if (!q.input) lowerJoin(b, *join);
+    if (!q.input) {
+      if (group == 1 && b.splitsFloatJoins() && splitJoinedConvolution(b, node, *join, c, win)) {
+        b.addMacs(static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w.dims) / w.dims[0]));
+        return;
+      }
+      lowerJoin(b, *join);
+    }
   }
   const memory::data_type srcType = !q.input ? kF32 : q.input->isUnsigned ? memory::data_type::u8 : memory::data_type::s8;
   const memory::data_type weightType = q.input ? memory::data_type::s8 : kF32;

@@ -122,7 +122,7 @@ namespace {
 
 void deferOrLowerConcat(Builder& b, const Node& node) {
   const Node* reader = b.onlyReader(node.outputs[0]);
-  if (reader && reader->op == "Conv" && reader->input(0) == node.outputs[0] && b.int8Input(node.outputs[0])) {
+  if (reader && reader->op == "Conv" && reader->input(0) == node.outputs[0]) {
     b.pendingJoins[node.outputs[0]] = &node;
     return;
   }

@@ -150,11 +150,12 @@ std::unique_ptr<Network> Network::load(const std::string& path, const std::strin
 }
 
 std::unique_ptr<Network> Network::fromBytes(const void* bytes, size_t size, const std::string& label,
-                                            const std::string& int8) {
+                                            const std::string& int8, bool forCalibration) {
   std::unique_ptr<State> state;
   try {
     const std::map<std::string, Int8Input> quantized = parseInt8(int8);
-    Compiled compiled = compile(resolvePlan(parseOnnx(bytes, size)), quantized);
+    Compiled compiled = compile(resolvePlan(parseOnnx(bytes, size)), quantized,
+                                forCalibration ? FloatJoins::Whole : FloatJoins::Split);
     compiled.program.bind();
     state = std::make_unique<State>(State{label, std::move(compiled.program), compiled.macs, nullptr});
   } catch (const ModelError& e) {

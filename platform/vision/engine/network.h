@@ -28,8 +28,10 @@ class Network {
   // with .int8 for .onnx) gives their input a scale, unless KESTREL_FLOAT=1.
   static std::unique_ptr<Network> load(const std::string& path, const std::string& label);
   // The same from bytes in memory, with the side file's text (or none).
+  // For calibration, each convolution reads its whole input (see
+  // recordRanges), where a run may split a join among the steps reading it.
   static std::unique_ptr<Network> fromBytes(const void* bytes, size_t size, const std::string& label,
-                                            const std::string& int8 = "");
+                                            const std::string& int8 = "", bool forCalibration = false);
   // The side file's path for a model path.
   static std::string int8Path(const std::string& modelPath);
   // Whether this network runs any convolution in int8.
