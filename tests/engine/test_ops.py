@@ -256,6 +256,18 @@ class PoolingAndResizeTest(Graphs):
                                               "max": c.max(axis=(2, 3), keepdims=True),
                                               "plain": x.mean(axis=(2, 3), keepdims=True)}, {"w": w}, label="global")
 
+    def test_a_plain_picture_input(self):
+        # Three plain channels, as a network's picture comes in: pooled as a
+        # pyramid (in channels last) and averaged over its channels, a run
+        # longer than the piece each thread takes.
+        x = rand(1, 3, 101, 99)
+        attrs = dict(kernel_shape=[2, 2], strides=[2, 2], ceil_mode=1)
+        half = ref.pool(x, "avg", [2, 2], [2, 2], [0, 0, 0, 0], 1, 0)
+        nodes = [N("AveragePool", ["x"], ["h"], **attrs), N("AveragePool", ["h"], ["q"], **attrs),
+                 N("ReduceMean", ["x"], ["m"], axes=[1])]
+        self.expect(nodes, {"x": x}, {"h": half, "q": ref.pool(half, "avg", [2, 2], [2, 2], [0, 0, 0, 0], 1, 0),
+                                      "m": x.mean(axis=1, keepdims=True)}, label="plain picture")
+
     def test_resize(self):
         # mode, coordinate mode, nearest mode, (scales or sizes of H, W) from a 7 x 9 input
         cases = [

@@ -49,6 +49,13 @@ memory::desc Builder::plainDesc(const Dims& dims) {
   return memory::desc(dims, kF32, rowMajorStrides(dims));
 }
 
+int kernelRank(const dnnl::primitive_desc_base& pd) {
+  const std::string impl = pd.impl_info_str();
+  if (impl.rfind("ref", 0) == 0 || impl.rfind("simple", 0) == 0) return 0;
+  if (impl.find("gemm") != std::string::npos && impl.find("brg") == std::string::npos) return 1;
+  return 2;
+}
+
 memory::desc anyDesc(const Dims& d, memory::data_type t) { return memory::desc(d, t, memory::format_tag::any); }
 
 memory::desc channelsLast(const Dims& d, memory::data_type t) {

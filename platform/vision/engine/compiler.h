@@ -136,6 +136,11 @@ struct EltwiseSpec {
 };
 std::optional<EltwiseSpec> eltwiseOf(Builder& b, const Node& node);
 
+// How good oneDNN's kernel for a primitive descriptor is: its own JIT
+// kernels, then the GEMM-based fallback, then the reference and "simple"
+// loops.
+int kernelRank(const dnnl::primitive_desc_base& pd);
+
 memory::desc anyDesc(const Dims& d, memory::data_type t = kF32);
 // Channels last: oneDNN's brgemm convolution kernels on AVX-512 read and
 // write it for any channel count, and so do its element-wise, pooling and

@@ -75,14 +75,21 @@ void resizePlanes(const float* src, const PixelPlanes& in, float* dst, const Axi
 
 void meanOverAxis(const float* src, int64_t outer, int64_t axis, int64_t inner, float* dst) {
   const float scale = 1.0f / static_cast<float>(axis);
-#pragma omp parallel for schedule(static)
+  // The mean of a picture's channels is one long inner run: it is shared
+  // among the threads in pieces.
+  constexpr int64_t kPiece = 8192;
+  const int64_t pieces = (inner + kPiece - 1) / kPiece;
+#pragma omp parallel for collapse(2) schedule(static)
   for (int64_t o = 0; o < outer; ++o) {
-    float* out = dst + o * inner;
-    const float* in = src + o * axis * inner;
-    std::copy(in, in + inner, out);
-    for (int64_t k = 1; k < axis; ++k)
-      for (int64_t i = 0; i < inner; ++i) out[i] += in[k * inner + i];
-    for (int64_t i = 0; i < inner; ++i) out[i] *= scale;
+    for (int64_t p = 0; p < pieces; ++p) {
+      const int64_t begin = p * kPiece, end = std::min(inner, begin + kPiece);
+      float* out = dst + o * inner;
+      const float* in = src + o * axis * inner;
+      std::copy(in + begin, in + end, out + begin);
+      for (int64_t k = 1; k < axis; ++k)
+        for (int64_t i = begin; i < end; ++i) out[i] += in[k * inner + i];
+      for (int64_t i = begin; i < end; ++i) out[i] *= scale;
+    }
   }
 }
 

@@ -117,15 +117,6 @@ Fusion fuse(Builder& b, const std::vector<PostOp>& ops, size_t count, const std:
   return f;
 }
 
-// How good oneDNN's kernel for a primitive descriptor is: its own JIT
-// kernels, then the GEMM-based fallback, then the reference loops.
-int kernelRank(const dnnl::primitive_desc_base& pd) {
-  const std::string impl = pd.impl_info_str();
-  if (impl.rfind("ref", 0) == 0) return 0;
-  if (impl.find("gemm") != std::string::npos && impl.find("brg") == std::string::npos) return 1;
-  return 2;
-}
-
 template <typename Pd>
 struct Choice {
   Pd pd;

@@ -61,10 +61,20 @@ void lowerPooling(Builder& b, const Node& node) {
   if (node.op == "AveragePool" || node.op == "GlobalAveragePool")
     alg = node.integer("count_include_pad", 0) ? algorithm::pooling_avg_include_padding
                                                : algorithm::pooling_avg_exclude_padding;
-  dnnl::pooling_v2_forward::desc d(dnnl::prop_kind::forward_inference, alg, b.value(x).desc, anyDesc(out),
-                                   w.strides, w.kernel, oneDnnDilations(w.dilations), w.padBegin, w.padEnd);
-  dnnl::pooling_v2_forward::primitive_desc pd(d, b.attributes(), b.eng());
-  const int dst = b.addSimpleStep(node.op, dnnl::pooling_v2_forward(pd), pd, out, {{DNNL_ARG_SRC, x}});
+  auto make = [&](const memory::desc& src, const memory::desc& dst) {
+    dnnl::pooling_v2_forward::desc d(dnnl::prop_kind::forward_inference, alg, src, dst, w.strides, w.kernel,
+                                     oneDnnDilations(w.dilations), w.padBegin, w.padEnd);
+    return dnnl::pooling_v2_forward::primitive_desc(d, b.attributes(), b.eng());
+  };
+  auto pd = make(b.value(x).desc, anyDesc(out));
+  // Plain pictures get only oneDNN's loops (a third of a millisecond for
+  // three channels at 320 x 180): channels last has its JIT kernel.
+  if (kernelRank(pd) == 0 && in.size() == 4) {
+    auto last = make(channelsLast(in), channelsLast(out));
+    if (kernelRank(last) > 0) pd = last;
+  }
+  const int dst = b.addSimpleStep(node.op, dnnl::pooling_v2_forward(pd), pd, out,
+                                  {{DNNL_ARG_SRC, b.inLayout(x, pd.src_desc())}});
   b.name(node.outputs[0], dst);
 }
 
