@@ -49,6 +49,36 @@ std::string convolutionModel() {
   return model.SerializeAsString();
 }
 
+// x -> Identity -> seen -> 1x1 Conv -> part; Concat(part, seen) -> joined ->
+// 1x1 Conv (32 to 16 channels) -> y: a join read by one convolution alone.
+std::string joinedModel() {
+  onnx::ModelProto model;
+  model.ParseFromString(convolutionModel());
+  onnx::GraphProto& g = *model.mutable_graph();
+  g.mutable_node(1)->set_output(0, "part");
+  onnx::NodeProto& join = *g.add_node();
+  join.set_op_type("Concat");
+  join.add_input("part");
+  join.add_input("seen");
+  join.add_output("joined");
+  onnx::AttributeProto& axis = *join.add_attribute();
+  axis.set_name("axis");
+  axis.set_type(onnx::AttributeProto::INT);
+  axis.set_i(1);
+  onnx::TensorProto& w = *g.add_initializer();
+  w.set_name("wj");
+  w.set_data_type(onnx::TensorProto::FLOAT);
+  for (int d : {kChannels, 2 * kChannels, 1, 1}) w.add_dims(d);
+  for (int o = 0; o < kChannels; ++o)
+    for (int i = 0; i < 2 * kChannels; ++i) w.add_float_data(static_cast<float>((o + 3 * i) % 7) - 3.0f);
+  onnx::NodeProto& conv = *g.add_node();
+  conv.set_op_type("Conv");
+  conv.add_input("joined");
+  conv.add_input("wj");
+  conv.add_output("y");
+  return model.SerializeAsString();
+}
+
 // Values in [-scale, scale) with two outliers at each end.
 void fill(Network& net, float scale) {
   float* x = net.input(0);
@@ -94,4 +124,23 @@ TEST(Calibration, WidensTheTrimmedRangeOfEachConvolutionInputOverRuns) {
   // A scale for the convolution's input in the side file: int8.
   auto quantized = Network::fromBytes(bytes.data(), bytes.size(), "calibration.onnx", "u8 0.01 seen\n");
   EXPECT_TRUE(quantized->int8());
+}
+
+// A run may read a join part by part, never making it; calibration sees it
+// made, so that the join is one input with one scale, and the numbers agree.
+TEST(Calibration, SeesAJoinWholeThatARunMayReadPartByPart) {
+  const std::string bytes = joinedModel();
+  auto calibrating = Network::fromBytes(bytes.data(), bytes.size(), "joined.onnx", "", true);
+  auto running = Network::fromBytes(bytes.data(), bytes.size(), "joined.onnx");
+  calibrating->recordRanges();
+  for (Network* net : {calibrating.get(), running.get()}) {
+    fill(*net, 1.0f);
+    net->run();
+  }
+  const auto ranges = calibrating->ranges();
+  ASSERT_TRUE(ranges.count("joined"));
+  EXPECT_FLOAT_EQ(ranges.at("joined").lo, -1.0f);
+  const float* want = calibrating->output("y");
+  const float* got = running->output("y");
+  for (int k = 0; k < kCount; ++k) ASSERT_NEAR(got[k], want[k], 1e-3f * (1 + std::fabs(want[k]))) << k;
 }
