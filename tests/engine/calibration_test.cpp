@@ -17,6 +17,15 @@ namespace {
 constexpr int kChannels = 16, kHeight = 25, kWidth = 50;
 constexpr int kCount = kChannels * kHeight * kWidth;  // 20000: two values left out at each end
 
+onnx::NodeProto& addNode(onnx::GraphProto& g, const char* op, std::initializer_list<const char*> inputs,
+                         const char* output) {
+  onnx::NodeProto& node = *g.add_node();
+  node.set_op_type(op);
+  for (const char* input : inputs) node.add_input(input);
+  node.add_output(output);
+  return node;
+}
+
 // x -> Identity -> seen -> 1x1 Conv (16 to 16 channels) -> y.
 std::string convolutionModel() {
   onnx::ModelProto model;
@@ -37,15 +46,8 @@ std::string convolutionModel() {
   for (int d : {kChannels, kChannels, 1, 1}) w.add_dims(d);
   for (int o = 0; o < kChannels; ++o)
     for (int i = 0; i < kChannels; ++i) w.add_float_data(o == i ? 1.0f : 0.0f);
-  onnx::NodeProto& identity = *g.add_node();
-  identity.set_op_type("Identity");
-  identity.add_input("x");
-  identity.add_output("seen");
-  onnx::NodeProto& conv = *g.add_node();
-  conv.set_op_type("Conv");
-  conv.add_input("seen");
-  conv.add_input("w");
-  conv.add_output("y");
+  addNode(g, "Identity", {"x"}, "seen");
+  addNode(g, "Conv", {"seen", "w"}, "y");
   return model.SerializeAsString();
 }
 
@@ -56,12 +58,7 @@ std::string joinedModel() {
   model.ParseFromString(convolutionModel());
   onnx::GraphProto& g = *model.mutable_graph();
   g.mutable_node(1)->set_output(0, "part");
-  onnx::NodeProto& join = *g.add_node();
-  join.set_op_type("Concat");
-  join.add_input("part");
-  join.add_input("seen");
-  join.add_output("joined");
-  onnx::AttributeProto& axis = *join.add_attribute();
+  onnx::AttributeProto& axis = *addNode(g, "Concat", {"part", "seen"}, "joined").add_attribute();
   axis.set_name("axis");
   axis.set_type(onnx::AttributeProto::INT);
   axis.set_i(1);
@@ -71,11 +68,7 @@ std::string joinedModel() {
   for (int d : {kChannels, 2 * kChannels, 1, 1}) w.add_dims(d);
   for (int o = 0; o < kChannels; ++o)
     for (int i = 0; i < 2 * kChannels; ++i) w.add_float_data(static_cast<float>((o + 3 * i) % 7) - 3.0f);
-  onnx::NodeProto& conv = *g.add_node();
-  conv.set_op_type("Conv");
-  conv.add_input("joined");
-  conv.add_input("wj");
-  conv.add_output("y");
+  addNode(g, "Conv", {"joined", "wj"}, "y");
   return model.SerializeAsString();
 }
 
