@@ -408,6 +408,7 @@ void lowerConvolution(Builder& b, const Node& node) {
   const int64_t group = node.integer("group", 1);
   const Dims out = b.plan().dims.at(node.outputs[0]);
   const Dims in = b.plan().dims.at(source);
+  const double macs = static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w.dims) / w.dims[0]);
   const memory::desc wPlain = weightsDesc(w.dims, group);
   const std::vector<PostOp> ops = followers(b, node.outputs[0], out);
   const Int8Plan q = int8Plan(b, source, c, wPlain, group, in, out);
@@ -417,7 +418,7 @@ void lowerConvolution(Builder& b, const Node& node) {
     b.pendingJoins.erase(it);
     if (!q.input) {
       if (group == 1 && b.splitsFloatJoins() && splitJoinedConvolution(b, node, *join, c, win)) {
-        b.addMacs(static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w.dims) / w.dims[0]));
+        b.addMacs(macs);
         return;
       }
       lowerJoin(b, *join);
@@ -447,7 +448,7 @@ void lowerConvolution(Builder& b, const Node& node) {
   }
   auto [weights, bias] = placedConstants(b, c, q, wPlain, choice.pd);
   addConvolutionStep(b, node, std::move(s), choice, ops, src, weights, bias);
-  b.addMacs(static_cast<double>(elementCount(out)) * static_cast<double>(elementCount(w.dims) / w.dims[0]));
+  b.addMacs(macs);
 }
 
 // ONNX keeps a transposed convolution's weights as [in channels, out
