@@ -70,18 +70,26 @@ double meanChange(const cv::Mat& a, const cv::Mat& b) {
   return cv::norm(a, b, cv::NORM_L1) / static_cast<double>(a.total());
 }
 
+namespace {
+
+// Whether something made `age` frames ago on `then`'s picture is due again:
+// at its oldest, or once old enough when the picture has changed since.
+bool due(int64_t age, int minAge, int maxAge, const cv::Mat& then, const cv::Mat& now) {
+  return age >= maxAge || (age >= minAge && meanChange(then, now) > kSalientChange);
+}
+
+}  // namespace
+
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || kept->salient.empty()) return true;
-  const int64_t age = kept->frame - kept->salientFrame;
-  return age >= kSalientMaxAge || (age >= kSalientMinAge && meanChange(kept->salientThumb, thumb) > kSalientChange);
+  return due(kept->frame - kept->salientFrame, kSalientMinAge, kSalientMaxAge, kept->salientThumb, thumb);
 }
 
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || !kept->people) return true;
   const int64_t age = kept->frame - kept->peopleFrame;
-  const bool due =
-      age >= kPeopleMaxAge || (age >= kPeopleMinAge && meanChange(kept->peopleThumb, thumb) > kSalientChange);
-  return due && (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
+  return due(age, kPeopleMinAge, kPeopleMaxAge, kept->peopleThumb, thumb) &&
+         (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
 }
 
 }  // namespace kestrel::vision::dnn

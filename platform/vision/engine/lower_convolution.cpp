@@ -230,6 +230,19 @@ memory::desc biasDesc(const HostTensor* bias, int64_t channels) {
   return bias ? memory::desc({channels}, kF32, memory::format_tag::x) : memory::desc();
 }
 
+// Adds a chosen (transposed) convolution's step from `src` to `dst`, with the
+// fused ops' operands, the weights and the bias.
+template <typename Pd>
+void addFusedStep(Builder& b, StepRec s, const Choice<Pd>& choice, int src, int dst, memory weights,
+                  std::optional<memory> bias) {
+  s.valueArgs = {{DNNL_ARG_SRC, src}, {DNNL_ARG_DST, dst}};
+  s.valueArgs.insert(s.valueArgs.end(), choice.fusion.valueArgs.begin(), choice.fusion.valueArgs.end());
+  s.fixedArgs = choice.fusion.fixedArgs;
+  s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, weights);
+  if (bias) s.fixedArgs.emplace_back(DNNL_ARG_BIAS, *bias);
+  b.addStep(std::move(s), choice.pd);
+}
+
 // Adds the step of a chosen (transposed) convolution whose source is in its
 // layout already: the destination made (in the residual's buffer when the
 // fusion sums into it), the fused ops' operands, the weights and the bias.
@@ -240,12 +253,7 @@ void addConvolutionStep(Builder& b, const Node& node, StepRec s, const Choice<Pd
   const Fusion& fusion = choice.fusion;
   const int dst = fusion.sumInto >= 0 ? b.viewValue(fusion.sumInto, out, choice.pd.dst_desc())
                                       : b.newValue(out, choice.pd.dst_desc());
-  s.valueArgs = {{DNNL_ARG_SRC, src}, {DNNL_ARG_DST, dst}};
-  s.valueArgs.insert(s.valueArgs.end(), fusion.valueArgs.begin(), fusion.valueArgs.end());
-  s.fixedArgs = fusion.fixedArgs;
-  s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, weights);
-  if (bias) s.fixedArgs.emplace_back(DNNL_ARG_BIAS, *bias);
-  b.addStep(std::move(s), choice.pd);
+  addFusedStep(b, std::move(s), choice, src, dst, weights, bias);
   finishFusion(b, node, ops, choice.fused, dst);
 }
 
@@ -386,14 +394,9 @@ bool splitJoinedConvolution(Builder& b, const Node& node, const Node& join, cons
     s.kind = "Conv" + (adds ? "+" + std::to_string(choice.fused + 1) : std::string());
     s.primitive = dnnl::convolution_forward(choice.pd);
     const int into = adds ? b.viewValue(dst, out, choice.pd.dst_desc()) : b.newValue(out, choice.pd.dst_desc());
-    s.valueArgs = {{DNNL_ARG_SRC, b.inLayout(part.value, choice.pd.src_desc())}, {DNNL_ARG_DST, into}};
-    s.valueArgs.insert(s.valueArgs.end(), choice.fusion.valueArgs.begin(), choice.fusion.valueArgs.end());
-    s.fixedArgs = choice.fusion.fixedArgs;
-    const memory::desc plain = Builder::plainDesc(part.weights.dims);
-    s.fixedArgs.emplace_back(DNNL_ARG_WEIGHTS, b.constantMemory(part.weights, plain, choice.pd.weights_desc()));
-    if (!adds && c.bias)
-      s.fixedArgs.emplace_back(DNNL_ARG_BIAS, b.constantMemory(*c.bias, choice.pd.bias_desc(), choice.pd.bias_desc()));
-    b.addStep(std::move(s), choice.pd);
+    const Constants own{&part.weights, adds ? nullptr : c.bias};
+    auto [weights, bias] = placedConstants(b, own, Int8Plan{}, Builder::plainDesc(part.weights.dims), choice.pd);
+    addFusedStep(b, std::move(s), choice, b.inLayout(part.value, choice.pd.src_desc()), into, weights, bias);
     dst = into;
   }
   finishFusion(b, node, ops, parts.back().choice->fused, dst);
