@@ -124,13 +124,14 @@ void cutout(int width, int height, int runs) {
   };
   frame();
   vision::dnn::salientMap(bgr, vision::dnn::instanceSide());
-  for (int i = 0; i < vision::dnn::kSalientMaxAge; ++i) frame();
+  for (int i = 0; i < vision::dnn::kSalientMaxAgeNoHands; ++i) frame();
   timed.stages = {};
   const auto before = vision::dnn::stageTimes();
   // On a still picture ISNet's map and the person boxes are made anew as
-  // they age: whole rounds of both, their mean and their slowest frame.
-  constexpr int kRound = vision::dnn::kPeopleMaxAge;
-  static_assert(kRound % vision::dnn::kSalientMaxAge == 0);
+  // they age (the map sooner while hands are followed): whole rounds of
+  // both, their mean and their slowest frame.
+  constexpr int kRound = vision::dnn::kSalientMaxAgeNoHands;
+  static_assert(kRound % vision::dnn::kPeopleMaxAge == 0 && kRound % vision::dnn::kSalientMaxAge == 0);
   const int frameCount = (std::max(runs, kRound) + kRound - 1) / kRound * kRound;
   std::vector<double> frames;
   for (int i = 0; i < frameCount; ++i) {
@@ -151,8 +152,9 @@ void cutout(int width, int height, int runs) {
               st.requests * per, st.scaled * per, st.hands * per, st.handRuns, frameCount,
               whole - (st.requests + st.scaled + st.hands) * per);
   std::printf("  in these frames, by stage (ms a frame, runs a frame):");
-  double known = 0;
+  double known = 0, salientRuns = 0;
   for (const auto& [name, t] : stagesSince(before)) {
+    if (name == "model isnet") salientRuns = static_cast<double>(t.calls) * per;
     if (t.calls == 0) continue;
     std::printf(" %s %.1f (%.2f),", name.c_str(), t.seconds * 1000 * per, static_cast<double>(t.calls) * per);
     known += t.seconds * 1000 * per;
@@ -172,8 +174,8 @@ void cutout(int width, int height, int runs) {
     std::string e;
     vision::service().handler(picture, 1)->perform(faceOnly, out, e);
   });
-  // On a still picture the boxes run in one frame of kPeopleMaxAge, ISNet in one of kSalientMaxAge.
-  const double models = rvm + salient / vision::dnn::kSalientMaxAge + boxes / kRound + faces + st.hands * per;
+  // On a still picture the boxes run in one frame of kPeopleMaxAge, ISNet as often as it did above.
+  const double models = rvm + salient * salientRuns + boxes / vision::dnn::kPeopleMaxAge + faces + st.hands * per;
   std::printf("  models: RVM %.1f ms (%s), ISNet-%d %.1f ms (%s), CenterNet (person boxes) %.1f ms (%s), "
               "faces request %.1f ms\n",
               rvm, arithmetic(matte), side, salient, arithmetic(isnet), boxes,
@@ -186,7 +188,7 @@ void cutout(int width, int height, int runs) {
     try {
       vision::dnn::salientMap(bgr, other);
       const double ms = modelMs("isnet_" + std::to_string(other) + ".onnx", runs);
-      const double frame = whole + (ms - salient) / vision::dnn::kSalientMaxAge;
+      const double frame = whole + (ms - salient) * salientRuns;
       std::printf("  ISNet-%d (%s): %.1f ms; a frame with it about %.1f ms, %.1f fps\n", other,
                   arithmetic("isnet_" + std::to_string(other) + ".onnx"), ms, frame, 1000.0 / frame);
     } catch (const std::exception&) {

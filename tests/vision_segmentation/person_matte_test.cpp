@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include <opencv2/imgproc.hpp>
 
@@ -126,8 +127,8 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
       kept->peopleFrame = kept->frame;
     }
   }
-  EXPECT_EQ(salient, "0 12 24 27 31 34 37 40 43 ");
-  EXPECT_EQ(people, "0 13 25 32 39 ");
+  EXPECT_EQ(salient, "0 24 27 31 34 37 40 43 ");
+  EXPECT_EQ(people, "0 12 25 32 39 ");
   // Frames of another size keep nothing from before.
   session.beginFrame();
   SlowAnalyses* resized = carriedAnalyses(&session, cv::Size(32, 18));
@@ -137,7 +138,8 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
 }
 
 // ISNet's map on a stream: kept while the picture stays, made anew when it
-// changes, and never older than the bound however still the picture is.
+// changes, and never older than the bound however still the picture is: the
+// shorter bound while the held step follows hands.
 TEST(SlowAnalyses, TheSalientMapIsRemadeWhenThePictureChangesOrAges) {
   const cv::Size size(640, 360);
   cv::Mat still(size, CV_8UC3, cv::Scalar(40, 90, 160));
@@ -155,26 +157,41 @@ TEST(SlowAnalyses, TheSalientMapIsRemadeWhenThePictureChangesOrAges) {
 
   StreamSession session;
   std::string made;  // which frames remake the map
-  const auto stream = [&](const std::vector<const cv::Mat*>& frames) {
+  // `handsFrom`: the first frame after which the held step finds a hand on
+  // every frame (it looks after the instances).
+  const auto stream = [&](const std::vector<const cv::Mat*>& frames, int64_t handsFrom) {
     for (const cv::Mat* picture : frames) {
       session.beginFrame();
       SlowAnalyses* kept = carriedAnalyses(&session, size);
       const cv::Mat thumb = changeThumbnail(*picture);
-      if (!salientMadeAnew(kept, thumb)) continue;
-      made += std::to_string(kept->frame) + " ";
-      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
-      kept->salientThumb = thumb;
-      kept->salientFrame = kept->frame;
+      if (salientMadeAnew(kept, thumb)) {
+        made += std::to_string(kept->frame) + " ";
+        kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+        kept->salientThumb = thumb;
+        kept->salientFrame = kept->frame;
+      }
+      if (kept->frame >= handsFrom) keepHandCrops(kept, {RotatedCrop{{100, 100}, 40}});
     }
   };
-  std::vector<const cv::Mat*> frames(2 * kSalientMaxAge + 1, &noisy);
+  constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+  std::vector<const cv::Mat*> frames(2 * kSalientMaxAgeNoHands + 1, &noisy);
   frames[0] = &still;
-  stream(frames);
+  stream(frames, kNever);
   // Made on the first frame, then only as it ages.
-  EXPECT_EQ(made, "0 " + std::to_string(kSalientMaxAge) + " " + std::to_string(2 * kSalientMaxAge) + " ");
+  const int64_t end = 2 * kSalientMaxAgeNoHands;
+  EXPECT_EQ(made, "0 " + std::to_string(kSalientMaxAgeNoHands) + " " + std::to_string(end) + " ");
+  made.clear();
+  // A hand found a frame after the map was made: the map ages sooner.
+  stream(std::vector<const cv::Mat*>(2 * kSalientMaxAge + 1, &noisy), end + 1);
+  EXPECT_EQ(made, std::to_string(end + kSalientMaxAge) + " " + std::to_string(end + 2 * kSalientMaxAge) + " ");
   made.clear();
   // Changes on the frames after, made anew once the map is old enough.
-  stream({&moved, &moved, &moved, &moved, &still, &still, &still});
-  const int first = 2 * kSalientMaxAge + kSalientMinAge;
+  stream({&moved, &moved, &moved, &moved, &still, &still, &still}, end + 1);
+  const int64_t first = end + 2 * kSalientMaxAge + kSalientMinAge;
   EXPECT_EQ(made, std::to_string(first) + " " + std::to_string(first + kSalientMinAge) + " ");
+  // Hands last seen more than a palm turn ago are out of view.
+  SlowAnalyses* kept = carriedAnalyses(&session, size);
+  EXPECT_TRUE(handsInView(*kept));
+  kept->frame += kRefreshEvery + 1;
+  EXPECT_FALSE(handsInView(*kept));
 }

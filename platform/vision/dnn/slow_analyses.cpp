@@ -26,6 +26,10 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture) {
 
 bool justBefore(const SlowAnalyses& kept, int64_t last) { return last >= 0 && last == kept.frame - 1; }
 
+bool handsInView(const SlowAnalyses& kept) {
+  return kept.handsFrame >= 0 && kept.frame - kept.handsFrame <= kRefreshEvery && !kept.handCrops.empty();
+}
+
 FaceSearch faceSearch(const SlowAnalyses& kept, size_t followed, bool lost) {
   if (!justBefore(kept, kept.facesFrame) || lost || kept.frame % kFaceSearchEvery == kFaceSearchTurn)
     return FaceSearch::Everywhere;
@@ -82,7 +86,8 @@ bool due(int64_t age, int minAge, int maxAge, const cv::Mat& then, const cv::Mat
 
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || kept->salient.empty()) return true;
-  return due(kept->frame - kept->salientFrame, kSalientMinAge, kSalientMaxAge, kept->salientThumb, thumb);
+  return due(kept->frame - kept->salientFrame, kSalientMinAge,
+             handsInView(*kept) ? kSalientMaxAge : kSalientMaxAgeNoHands, kept->salientThumb, thumb);
 }
 
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {

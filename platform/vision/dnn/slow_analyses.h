@@ -4,16 +4,17 @@
 // the matte into people change little from one frame of a live stream to the
 // next. The map is made anew when the picture has changed since the frame it
 // was made on (a thumbnail's mean grey difference), no sooner than
-// kSalientMinAge frames after it, or when it is kSalientMaxAge frames old:
-// what it shows, such as a held object, lags the picture by at most
-// kSalientMaxAge - 1 frames. The person boxes, and the held things found with
+// kSalientMinAge frames after it, or when it is kSalientMaxAge frames old
+// (older while no hand is in view): what it shows, such as a held object,
+// lags the picture by at most kSalientMaxAge - 1 frames after the hand is
+// found. The person boxes, and the held things found with
 // them, follow the same change measure on bounds of their own, and wait a
 // frame rather than run on ISNet's. The person matte itself is made on every
 // frame. The held step's hands are found by the palm detector every third
 // frame, on the third turn; in between each hand is followed from the crop
 // its joints gave on the frame before, as long as the landmark model still
 // sees it there. Faces are followed the same way by their mesh; the face
-// detector looks for new ones every twelfth frame, every third while none is
+// detector looks for new ones every twelfth frame, every sixth while none is
 // followed, and at once when a followed face is lost.
 #include <cstdint>
 #include <functional>
@@ -57,22 +58,27 @@ constexpr int kPalmsTurn = 2;
 // The face detector's search for new faces: a face that comes into view is
 // found within 12 frames, half a second at 25 frames a second, for about a
 // twelfth of the detector's cost a frame. While no face is followed the
-// detector looks at the whole picture every third frame on the same turn: a
-// face is found within 3 frames, where looking on every frame of a faceless
-// street clip cost 3 ms a frame. The closer views of a large picture (two
+// detector looks at the whole picture every sixth frame on the same turn: a
+// face is found within 6 frames (a quarter of a second), where looking on
+// every frame of a faceless street clip cost 3 ms a frame, and on every third
+// 0.7 ms more than on every sixth. The closer views of a large picture (two
 // more runs at 1280 x 720) keep the twelve-frame turn.
 constexpr int kFaceSearchEvery = 12;
 constexpr int kFaceSearchTurn = 1;
-constexpr int kNoFaceSearchEvery = kRefreshEvery;
+constexpr int kNoFaceSearchEvery = 2 * kRefreshEvery;
 static_assert(kFaceSearchEvery % kNoFaceSearchEvery == 0);
 
 // ISNet's map is made anew when the picture's change thumbnail differs from
 // the map's frame's by more than kSalientChange grey levels on average, once
 // the map is kSalientMinAge frames old, and on its kSalientMaxAge-th frame at
-// the latest. What it adds, such as a held object, lags the picture by at
-// most 2 frames while the picture changes, and by at most 11 (0.37 s at 30
-// frames a second) while it changes by less than the measure sees (on a still
-// picture, one frame in twelve where one in six cost 3 ms a frame more). On
+// the latest while hands are in view (kSalientMaxAgeNoHands-th while none is:
+// only a hand holds things, and the held step starts from the hands). What it
+// adds, such as a held object, lags the picture by at most 2 frames while the
+// picture changes, and by at most 11 (0.37 s at 30 frames a second) after the
+// hand holding it is found while the picture changes by less than the measure
+// sees (on a still picture, one frame in twelve where one in six cost 3 ms a
+// frame more; without hands one in twenty-four, as on Debian's street clip,
+// where one in twelve cost 2.5 ms a frame more). On
 // Debian's street clip (a still camera, people walking) one frame differs
 // from the next by 0.6 to 1.9 and from the third after it by 3 or more; a
 // still picture by 0. Without the lower bound a picture that changed on every
@@ -81,6 +87,7 @@ static_assert(kFaceSearchEvery % kNoFaceSearchEvery == 0);
 constexpr double kSalientChange = 2.0;
 constexpr int kSalientMinAge = kRefreshEvery;
 constexpr int kSalientMaxAge = 4 * kRefreshEvery;
+constexpr int kSalientMaxAgeNoHands = 2 * kSalientMaxAge;
 // The person boxes (CenterNet, about half an ISNet run) are made anew when
 // the picture changed by more than kSalientChange since their frame, once
 // they are kPeopleMinAge frames old, and on their kPeopleMaxAge-th frame at
@@ -110,11 +117,15 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture);
 // and ISNet's map was not made on this frame. Asked after ISNet's turn.
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 // Whether ISNet's map is made anew on this frame, whose change thumbnail is
-// `thumb`: when there is none, when the picture changed or the map is old.
+// `thumb`: when there is none, when the picture changed or the map is old
+// (older while no hand is in view).
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 
 // Whether frame `last` (-1: none yet) is the one before the frame being analysed.
 bool justBefore(const SlowAnalyses& kept, int64_t last);
+// Whether the held step found hands to follow on one of the last
+// kRefreshEvery frames (it runs on some frames only).
+bool handsInView(const SlowAnalyses& kept);
 
 // Where the face detector looks on this frame, after the faces of the frame
 // before were followed (`followed` of them still seen, `lost` when one was
