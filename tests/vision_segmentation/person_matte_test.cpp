@@ -114,7 +114,7 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
     SlowAnalyses* kept = carriedAnalyses(&session, cv::Size(64, 36));
     const cv::Mat thumb = changeThumbnail(*picture);
     const std::string frame = std::to_string(kept->frame) + " ";
-    if (salientMadeAnew(kept, thumb)) {
+    if (salientMadeAnew(kept, thumb, cv::Mat())) {
       salient += frame;
       kept->salient = cv::Mat::zeros(4, 4, CV_32F);
       kept->salientThumb = thumb;
@@ -153,7 +153,7 @@ TEST(SlowAnalyses, TheSalientMapIsRemadeWhenThePictureChangesOrAges) {
   EXPECT_EQ(meanChange(changeThumbnail(still), changeThumbnail(still)), 0);
   EXPECT_LE(meanChange(changeThumbnail(still), changeThumbnail(noisy)), 1.0);
   EXPECT_GT(meanChange(changeThumbnail(still), changeThumbnail(moved)), 2 * kSalientChange);
-  EXPECT_TRUE(salientMadeAnew(nullptr, changeThumbnail(still)));  // a picture on its own
+  EXPECT_TRUE(salientMadeAnew(nullptr, changeThumbnail(still), cv::Mat()));  // a picture on its own
 
   StreamSession session;
   std::string made;  // which frames remake the map
@@ -164,7 +164,7 @@ TEST(SlowAnalyses, TheSalientMapIsRemadeWhenThePictureChangesOrAges) {
       session.beginFrame();
       SlowAnalyses* kept = carriedAnalyses(&session, size);
       const cv::Mat thumb = changeThumbnail(*picture);
-      if (salientMadeAnew(kept, thumb)) {
+      if (salientMadeAnew(kept, thumb, cv::Mat())) {
         made += std::to_string(kept->frame) + " ";
         kept->salient = cv::Mat::zeros(4, 4, CV_32F);
         kept->salientThumb = thumb;
@@ -194,4 +194,51 @@ TEST(SlowAnalyses, TheSalientMapIsRemadeWhenThePictureChangesOrAges) {
   EXPECT_TRUE(handsInView(*kept));
   kept->frame += kRefreshEvery + 1;
   EXPECT_FALSE(handsInView(*kept));
+}
+
+// People are made anew by the matte on every frame: one who walks through a
+// still scene leaves ISNet's map as it is, while a change away from the
+// people of both frames (an object put down) makes it anew.
+TEST(SlowAnalyses, ThePeoplesOwnMovesLeaveTheSalientMapAlone) {
+  cv::Mat matte(360, 640, CV_32F, cv::Scalar(0.4f));  // below the level: no one
+  matte.at<float>(0, 0) = 0.6f;
+  EXPECT_EQ(cv::countNonZero(peopleCells(matte, 0.5f)), 4);  // the cell and its neighbours
+  matte.at<float>(0, 0) = 0.4f;
+  EXPECT_EQ(cv::countNonZero(peopleCells(matte, 0.5f)), 0);
+
+  const cv::Size size(640, 360);
+  struct Frame {
+    cv::Mat picture, matte;
+  };
+  const auto frame = [&](int personX, bool objectDown) {
+    Frame f{cv::Mat(size, CV_8UC3, cv::Scalar(40, 90, 160)), cv::Mat(size, CV_32F, cv::Scalar(0))};
+    const cv::Rect person(personX, 100, 60, 200);
+    cv::rectangle(f.picture, person, cv::Scalar(200, 200, 200), cv::FILLED);
+    f.matte(person).setTo(1.0f);
+    if (objectDown) cv::rectangle(f.picture, cv::Rect(500, 250, 80, 80), cv::Scalar(255, 255, 255), cv::FILLED);
+    return f;
+  };
+  StreamSession session;
+  std::string made;
+  for (int k = 0; k <= kSalientMaxAgeNoHands + kSalientMinAge; ++k) {
+    const bool objectDown = k > kSalientMaxAgeNoHands;
+    const Frame f = frame(100 + 8 * k, objectDown);  // walking 8 pixels a frame
+    session.beginFrame();
+    SlowAnalyses* kept = carriedAnalyses(&session, size);
+    const cv::Mat thumb = changeThumbnail(f.picture), people = peopleCells(f.matte, 0.5f);
+    // Over the whole picture the walk is a change.
+    if (kept->frame == kSalientMinAge) {
+      EXPECT_GT(meanChange(kept->salientThumb, thumb), kSalientChange);
+    }
+    if (!salientMadeAnew(kept, thumb, people)) continue;
+    made += std::to_string(kept->frame) + " ";
+    kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+    kept->salientThumb = thumb;
+    kept->salientPeople = people;
+    kept->salientFrame = kept->frame;
+  }
+  // Made at the start and as it ages; the object put down on the frame after
+  // makes it anew once the map is old enough.
+  EXPECT_EQ(made, "0 " + std::to_string(kSalientMaxAgeNoHands) + " " +
+                      std::to_string(kSalientMaxAgeNoHands + kSalientMinAge) + " ");
 }

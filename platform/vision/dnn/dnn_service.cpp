@@ -22,6 +22,9 @@
 namespace kestrel::vision {
 namespace {
 
+// The matte's level from which a pixel is a person's, as the instances take it.
+constexpr float kPersonLevel = static_cast<float>(dnn::InstanceSettings{}.personLevel) / 255;
+
 class DnnHandler final : public Handler {
  public:
   DnnHandler(const Picture& picture, uint32_t orientation)
@@ -61,7 +64,7 @@ class DnnHandler final : public Handler {
       }
       if (r.foregroundInstances) {
         const cv::Mat& matte = instancesMatte(r.session);
-        const cv::Mat map = salient(kept);  // first: the boxes wait while ISNet runs
+        const cv::Mat map = salient(kept, matte);  // first: the boxes wait while ISNet runs
         // Things are held by people: without anyone, neither is looked for.
         const bool someone = dnn::showsPerson(matte);
         const std::vector<dnn::Corners> boxes = someone ? people(kept) : std::vector<dnn::Corners>{};
@@ -143,9 +146,10 @@ class DnnHandler final : public Handler {
   // frame (slow_analyses.h says when each is made anew). A stream's first
   // frames do not wait for ISNet, the longest load (see the README): until it
   // is ready they show people only, and each frame looks again.
-  cv::Mat salient(SlowAnalyses* kept) {
+  cv::Mat salient(SlowAnalyses* kept, const cv::Mat& matte) {
     const cv::Mat& thumb = changeThumbnail(kept);
-    if (!dnn::salientMadeAnew(kept, thumb)) return kept->salient;
+    const cv::Mat people = kept && !matte.empty() ? dnn::peopleCells(matte, kPersonLevel) : cv::Mat();
+    if (!dnn::salientMadeAnew(kept, thumb, people)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
     const int side = dnn::instanceSide();
@@ -153,6 +157,7 @@ class DnnHandler final : public Handler {
     if (kept) {
       kept->salient = made;
       kept->salientThumb = thumb;
+      kept->salientPeople = people;
       kept->salientFrame = kept->frame;
     }
     return made;

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include <opencv2/imgproc.hpp>
+
 namespace kestrel::vision {
 
 // Frames before the first request are not counted: that request starts the
@@ -69,31 +71,52 @@ cv::Mat changeThumbnail(const cv::Mat& bgr) {
   return thumb;
 }
 
-double meanChange(const cv::Mat& a, const cv::Mat& b) {
+cv::Mat peopleCells(const cv::Mat& matte, float level) {
+  CV_Assert(matte.type() == CV_32F);
+  cv::Mat cells(kChangeRows, kChangeColumns, CV_8U, cv::Scalar(0));
+  for (int y = 0; y < matte.rows; ++y) {
+    const float* row = matte.ptr<float>(y);
+    uint8_t* cellRow = cells.ptr<uint8_t>(static_cast<int>(int64_t{y} * kChangeRows / matte.rows));
+    for (int x = 0; x < matte.cols; ++x)
+      if (row[x] >= level) cellRow[int64_t{x} * kChangeColumns / matte.cols] = 255;
+  }
+  // The cells next to a person take the parts that move with them: limbs
+  // that swing out, their shadow.
+  cv::dilate(cells, cells, cv::Mat());
+  return cells;
+}
+
+double meanChange(const cv::Mat& a, const cv::Mat& b, const cv::Mat& leftOut) {
   if (a.empty() || b.empty() || a.size() != b.size()) return std::numeric_limits<double>::infinity();
-  return cv::norm(a, b, cv::NORM_L1) / static_cast<double>(a.total());
+  if (leftOut.empty()) return cv::norm(a, b, cv::NORM_L1) / static_cast<double>(a.total());
+  const cv::Mat counted = leftOut == 0;
+  const int cells = cv::countNonZero(counted);
+  return cells == 0 ? 0.0 : cv::norm(a, b, cv::NORM_L1, counted) / cells;
 }
 
 namespace {
 
-// Whether something made `age` frames ago on `then`'s picture is due again:
-// at its oldest, or once old enough when the picture has changed since.
-bool due(int64_t age, int minAge, int maxAge, const cv::Mat& then, const cv::Mat& now) {
-  return age >= maxAge || (age >= minAge && meanChange(then, now) > kSalientChange);
+// Whether something made `age` frames ago is due again: at its oldest, or
+// once old enough when the picture has changed by `change` since.
+bool due(int64_t age, int minAge, int maxAge, double change) {
+  return age >= maxAge || (age >= minAge && change > kSalientChange);
 }
 
 }  // namespace
 
-bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
+bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people) {
   if (!kept || kept->salient.empty()) return true;
+  cv::Mat leftOut = people;
+  if (!kept->salientPeople.empty()) leftOut = people.empty() ? kept->salientPeople : (people | kept->salientPeople);
   return due(kept->frame - kept->salientFrame, kSalientMinAge,
-             handsInView(*kept) ? kSalientMaxAge : kSalientMaxAgeNoHands, kept->salientThumb, thumb);
+             handsInView(*kept) ? kSalientMaxAge : kSalientMaxAgeNoHands,
+             meanChange(kept->salientThumb, thumb, leftOut));
 }
 
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || !kept->people) return true;
   const int64_t age = kept->frame - kept->peopleFrame;
-  return due(age, kPeopleMinAge, kPeopleMaxAge, kept->peopleThumb, thumb) &&
+  return due(age, kPeopleMinAge, kPeopleMaxAge, meanChange(kept->peopleThumb, thumb)) &&
          (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
 }
 

@@ -3,7 +3,8 @@
 // map (a large share of a cutout frame's work) and the person boxes that split
 // the matte into people change little from one frame of a live stream to the
 // next. The map is made anew when the picture has changed since the frame it
-// was made on (a thumbnail's mean grey difference), no sooner than
+// was made on (a thumbnail's mean grey difference away from the people, whom
+// the matte makes anew on every frame), no sooner than
 // kSalientMinAge frames after it, or when it is kSalientMaxAge frames old
 // (older while no hand is in view): what it shows, such as a held object,
 // lags the picture by at most kSalientMaxAge - 1 frames after the hand is
@@ -34,6 +35,7 @@ struct SlowAnalyses {
   cv::Size picture;    // the size the kept analyses were made at
   cv::Mat salient;     // ISNet's map; empty until made
   cv::Mat salientThumb;          // the change thumbnail of the frame the map was made on
+  cv::Mat salientPeople;         // which of its cells showed people (peopleCells)
   int64_t salientFrame = -1;     // that frame
   std::optional<std::vector<dnn::Corners>> people;  // picture pixels
   std::vector<dnn::Corners> heldThings;             // picture pixels, made with the people
@@ -104,8 +106,14 @@ constexpr int kPeopleMaxAge = 4 * kRefreshEvery;
 // thousand reads at any frame size. `bgr` is 8-bit BGR.
 constexpr int kChangeColumns = 32, kChangeRows = 18;
 cv::Mat changeThumbnail(const cv::Mat& bgr);
-// The mean absolute difference of two change thumbnails, in grey levels.
-double meanChange(const cv::Mat& a, const cv::Mat& b);
+// The cells of the change thumbnail that show a person or lie next to one
+// (CV_8U, 255), from a person matte (CV_32F 0..1) of the thumbnail's
+// picture: its pixels from `level` on are people's.
+cv::Mat peopleCells(const cv::Mat& matte, float level);
+// The mean absolute difference of two change thumbnails, in grey levels,
+// over the cells `left out` (CV_8U, nonzero; may be empty) does not mark; 0
+// when it marks them all.
+double meanChange(const cv::Mat& a, const cv::Mat& b, const cv::Mat& leftOut = cv::Mat());
 
 // What the stream's frame carries over from earlier ones, for a picture of
 // that size: a picture of another size starts afresh at frame 0. Null without
@@ -117,9 +125,13 @@ SlowAnalyses* carriedAnalyses(StreamSession* session, const cv::Size& picture);
 // and ISNet's map was not made on this frame. Asked after ISNet's turn.
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 // Whether ISNet's map is made anew on this frame, whose change thumbnail is
-// `thumb`: when there is none, when the picture changed or the map is old
-// (older while no hand is in view).
-bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
+// `thumb` and whose people are in the cells `people` (peopleCells; may be
+// empty): when there is none, when the picture changed away from the people
+// of this frame and of the map's, or when the map is old (older while no hand
+// is in view). People are the matte's, made on every frame, and the map's
+// people are left out of the instances: what the map adds is what lies
+// around them, and people who walk through a still scene do not change it.
+bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people);
 
 // Whether frame `last` (-1: none yet) is the one before the frame being analysed.
 bool justBefore(const SlowAnalyses& kept, int64_t last);
