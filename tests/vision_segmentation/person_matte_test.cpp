@@ -241,4 +241,27 @@ TEST(SlowAnalyses, ThePeoplesOwnMovesLeaveTheSalientMapAlone) {
   // makes it anew once the map is old enough.
   EXPECT_EQ(made, "0 " + std::to_string(kSalientMaxAgeNoHands) + " " +
                       std::to_string(kSalientMaxAgeNoHands + kSalientMinAge) + " ");
+
+  // A standing person whose hand is followed from the first frame on takes
+  // up a phone: the change lies among the person's cells, around the hand.
+  StreamSession standing;
+  made.clear();
+  const Frame empty = frame(200, false);
+  Frame holding = frame(200, false);
+  cv::rectangle(holding.picture, cv::Rect(210, 130, 60, 60), cv::Scalar(0, 0, 0), cv::FILLED);
+  for (int k = 0; k < 2 * kSalientMinAge; ++k) {
+    const Frame& f = k < kSalientMinAge ? empty : holding;
+    standing.beginFrame();
+    SlowAnalyses* kept = carriedAnalyses(&standing, size);
+    const cv::Mat thumb = changeThumbnail(f.picture), people = peopleCells(f.matte, 0.5f);
+    if (salientMadeAnew(kept, thumb, people)) {
+      made += std::to_string(k) + " ";
+      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+      kept->salientThumb = thumb;
+      kept->salientPeople = people;
+      kept->salientFrame = kept->frame;
+    }
+    keepHandCrops(kept, {RotatedCrop{{240, 160}, 50}});  // the held step, after the map
+  }
+  EXPECT_EQ(made, "0 " + std::to_string(kSalientMinAge) + " ");
 }

@@ -1,5 +1,6 @@
 #include "platform/vision/dnn/slow_analyses.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <opencv2/imgproc.hpp>
@@ -106,8 +107,22 @@ bool due(int64_t age, int minAge, int maxAge, double change) {
 
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people) {
   if (!kept || kept->salient.empty()) return true;
-  cv::Mat leftOut = people;
-  if (!kept->salientPeople.empty()) leftOut = people.empty() ? kept->salientPeople : (people | kept->salientPeople);
+  cv::Mat leftOut = people.empty() ? cv::Mat() : people.clone();
+  if (!kept->salientPeople.empty()) leftOut = leftOut.empty() ? kept->salientPeople.clone() : (leftOut | kept->salientPeople);
+  // What a followed hand takes up changes the picture around it, among the
+  // person's own cells: there a change counts.
+  if (!leftOut.empty() && handsInView(*kept) && kept->picture.area() > 0)
+    for (const RotatedCrop& hand : kept->handCrops) {
+      const auto cell = [](double v, int cells, int side) {
+        return std::clamp(static_cast<int>(v * cells / side), 0, cells - 1);
+      };
+      const double reach = hand.side;  // the crop's side holds the hand; what it holds lies about it
+      const int x0 = cell(hand.centre.x - reach, kChangeColumns, kept->picture.width);
+      const int x1 = cell(hand.centre.x + reach, kChangeColumns, kept->picture.width);
+      const int y0 = cell(hand.centre.y - reach, kChangeRows, kept->picture.height);
+      const int y1 = cell(hand.centre.y + reach, kChangeRows, kept->picture.height);
+      leftOut(cv::Range(y0, y1 + 1), cv::Range(x0, x1 + 1)).setTo(0);
+    }
   return due(kept->frame - kept->salientFrame, kSalientMinAge,
              handsInView(*kept) ? kSalientMaxAge : kSalientMaxAgeNoHands,
              meanChange(kept->salientThumb, thumb, leftOut));

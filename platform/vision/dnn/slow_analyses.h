@@ -127,10 +127,11 @@ bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 // Whether ISNet's map is made anew on this frame, whose change thumbnail is
 // `thumb` and whose people are in the cells `people` (peopleCells; may be
 // empty): when there is none, when the picture changed away from the people
-// of this frame and of the map's, or when the map is old (older while no hand
-// is in view). People are the matte's, made on every frame, and the map's
-// people are left out of the instances: what the map adds is what lies
-// around them, and people who walk through a still scene do not change it.
+// of this frame and of the map's or around a followed hand, or when the map
+// is old (older while no hand is in view). People are the matte's, made on
+// every frame, and the map's people are left out of the instances: what the
+// map adds is what lies around them (and what hands hold), and people who
+// walk through a still scene do not change it.
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people);
 
 // Whether frame `last` (-1: none yet) is the one before the frame being analysed.
