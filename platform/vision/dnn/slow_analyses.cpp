@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -75,11 +76,13 @@ cv::Mat changeThumbnail(const cv::Mat& bgr) {
 cv::Mat peopleCells(const cv::Mat& matte, float level) {
   CV_Assert(matte.type() == CV_32F);
   cv::Mat cells(kChangeRows, kChangeColumns, CV_8U, cv::Scalar(0));
+  std::vector<int> column(static_cast<size_t>(matte.cols));
+  for (int x = 0; x < matte.cols; ++x) column[static_cast<size_t>(x)] = static_cast<int>(int64_t{x} * kChangeColumns / matte.cols);
   for (int y = 0; y < matte.rows; ++y) {
     const float* row = matte.ptr<float>(y);
     uint8_t* cellRow = cells.ptr<uint8_t>(static_cast<int>(int64_t{y} * kChangeRows / matte.rows));
     for (int x = 0; x < matte.cols; ++x)
-      if (row[x] >= level) cellRow[int64_t{x} * kChangeColumns / matte.cols] = 255;
+      if (row[x] >= level) cellRow[column[static_cast<size_t>(x)]] = 255;
   }
   // The cells next to a person take the parts that move with them: limbs
   // that swing out, their shadow.

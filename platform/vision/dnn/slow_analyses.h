@@ -74,11 +74,12 @@ static_assert(kFaceSearchEvery % kNoFaceSearchEvery == 0);
 // the map's frame's by more than kSalientChange grey levels on average, once
 // the map is kSalientMinAge frames old, and on its kSalientMaxAge-th frame at
 // the latest while hands are in view (kSalientMaxAgeNoHands-th while none is:
-// only a hand holds things, and the held step starts from the hands). What it
-// adds, such as a held object, lags the picture by at most 2 frames while the
-// picture changes, and by at most 11 (0.37 s at 30 frames a second) after the
-// hand holding it is found while the picture changes by less than the measure
-// sees (on a still picture, one frame in twelve where one in six cost 3 ms a
+// only a hand holds things, and the held step starts from the hands). The
+// change is measured away from the people and around the followed hands
+// (salientMadeAnew). What the map adds, such as a held object, lags the
+// picture by at most 2 frames while the picture changes there, and by at most
+// 11 (0.37 s at 30 frames a second) after the hand holding it is found while
+// it changes by less than the measure sees (on a still picture, one frame in twelve where one in six cost 3 ms a
 // frame more; without hands one in twenty-four, as on Debian's street clip,
 // where one in twelve cost 2.5 ms a frame more). On
 // Debian's street clip (a still camera, people walking) one frame differs
