@@ -12,6 +12,7 @@
 #include "platform/vision/dnn/hand_windows.h"
 #include "platform/vision/dnn/hands.h"
 #include "platform/vision/dnn/instances.h"
+#include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/objects.h"
 #include "platform/vision/dnn/person_matte.h"
@@ -80,6 +81,7 @@ class DnnHandler final : public Handler {
                                                          : videoMatte(r.session, dnn::videoMatteModel(r.personQuality)));
         if (!matte.pixels.empty()) out.persons.push_back(std::move(matte));
       }
+      dnn::startLaterLoads();
       return true;
     } catch (const std::exception& e) {
       error = e.what();
@@ -219,14 +221,15 @@ class DnnService final : public Service {
   }
   void prepare(const Requests& r) override {
     const bool objects = r.humanRectangles || r.animals || r.classify || r.foregroundInstances;
-    // Each load runs on a thread of its own, and the models compile one at a
-    // time: what a first frame waits for starts first, ISNet (which frames do
-    // not wait for) last.
+    // The models load one after another, what a first frame waits for first;
+    // ISNet (which frames do not wait for) and the held step's hands (asked
+    // for after the frame's own requests) wait until the first picture is
+    // analysed, so that its runs have the cores.
     if (r.foregroundInstances) dnn::prepareVideoMatte(dnn::instancesMatteModel());
     if (r.personSegmentation && !r.foregroundInstances) dnn::prepareVideoMatte(dnn::videoMatteModel(r.personQuality));
     if (objects) dnn::prepareObjects();
     if (r.faceRectangles || r.faceLandmarks) dnn::prepareFaces(r.faceLandmarks);
-    if (r.handPose) dnn::prepareHands();
+    if (r.handPose) dnn::prepareHands(r.foregroundInstances ? dnn::LoadTurn::AfterFirstPicture : dnn::LoadTurn::Now);
     if (r.foregroundInstances) dnn::prepareInstances();
   }
 };

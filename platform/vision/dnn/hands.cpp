@@ -133,9 +133,9 @@ Corners jointsBox(const std::array<PixelPoint, kHandJoints>& points) {
 
 }  // namespace
 
-void prepareHands() {
-  loadSoon(palmModel());
-  loadSoon(kLandmarks);
+void prepareHands(LoadTurn turn) {
+  loadSoon(palmModel(), turn);
+  loadSoon(kLandmarks, turn);
 }
 
 std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/vision/dnn/detection_geometry.h"
+#include "platform/vision/dnn/model_files.h"
 #include "platform/vision/dnn/model_image.h"
 #include "platform/vision/dnn/slow_analyses.h"
 #include "platform/vision/observations.h"
@@ -16,7 +17,7 @@ namespace kestrel::vision::dnn {
 std::vector<HandObservation> detectHands(ModelImage& image, int maximumHandCount, SlowAnalyses* kept,
                                          const std::vector<Corners>* people = nullptr);
 
-// Starts loading the models (see loadSoon).
-void prepareHands();
+// Starts loading the models (see loadSoon), at once or after the first picture.
+void prepareHands(LoadTurn turn = LoadTurn::Now);
 
 }  // namespace kestrel::vision::dnn

@@ -47,7 +47,7 @@ VisionModel salientModel(int side) {
 
 int instanceSide() { return kSide; }
 
-void prepareInstances() { loadSoon(salientModel(kSide)); }
+void prepareInstances() { loadSoon(salientModel(kSide), LoadTurn::AfterFirstPicture); }
 
 bool salientModelReady() {
   prepareInstances();

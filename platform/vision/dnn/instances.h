@@ -36,7 +36,8 @@ bool showsPerson(const cv::Mat& matte);
 // the instances are made at.
 cv::Mat salientMap(const cv::Mat& bgr, int side);
 int instanceSide();
-// Starts loading ISNet at instanceSide() (see loadSoon); whether it has
+// Starts loading ISNet at instanceSide() once the first picture is analysed
+// (see loadSoon: a stream's frames do not wait for it); whether it has
 // finished loading (or failed to), starting the load when nothing has yet.
 void prepareInstances();
 bool salientModelReady();

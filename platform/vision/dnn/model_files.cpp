@@ -3,12 +3,14 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <chrono>
 #include <cstdlib>
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include <memory>
@@ -63,6 +65,25 @@ std::map<std::string, Loading>& loads() {
   return all;
 }
 
+// The loads that wait for the first picture (and those queued behind them):
+// their names, and what lets them start.
+std::set<std::string>& waitingLoads() {
+  static std::set<std::string> names;
+  return names;
+}
+std::promise<void>& laterLoadsMayStart() {
+  static std::promise<void> start;
+  return start;
+}
+bool laterLoadsStarted = false;  // under loadsGuard
+
+void startLaterLoadsLocked() {
+  if (laterLoadsStarted) return;
+  laterLoadsStarted = true;
+  waitingLoads().clear();
+  laterLoadsMayStart().set_value();
+}
+
 }  // namespace
 
 engine::Network& loadModel(const std::string& name, const ModelContract& contract) {
@@ -71,6 +92,8 @@ engine::Network& loadModel(const std::string& name, const ModelContract& contrac
   bool mine = false;
   {
     const std::lock_guard<std::mutex> lock(loadsGuard);
+    // A model asked for now cannot wait for the first picture to end.
+    if (waitingLoads().count(name)) startLaterLoadsLocked();
     auto it = loads().find(name);
     mine = it == loads().end();
     loading = mine ? loads().emplace(name, promise.get_future().share()).first->second : it->second;
@@ -93,15 +116,22 @@ std::vector<std::shared_future<void>>& background() {
   return all;
 }
 
+// Set as the process ends: the loads still waiting for the first picture are
+// dropped rather than started.
+std::atomic<bool> exiting{false};
+
 // A load still under way when the process ends would go on while exit tears
 // the libraries' statics down (oneDNN's among them), and crash. exit() runs
 // the calling thread's thread_local destructors before any static one: a
 // thread that starts a load waits for every load at its end.
+
 struct LoadsAwaited {
   ~LoadsAwaited() {
     std::vector<std::shared_future<void>> loading;
     {
       const std::lock_guard<std::mutex> lock(loadsGuard);
+      exiting = true;
+      startLaterLoadsLocked();
       loading = background();
     }
     for (const auto& f : loading) f.wait();
@@ -110,14 +140,34 @@ struct LoadsAwaited {
 
 }  // namespace
 
-void loadModelSoon(const std::string& name, const ModelContract& contract) {
+void loadModelSoon(const std::string& name, const ModelContract& contract, LoadTurn turn) {
   thread_local LoadsAwaited awaited;
   (void)awaited;
   const std::lock_guard<std::mutex> lock(loadsGuard);
   if (loads().count(name)) return;
   std::packaged_task<std::shared_ptr<engine::Network>()> task([name, contract] { return loadChecked(name, contract); });
   loads().emplace(name, task.get_future().share());
-  background().push_back(std::async(std::launch::async, std::move(task)).share());
+  // One load after another: compiled side by side, a small model that was
+  // asked for later took its turn before a large one the first frame needs.
+  const std::shared_future<void> before = background().empty() ? std::shared_future<void>() : background().back();
+  std::shared_future<void> start;
+  // A load queued behind one that waits, waits too.
+  if (!laterLoadsStarted && (turn == LoadTurn::AfterFirstPicture || !waitingLoads().empty())) {
+    waitingLoads().insert(name);
+    static const std::shared_future<void> mayStart = laterLoadsMayStart().get_future().share();
+    start = mayStart;
+  }
+  background().push_back(std::async(std::launch::async, [task = std::move(task), before, start]() mutable {
+                           if (before.valid()) before.wait();
+                           if (start.valid()) start.wait();
+                           if (start.valid() && exiting) return;  // its askers see a broken promise
+                           task();
+                         }).share());
+}
+
+void startLaterLoads() {
+  const std::lock_guard<std::mutex> lock(loadsGuard);
+  startLaterLoadsLocked();
 }
 
 bool modelLoaded(const std::string& name) {

@@ -6,7 +6,7 @@ namespace kestrel::vision::dnn {
 
 engine::Network& network(const VisionModel& model) { return loadModel(model.file, model.contract); }
 
-void loadSoon(const VisionModel& model) { loadModelSoon(model.file, model.contract); }
+void loadSoon(const VisionModel& model, LoadTurn turn) { loadModelSoon(model.file, model.contract, turn); }
 
 bool loaded(const VisionModel& model) { return modelLoaded(model.file); }
 

@@ -29,7 +29,7 @@ struct VisionModel {
 // The model, loaded and checked once per process (loadModel).
 engine::Network& network(const VisionModel& model);
 // Starts loading it without waiting (loadModelSoon); whether it is ready.
-void loadSoon(const VisionModel& model);
+void loadSoon(const VisionModel& model, LoadTurn turn = LoadTurn::Now);
 bool loaded(const VisionModel& model);
 
 // Writes an 8-bit BGR picture into an input buffer as the model reads it.
