@@ -23,9 +23,6 @@
 namespace kestrel::vision {
 namespace {
 
-// The matte's level from which a pixel is a person's, as the instances take it.
-constexpr float kPersonLevel = static_cast<float>(dnn::InstanceSettings{}.personLevel) / 255;
-
 class DnnHandler final : public Handler {
  public:
   DnnHandler(const Picture& picture, uint32_t orientation)
@@ -150,7 +147,7 @@ class DnnHandler final : public Handler {
   // is ready they show people only, and each frame looks again.
   cv::Mat salient(SlowAnalyses* kept, const cv::Mat& matte) {
     const cv::Mat& thumb = changeThumbnail(kept);
-    const cv::Mat people = kept && !matte.empty() ? dnn::peopleCells(matte, kPersonLevel) : cv::Mat();
+    const cv::Mat people = kept && !matte.empty() ? dnn::peopleCells(matte, dnn::kPersonMatteLevel) : cv::Mat();
     if (!dnn::salientMadeAnew(kept, thumb, people)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);

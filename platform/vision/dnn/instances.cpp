@@ -63,10 +63,7 @@ cv::Mat salientMap(const cv::Mat& bgr, int side) {
   return cv::Mat(side, side, CV_32F, const_cast<float*>(net.output("output"))).clone();
 }
 
-bool showsPerson(const cv::Mat& matte) {
-  const InstanceSettings settings;
-  return !matte.empty() && cv::countNonZero(matte >= settings.personLevel / 255.0) > 0;
-}
+bool showsPerson(const cv::Mat& matte) { return !matte.empty() && cv::countNonZero(matte >= kPersonMatteLevel) > 0; }
 
 Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, const cv::Mat& matte,
                            const std::vector<Corners>& people, const std::vector<Corners>& things) {

@@ -28,6 +28,8 @@ Instances segmentInstances(const cv::Mat& salient, const cv::Size& picture, cons
                            const std::vector<Corners>& people, const std::vector<Corners>& things);
 // The soft mask of the chosen instances over a width x height picture.
 Matte scaledInstanceMask(const Instances& instances, const std::vector<uint8_t>& chosen, int width, int height);
+// The matte value (0..1) from which a pixel is a person's, as the instances take it.
+constexpr float kPersonMatteLevel = static_cast<float>(InstanceSettings{}.personLevel) / 255;
 // Whether a matte (CV_32F) shows anyone: only then are person boxes worth finding.
 bool showsPerson(const cv::Mat& matte);
 

@@ -65,23 +65,25 @@ std::map<std::string, Loading>& loads() {
   return all;
 }
 
-// The loads that wait for the first picture (and those queued behind them):
-// their names, and what lets them start.
-std::set<std::string>& waitingLoads() {
-  static std::set<std::string> names;
-  return names;
+// The loads that wait for the first picture (and those queued behind them),
+// and what lets them start. Under loadsGuard.
+struct LaterLoads {
+  std::set<std::string> waiting;  // empty once started
+  std::promise<void> start;
+  std::shared_future<void> started = start.get_future().share();
+  bool open = false;
+};
+LaterLoads& laterLoads() {
+  static LaterLoads later;
+  return later;
 }
-std::promise<void>& laterLoadsMayStart() {
-  static std::promise<void> start;
-  return start;
-}
-bool laterLoadsStarted = false;  // under loadsGuard
 
 void startLaterLoadsLocked() {
-  if (laterLoadsStarted) return;
-  laterLoadsStarted = true;
-  waitingLoads().clear();
-  laterLoadsMayStart().set_value();
+  LaterLoads& later = laterLoads();
+  if (later.open) return;
+  later.open = true;
+  later.waiting.clear();
+  later.start.set_value();
 }
 
 }  // namespace
@@ -93,7 +95,7 @@ engine::Network& loadModel(const std::string& name, const ModelContract& contrac
   {
     const std::lock_guard<std::mutex> lock(loadsGuard);
     // A model asked for now cannot wait for the first picture to end.
-    if (waitingLoads().count(name)) startLaterLoadsLocked();
+    if (laterLoads().waiting.count(name)) startLaterLoadsLocked();
     auto it = loads().find(name);
     mine = it == loads().end();
     loading = mine ? loads().emplace(name, promise.get_future().share()).first->second : it->second;
@@ -124,7 +126,6 @@ std::atomic<bool> exiting{false};
 // the libraries' statics down (oneDNN's among them), and crash. exit() runs
 // the calling thread's thread_local destructors before any static one: a
 // thread that starts a load waits for every load at its end.
-
 struct LoadsAwaited {
   ~LoadsAwaited() {
     std::vector<std::shared_future<void>> loading;
@@ -152,10 +153,10 @@ void loadModelSoon(const std::string& name, const ModelContract& contract, LoadT
   const std::shared_future<void> before = background().empty() ? std::shared_future<void>() : background().back();
   std::shared_future<void> start;
   // A load queued behind one that waits, waits too.
-  if (!laterLoadsStarted && (turn == LoadTurn::AfterFirstPicture || !waitingLoads().empty())) {
-    waitingLoads().insert(name);
-    static const std::shared_future<void> mayStart = laterLoadsMayStart().get_future().share();
-    start = mayStart;
+  LaterLoads& later = laterLoads();
+  if (!later.open && (turn == LoadTurn::AfterFirstPicture || !later.waiting.empty())) {
+    later.waiting.insert(name);
+    start = later.started;
   }
   background().push_back(std::async(std::launch::async, [task = std::move(task), before, start]() mutable {
                            if (before.valid()) before.wait();

@@ -101,40 +101,49 @@ double meanChange(const cv::Mat& a, const cv::Mat& b, const cv::Mat& leftOut) {
 namespace {
 
 // Whether something made `age` frames ago is due again: at its oldest, or
-// once old enough when the picture has changed by `change` since.
-bool due(int64_t age, int minAge, int maxAge, double change) {
-  return age >= maxAge || (age >= minAge && change > kSalientChange);
+// once old enough when the picture has changed since (`change`, asked only then).
+bool due(int64_t age, int minAge, int maxAge, const std::function<double()>& change) {
+  return age >= maxAge || (age >= minAge && change() > kSalientChange);
+}
+
+// The change thumbnail's cells around a hand followed in a picture of size
+// `picture`: the crop's side holds the hand, and what it holds lies about it.
+cv::Rect cellsAround(const RotatedCrop& hand, const cv::Size& picture) {
+  const auto cell = [](double v, int cells, int side) {
+    return std::clamp(static_cast<int>(v * cells / side), 0, cells - 1);
+  };
+  const double reach = hand.side;
+  const int x0 = cell(hand.centre.x - reach, kChangeColumns, picture.width);
+  const int x1 = cell(hand.centre.x + reach, kChangeColumns, picture.width);
+  const int y0 = cell(hand.centre.y - reach, kChangeRows, picture.height);
+  const int y1 = cell(hand.centre.y + reach, kChangeRows, picture.height);
+  return cv::Rect(cv::Point(x0, y0), cv::Point(x1 + 1, y1 + 1));
+}
+
+// The change since ISNet's map was made, away from the people of both frames
+// but around the followed hands: what a hand takes up changes the picture
+// there, among the person's own cells.
+double changeAwayFromPeople(const SlowAnalyses& kept, const cv::Mat& thumb, const cv::Mat& people, bool hands) {
+  cv::Mat leftOut = people.empty() ? cv::Mat() : people.clone();
+  if (!kept.salientPeople.empty()) leftOut = leftOut.empty() ? kept.salientPeople.clone() : (leftOut | kept.salientPeople);
+  if (!leftOut.empty() && hands && kept.picture.area() > 0)
+    for (const RotatedCrop& hand : kept.handCrops) leftOut(cellsAround(hand, kept.picture)).setTo(0);
+  return meanChange(kept.salientThumb, thumb, leftOut);
 }
 
 }  // namespace
 
 bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people) {
   if (!kept || kept->salient.empty()) return true;
-  cv::Mat leftOut = people.empty() ? cv::Mat() : people.clone();
-  if (!kept->salientPeople.empty()) leftOut = leftOut.empty() ? kept->salientPeople.clone() : (leftOut | kept->salientPeople);
-  // What a followed hand takes up changes the picture around it, among the
-  // person's own cells: there a change counts.
-  if (!leftOut.empty() && handsInView(*kept) && kept->picture.area() > 0)
-    for (const RotatedCrop& hand : kept->handCrops) {
-      const auto cell = [](double v, int cells, int side) {
-        return std::clamp(static_cast<int>(v * cells / side), 0, cells - 1);
-      };
-      const double reach = hand.side;  // the crop's side holds the hand; what it holds lies about it
-      const int x0 = cell(hand.centre.x - reach, kChangeColumns, kept->picture.width);
-      const int x1 = cell(hand.centre.x + reach, kChangeColumns, kept->picture.width);
-      const int y0 = cell(hand.centre.y - reach, kChangeRows, kept->picture.height);
-      const int y1 = cell(hand.centre.y + reach, kChangeRows, kept->picture.height);
-      leftOut(cv::Range(y0, y1 + 1), cv::Range(x0, x1 + 1)).setTo(0);
-    }
-  return due(kept->frame - kept->salientFrame, kSalientMinAge,
-             handsInView(*kept) ? kSalientMaxAge : kSalientMaxAgeNoHands,
-             meanChange(kept->salientThumb, thumb, leftOut));
+  const bool hands = handsInView(*kept);
+  return due(kept->frame - kept->salientFrame, kSalientMinAge, hands ? kSalientMaxAge : kSalientMaxAgeNoHands,
+             [&] { return changeAwayFromPeople(*kept, thumb, people, hands); });
 }
 
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || !kept->people) return true;
   const int64_t age = kept->frame - kept->peopleFrame;
-  return due(age, kPeopleMinAge, kPeopleMaxAge, meanChange(kept->peopleThumb, thumb)) &&
+  return due(age, kPeopleMinAge, kPeopleMaxAge, [&] { return meanChange(kept->peopleThumb, thumb); }) &&
          (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
 }
 
