@@ -25,11 +25,11 @@ int main(int argc, char** argv) {
     case Mode::Cutout:
     case Mode::GateTest:
     case Mode::Person:
-      runModeProgram("kestrel-probe-cutout", argv);
+      runModeProgram("kestrel-probe-cutout", argv, ModeMemory::Models);
     case Mode::Photo:
       runModeProgram("kestrel-probe-photo", argv);
     case Mode::Video:
-      runModeProgram("kestrel-probe-analysis", argv);
+      runModeProgram("kestrel-probe-analysis", argv, ModeMemory::Models);
   }
   return 0;
 }

@@ -27,6 +27,20 @@ void setThreadSpin() {
   ::setenv("GOMP_SPINCOUNT", "10000", 0);
 }
 
+// Loading a model passes its weights through several copies (RVM's 15 MB
+// three times, ISNet's 176 MB four), each in fresh pages. On a virtual machine
+// each 4 KB page's fault cost about 8 us: RVM took 90 ms to read and ISNet
+// 1.1 s, a second core's whole time through a stream's first 30 frames.
+// glibc's malloc asks for 2 MB pages when told to, and only in one arena for
+// all threads (the loads run on a thread of their own, whose arena would not
+// be); it reads both once, as it loads, from GLIBC_TUNABLES. Settings the
+// caller gives come after these and win.
+void setModelMemory() {
+  const std::string ours = "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1";
+  const char* caller = std::getenv("GLIBC_TUNABLES");
+  ::setenv("GLIBC_TUNABLES", caller && *caller ? (ours + ":" + caller).c_str() : ours.c_str(), 1);
+}
+
 // `file` in lib/kestrel/ beside this program's bin/, from the program's own
 // file with links resolved: an installation reached through a link on the
 // PATH still finds its modes. Ends the run when /proc/self/exe can't be read.
@@ -41,9 +55,10 @@ std::filesystem::path modeFile(const std::string& file, const char* verb) {
 
 }  // namespace
 
-void runModeProgram(const char* name, char** argv) {
+void runModeProgram(const char* name, char** argv, ModeMemory memory) {
   const std::filesystem::path program = modeFile(name, "start");
   setThreadSpin();
+  if (memory == ModeMemory::Models) setModelMemory();
   ::execv(program.c_str(), argv);
   fail("can't start " + program.string() + ": " + std::strerror(errno));
 }

@@ -51,10 +51,18 @@ std::shared_ptr<engine::Network> loadChecked(const std::string& name, const Mode
   std::shared_ptr<engine::Network> net = engine::Network::load(modelPath(name), name);
   for (size_t k = 0; k < contract.inputs.size(); ++k) net->expectInput(k, contract.inputs[k]);
   for (const auto& [output, dims] : contract.outputs) net->expectOutput(output, dims);
-  // Loading passes the weights through several copies (ISNet's 176 MB four
-  // times); give the freed pages back rather than keep them for the run.
-  malloc_trim(0);
   return net;
+}
+
+// Background loads asked for and not yet ended (waiting ones included).
+std::atomic<int> queuedLoads{0};
+
+// Loading passes the weights through several copies (ISNet's 176 MB four
+// times): the last load gives the freed pages back rather than keep them for
+// the run. One followed by another leaves them to it: made anew page by
+// page, they took a third of a small model's load.
+void trimUnlessMoreQueued() {
+  if (queuedLoads.load() == 0) malloc_trim(0);
 }
 
 // Each model is loaded once per process, by the first thread that asks (or
@@ -106,6 +114,7 @@ engine::Network& loadModel(const std::string& name, const ModelContract& contrac
     } catch (...) {
       promise.set_exception(std::current_exception());
     }
+    trimUnlessMoreQueued();
   }
   return *loading.get();  // a failed load throws its error to every asker
 }
@@ -158,11 +167,14 @@ void loadModelSoon(const std::string& name, const ModelContract& contract, LoadT
     later.waiting.insert(name);
     start = later.started;
   }
+  ++queuedLoads;
   background().push_back(std::async(std::launch::async, [task = std::move(task), before, start]() mutable {
                            if (before.valid()) before.wait();
                            if (start.valid()) start.wait();
-                           if (start.valid() && exiting) return;  // its askers see a broken promise
-                           task();
+                           const bool dropped = start.valid() && exiting;  // its askers see a broken promise
+                           if (!dropped) task();
+                           --queuedLoads;
+                           if (!dropped) trimUnlessMoreQueued();
                          }).share());
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <new>
 
 #if defined(__x86_64__)
@@ -78,17 +76,14 @@ struct DenormalsFlushed {};
 float* Program::data(int value) const {
   const ValueRec& v = values[value];
   if (v.fixed) return reinterpret_cast<float*>(static_cast<uint8_t*>(v.fixed->get_data_handle()) + v.offset);
-  return reinterpret_cast<float*>(arena.get() + v.offset);
+  return reinterpret_cast<float*>(arena.data() + v.offset);
 }
 
 void Program::bind() {
   const ArenaLayout layout = placeInArena(lifetimes(steps, values, buffers), 64);
   if (layout.total > kArenaLimit) throw std::bad_alloc();
   arenaBytes = layout.total;
-  void* block = std::aligned_alloc(64, std::max<size_t>(64, (layout.total + 63) / 64 * 64));
-  if (!block) throw ModelError("can't allocate " + std::to_string(layout.total) + " bytes");
-  std::memset(block, 0, layout.total);
-  arena = std::unique_ptr<uint8_t[], void (*)(void*)>(static_cast<uint8_t*>(block), std::free);
+  arena = ArenaMemory(layout.total);
   for (ValueRec& v : values)
     if (v.buffer >= 0) v.offset += layout.offsets[v.buffer];
   if (scratchpadBytes > 0)

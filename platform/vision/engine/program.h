@@ -10,6 +10,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/vision/engine/arena_memory.h"
 #include "platform/vision/engine/host_tensor.h"
 
 namespace kestrel::vision::engine {
@@ -78,7 +79,7 @@ struct Program {
   size_t scratchpadBytes = 0;
   // Made by bind().
   size_t arenaBytes = 0;
-  std::unique_ptr<uint8_t[], void (*)(void*)> arena{nullptr, nullptr};
+  ArenaMemory arena;
   std::optional<memory> scratchpad;
 
   void bind();  // places the buffers and makes every step's memories
