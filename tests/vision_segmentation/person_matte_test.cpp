@@ -104,7 +104,7 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
   EXPECT_TRUE(peopleMadeAnew(nullptr, cv::Mat()));  // a picture on its own makes everything
   const cv::Mat still(36, 64, CV_8UC3, cv::Scalar(40, 90, 160));
   const cv::Mat moved(36, 64, CV_8UC3, cv::Scalar(80, 130, 200));
-  std::vector<const cv::Mat*> frames(26, &still);  // ISNet's bound falls on the boxes'
+  std::vector<const cv::Mat*> frames(50, &still);  // ISNet's bound falls on the boxes'
   for (const cv::Mat* m : {&moved, &moved, &still, &still}) frames.push_back(m);
   for (int i = 0; i < 14; ++i) frames.push_back(i % 2 ? &still : &moved);  // a change on every frame
   StreamSession session;
@@ -127,8 +127,8 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
       kept->peopleFrame = kept->frame;
     }
   }
-  EXPECT_EQ(salient, "0 24 27 31 34 37 40 43 ");
-  EXPECT_EQ(people, "0 12 25 32 39 ");
+  EXPECT_EQ(salient, "0 48 51 55 58 61 64 67 ");
+  EXPECT_EQ(people, "0 12 24 36 49 56 63 ");
   // Frames of another size keep nothing from before.
   session.beginFrame();
   SlowAnalyses* resized = carriedAnalyses(&session, cv::Size(32, 18));
@@ -222,7 +222,7 @@ TEST(SlowAnalyses, ThePeoplesOwnMovesLeaveTheSalientMapAlone) {
   std::string made;
   for (int k = 0; k <= kSalientMaxAgeNoHands + kSalientMinAge; ++k) {
     const bool objectDown = k > kSalientMaxAgeNoHands;
-    const Frame f = frame(100 + 8 * k, objectDown);  // walking 8 pixels a frame
+    const Frame f = frame(100 + 6 * k, objectDown);  // walking 6 pixels a frame
     session.beginFrame();
     SlowAnalyses* kept = carriedAnalyses(&session, size);
     const cv::Mat thumb = changeThumbnail(f.picture), people = peopleCells(f.matte, 0.5f);

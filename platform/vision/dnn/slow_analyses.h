@@ -79,9 +79,10 @@ static_assert(kFaceSearchEvery % kNoFaceSearchEvery == 0);
 // (salientMadeAnew). What the map adds, such as a held object, lags the
 // picture by at most 2 frames while the picture changes there, and by at most
 // 11 (0.37 s at 30 frames a second) after the hand holding it is found while
-// it changes by less than the measure sees (on a still picture, one frame in twelve where one in six cost 3 ms a
-// frame more; without hands one in twenty-four, as on Debian's street clip,
-// where one in twelve cost 2.5 ms a frame more). On
+// it changes by less than the measure sees (on a still picture, one frame in
+// twelve where one in six cost 3 ms a frame more; without hands one in
+// forty-eight, as on Debian's street clip, where one in twelve cost 2.5 ms a
+// frame more and one in twenty-four 1.5 ms). On
 // Debian's street clip (a still camera, people walking) one frame differs
 // from the next by 0.6 to 1.9 and from the third after it by 3 or more; a
 // still picture by 0. Without the lower bound a picture that changed on every
@@ -90,7 +91,7 @@ static_assert(kFaceSearchEvery % kNoFaceSearchEvery == 0);
 constexpr double kSalientChange = 2.0;
 constexpr int kSalientMinAge = kRefreshEvery;
 constexpr int kSalientMaxAge = 4 * kRefreshEvery;
-constexpr int kSalientMaxAgeNoHands = 2 * kSalientMaxAge;
+constexpr int kSalientMaxAgeNoHands = 4 * kSalientMaxAge;
 // The person boxes (CenterNet, about half an ISNet run) are made anew when
 // the picture changed by more than kSalientChange since their frame, once
 // they are kPeopleMinAge frames old, and on their kPeopleMaxAge-th frame at
