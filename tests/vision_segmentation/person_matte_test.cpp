@@ -95,10 +95,43 @@ TEST(PersonMatte, RefinedMatteTakesUpThePicturesEdge) {
   EXPECT_LT(r.at<float>(50, 180), 0.05f);
 }
 
+// Which frames of one stream remake ISNet's map and the person boxes, with a
+// hand followed on every frame or none.
+struct Remade {
+  std::string salient, people;
+};
+Remade remadeOn(const std::vector<const cv::Mat*>& frames, bool hand) {
+  StreamSession session;
+  Remade made;
+  for (const cv::Mat* picture : frames) {
+    session.beginFrame();
+    SlowAnalyses* kept = carriedAnalyses(&session, cv::Size(64, 36));
+    if (hand) {
+      kept->handCrops = {RotatedCrop{{32, 18}, 8, 0, false}};
+      kept->handsFrame = kept->frame;
+    }
+    const cv::Mat thumb = changeThumbnail(*picture);
+    const std::string frame = std::to_string(kept->frame) + " ";
+    if (salientMadeAnew(kept, thumb, cv::Mat())) {
+      made.salient += frame;
+      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
+      kept->salientThumb = thumb;
+      kept->salientFrame = kept->frame;
+    }
+    if (peopleMadeAnew(kept, thumb)) {
+      made.people += frame;
+      kept->people.emplace();
+      kept->peopleThumb = thumb;
+      kept->peopleFrame = kept->frame;
+    }
+  }
+  return made;
+}
+
 // ISNet's map and the person boxes on one stream: each made anew as the
-// picture changes (no sooner than its lower bound) or its result ages, the
-// boxes never on ISNet's frame unless they have waited past their bound; a
-// new size starts afresh.
+// picture changes (no sooner than its lower bound, the boxes' lower while a
+// hand is followed) or its result ages, the boxes never on ISNet's frame
+// unless they have waited past their bound; a new size starts afresh.
 TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
   EXPECT_EQ(carriedAnalyses(nullptr, cv::Size(64, 36)), nullptr);
   EXPECT_TRUE(peopleMadeAnew(nullptr, cv::Mat()));  // a picture on its own makes everything
@@ -107,29 +140,15 @@ TEST(SlowAnalyses, TheBoxesFollowChangeAndStayOffISNetsFrames) {
   std::vector<const cv::Mat*> frames(50, &still);  // ISNet's bound falls on the boxes'
   for (const cv::Mat* m : {&moved, &moved, &still, &still}) frames.push_back(m);
   for (int i = 0; i < 14; ++i) frames.push_back(i % 2 ? &still : &moved);  // a change on every frame
-  StreamSession session;
-  std::string salient, people;  // which frames remake each
-  for (const cv::Mat* picture : frames) {
-    session.beginFrame();
-    SlowAnalyses* kept = carriedAnalyses(&session, cv::Size(64, 36));
-    const cv::Mat thumb = changeThumbnail(*picture);
-    const std::string frame = std::to_string(kept->frame) + " ";
-    if (salientMadeAnew(kept, thumb, cv::Mat())) {
-      salient += frame;
-      kept->salient = cv::Mat::zeros(4, 4, CV_32F);
-      kept->salientThumb = thumb;
-      kept->salientFrame = kept->frame;
-    }
-    if (peopleMadeAnew(kept, thumb)) {
-      people += frame;
-      kept->people.emplace();
-      kept->peopleThumb = thumb;
-      kept->peopleFrame = kept->frame;
-    }
-  }
-  EXPECT_EQ(salient, "0 48 51 55 58 61 64 67 ");
-  EXPECT_EQ(people, "0 12 24 36 49 56 63 ");
+  const Remade alone = remadeOn(frames, false);
+  EXPECT_EQ(alone.salient, "0 48 51 55 58 61 64 67 ");
+  EXPECT_EQ(alone.people, "0 12 24 36 49 60 ");
+  const Remade holding = remadeOn(frames, true);
+  EXPECT_EQ(holding.salient, "0 12 24 36 48 51 55 58 61 64 67 ");
+  EXPECT_EQ(holding.people, "0 13 25 37 49 56 63 ");
   // Frames of another size keep nothing from before.
+  StreamSession session;
+  carriedAnalyses(&session, cv::Size(64, 36));
   session.beginFrame();
   SlowAnalyses* resized = carriedAnalyses(&session, cv::Size(32, 18));
   EXPECT_EQ(resized->frame, 0);

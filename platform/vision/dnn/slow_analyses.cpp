@@ -143,7 +143,8 @@ bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::M
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {
   if (!kept || !kept->people) return true;
   const int64_t age = kept->frame - kept->peopleFrame;
-  return due(age, kPeopleMinAge, kPeopleMaxAge, [&] { return meanChange(kept->peopleThumb, thumb); }) &&
+  const int minAge = handsInView(*kept) ? kPeopleMinAge : kPeopleMinAgeNoHands;
+  return due(age, minAge, kPeopleMaxAge, [&] { return meanChange(kept->peopleThumb, thumb); }) &&
          (kept->salientFrame != kept->frame || age > kPeopleMaxAge);
 }
 
