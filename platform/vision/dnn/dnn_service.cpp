@@ -147,7 +147,12 @@ class DnnHandler final : public Handler {
   // is ready they show people only, and each frame looks again.
   cv::Mat salient(SlowAnalyses* kept, const cv::Mat& matte) {
     const cv::Mat& thumb = changeThumbnail(kept);
-    const cv::Mat people = kept && !matte.empty() ? dnn::peopleCells(matte, dnn::kPersonMatteLevel) : cv::Mat();
+    // The people's cells, made only when the change is measured or the map kept.
+    std::optional<cv::Mat> cells;
+    const auto people = [&] {
+      if (!cells) cells = kept && !matte.empty() ? dnn::peopleCells(matte, dnn::kPersonMatteLevel) : cv::Mat();
+      return *cells;
+    };
     if (!dnn::salientMadeAnew(kept, thumb, people)) return kept->salient;
     if (kept && kept->salient.empty() && !dnn::salientModelReady())
       return cv::Mat::zeros(dnn::instanceSide(), dnn::instanceSide(), CV_32F);
@@ -156,7 +161,7 @@ class DnnHandler final : public Handler {
     if (kept) {
       kept->salient = made;
       kept->salientThumb = thumb;
-      kept->salientPeople = people;
+      kept->salientPeople = people();
       kept->salientFrame = kept->frame;
     }
     return made;

@@ -133,11 +133,11 @@ double changeAwayFromPeople(const SlowAnalyses& kept, const cv::Mat& thumb, cons
 
 }  // namespace
 
-bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people) {
+bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const std::function<cv::Mat()>& people) {
   if (!kept || kept->salient.empty()) return true;
   const bool hands = handsInView(*kept);
   return due(kept->frame - kept->salientFrame, kSalientMinAge, hands ? kSalientMaxAge : kSalientMaxAgeNoHands,
-             [&] { return changeAwayFromPeople(*kept, thumb, people, hands); });
+             [&] { return changeAwayFromPeople(*kept, thumb, people(), hands); });
 }
 
 bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb) {

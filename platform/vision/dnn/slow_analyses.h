@@ -138,8 +138,12 @@ bool peopleMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb);
 // is old (older while no hand is in view). People are the matte's, made on
 // every frame, and the map's people are left out of the instances: what the
 // map adds is what lies around them (and what hands hold), and people who
-// walk through a still scene do not change it.
-bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people);
+// walk through a still scene do not change it. `people` is asked for only
+// when the change is measured, once the map is old enough.
+bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const std::function<cv::Mat()>& people);
+inline bool salientMadeAnew(const SlowAnalyses* kept, const cv::Mat& thumb, const cv::Mat& people) {
+  return salientMadeAnew(kept, thumb, [&] { return people; });
+}
 
 // Whether frame `last` (-1: none yet) is the one before the frame being analysed.
 bool justBefore(const SlowAnalyses& kept, int64_t last);
